@@ -1,0 +1,39 @@
+# The two set-up commands: `make demo` and `make test`. Both install what is
+# missing first, so they work on a fresh Debian machine.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all build deps configure test demo bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+configure: $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: deps
+	@$(MAKE) --no-print-directory build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: deps
+	@$(MAKE) --no-print-directory build
+	scripts/demo $(BUILD)
+
+bench: deps
+	@$(MAKE) --no-print-directory build
+	$(BUILD)/bin/merkanix-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	bench/measure-vs-cat.sh $(BUILD)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD)
