@@ -60,7 +60,8 @@ struct TripleResult {
 // do not depend on `jobs`. The first error in triple order is thrown.
 std::vector<TripleResult>
 EvaluateTriples(const TripleList& triples, const SystemTexts& texts, char decimalSeparator,
-                unsigned jobs, const std::function<void(std::size_t done, std::size_t total)>& progress = {});
+                unsigned jobs,
+                const std::function<void(std::size_t done, std::size_t total)>& progress = {});
 
 // Texts of one result-panel row: "[x ; y]" with "%.4f", a and b "%.4f",
 // angle "%.2f"; "-" in every field for an invalid ellipse.

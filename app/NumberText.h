@@ -32,6 +32,8 @@ std::string FormatFixed(double value, int decimals, char decimalSeparator = Deci
 std::string FormatRoundTrip(double value);
 
 // Rounding to the nearest integer, ties to even.
-inline double RoundHalfEven(double value) { return std::nearbyint(value); }
+inline double RoundHalfEven(double value) {
+    return std::nearbyint(value);
+}
 
 } // namespace merkanix

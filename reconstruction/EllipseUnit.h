@@ -32,8 +32,12 @@ struct EllipseParams {
 };
 
 // The quiet NaN with the sign bit set marks "no value".
-inline double NoValue() { return -std::numeric_limits<double>::quiet_NaN(); }
-inline Line2D InvalidLine() { return {NoValue(), NoValue(), NoValue()}; }
+inline double NoValue() {
+    return -std::numeric_limits<double>::quiet_NaN();
+}
+inline Line2D InvalidLine() {
+    return {NoValue(), NoValue(), NoValue()};
+}
 inline EllipseParams InvalidEllipse() {
     return {NoValue(), NoValue(), NoValue(), NoValue(), NoValue()};
 }
@@ -44,8 +48,7 @@ Line2D LineThroughPoints(Point2D p, Point2D q);
 // lens centre (x, y), focal length f and optical-centre row yc. Inputs out
 // of range (unknown name, f <= 0, yc or edgeRow outside [0, 492]) give the
 // invalid line, so that no ellipse is built on it.
-Line2D SightLine(std::string_view camera, double x, double y, double f, double yc,
-                 double edgeRow);
+Line2D SightLine(std::string_view camera, double x, double y, double f, double yc, double edgeRow);
 
 using Matrix5 = std::array<std::array<double, 5>, 5>;
 // Cofactor expansion along the first row for n = 1..5; NaN for other n.

@@ -22,19 +22,19 @@ std::int64_t OptionInteger(std::string_view option, std::string_view value, std:
     const char* end = value.data() + value.size();
     auto [ptr, ec] = std::from_chars(value.data(), end, result);
     if (value.empty() || ec != std::errc() || ptr != end)
-        throw UsageError(std::string(option) + ": '" + std::string(value) +
-                         "' is not an integer");
+        throw UsageError(std::string(option) + ": '" + std::string(value) + "' is not an integer");
     if (result < min || result > max)
-        throw UsageError(std::string(option) + ": " + std::to_string(result) +
-                         " is out of range " + std::to_string(min) + ".." +
-                         std::to_string(max));
+        throw UsageError(std::string(option) + ": " + std::to_string(result) + " is out of range " +
+                         std::to_string(min) + ".." + std::to_string(max));
     return result;
 }
 
 ProgressBar::ProgressBar(std::string label, std::size_t total)
     : label_(std::move(label)), total_(total), enabled_(isatty(STDERR_FILENO) == 1) {}
 
-ProgressBar::~ProgressBar() { Finish(); }
+ProgressBar::~ProgressBar() {
+    Finish();
+}
 
 void ProgressBar::Update(std::size_t done) {
     if (!enabled_ || total_ == 0) return;
@@ -43,7 +43,8 @@ void ProgressBar::Update(std::size_t done) {
     const int permille = static_cast<int>(done >= total_ ? 1000 : done * 1000 / total_);
     const auto now = std::chrono::steady_clock::now();
     // Redrawing on every step would cost more than the work on fast runs.
-    if (permille == lastPermille_ || (permille < 1000 && now - lastDraw_ < std::chrono::milliseconds(100)))
+    if (permille == lastPermille_ ||
+        (permille < 1000 && now - lastDraw_ < std::chrono::milliseconds(100)))
         return;
     lastPermille_ = permille;
     lastDraw_ = now;
@@ -53,6 +54,15 @@ void ProgressBar::Update(std::size_t done) {
     bar.append(static_cast<std::size_t>(kWidth - filled), '.');
     std::fprintf(stderr, "\r%s [%s] %zu/%zu", label_.c_str(), bar.c_str(), done, total_);
     std::fflush(stderr);
+}
+
+void ProgressBar::Update(std::size_t done, std::size_t total) {
+    if (!enabled_) return;
+    {
+        std::lock_guard lock(mutex_);
+        total_ = total;
+    }
+    Update(done);
 }
 
 void ProgressBar::Finish() {

@@ -30,6 +30,8 @@ public:
     ProgressBar(std::string label, std::size_t total);
     ~ProgressBar();
     void Update(std::size_t done);
+    // For work whose size is known only once it runs.
+    void Update(std::size_t done, std::size_t total);
     void Finish();
 
 private:
