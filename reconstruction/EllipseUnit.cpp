@@ -111,14 +111,24 @@ EllipseParams EllipseFromTangents(const std::array<Line2D, 5>& lines) {
     if (!std::isfinite(e.semiMajor) || !std::isfinite(e.centreX) || !std::isfinite(e.centreY))
         throw FloatingPointError(kOverflowText);
 
+    e.angle = MajorAxisAngle(a, b, c);
+    return e;
+}
+
+double MajorAxisAngle(double a, double b, double c) {
     double phi;
     if (b == 0) {
         // a = c as well is a circle: any direction will do, 0 after the turn.
         phi = a < c ? 0.0 : 90.0;
     } else if (a < c) {
         phi = 45 - std::atan((a - c) / (2 * b)) * 90 / M_PI;
+        // The branch spans (0, 90); a tiny b can round it onto 90, which the
+        // turn below would carry to 0: the axis is 90 there.
+        if (phi >= 90) return 90;
     } else if (a > c) {
         phi = 135 - std::atan((a - c) / (2 * b)) * 90 / M_PI;
+        // Likewise (90, 180): 180 means an axis along x.
+        if (phi >= 180) return 0;
     } else {
         // The limit of both neighbouring rules.
         phi = b > 0 ? 45.0 : 135.0;
@@ -128,8 +138,7 @@ EllipseParams EllipseFromTangents(const std::array<Line2D, 5>& lines) {
         phi = phi + 90;
         if (phi >= 180) phi = phi - 180;
     }
-    e.angle = phi;
-    return e;
+    return phi;
 }
 
 std::array<EllipseParams, 6> EllipsesLeavingOneOut(const std::array<Line2D, 6>& L) {

@@ -57,6 +57,9 @@ double Determinant(const Matrix5& matrix, int n);
 // The ellipse touching five lines, or the invalid ellipse. Lines with a NaN
 // give the invalid ellipse; an overflow raises FloatingPointError.
 EllipseParams EllipseFromTangents(const std::array<Line2D, 5>& lines);
+// Major-axis direction in [0, 180) degrees of the point conic
+// a*x^2 + 2b*x*y + c*y^2 + ... in the sign the tangent fit produces.
+double MajorAxisAngle(double a, double b, double c);
 // Ellipse k (0-based) from all lines except line k.
 std::array<EllipseParams, 6> EllipsesLeavingOneOut(const std::array<Line2D, 6>& lines);
 EllipseParams MeanEllipse(const std::array<EllipseParams, 6>& ellipses);
