@@ -1,0 +1,25 @@
+// Any settings file reads; what it reads, written and read again, is the same.
+#include "FuzzSupport.h"
+#include "app/Errors.h"
+#include "app/Settings.h"
+
+#include <cstdlib>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace merkanix;
+    const fuzzing::MemoryFile file(data, size);
+    const SystemTexts texts = ReadSettingsFile(file.path());
+    static const std::string scratch = [] {
+        char pattern[] = "/tmp/merkanix-fuzz-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) __builtin_trap();
+        return std::string(pattern) + "/settings.txt";
+    }();
+    WriteSettingsFile(scratch, texts);
+    const SystemTexts again = ReadSettingsFile(scratch);
+    for (int i = 0; i < 3; ++i)
+        if (again[i].f != texts[i].f || again[i].xc != texts[i].xc || again[i].yc != texts[i].yc ||
+            again[i].x != texts[i].x || again[i].y != texts[i].y)
+            __builtin_trap();
+    return 0;
+}
