@@ -73,7 +73,7 @@ std::vector<std::uint16_t> RenderBand(const BandRows& band, const RenderOptions&
 
 struct RunOptions {
     int triples = 10;
-    int extras = 0; // single frames that belong to no triple
+    int extras = 0;                              // single frames that belong to no triple
     double diameterMin = 0.2, diameterMax = 1.2; // mm, equivalent diameter
     double ovalityMax = 0.0;                     // (a - b) / a
     double offsetMax = 0.3;                      // mm, fibre centre from the origin

@@ -20,7 +20,7 @@ constexpr std::uint16_t kTypeRational = 5;
 constexpr int kEntryCount = 12;
 constexpr std::uint32_t kFirstIfdOffset = 8;
 constexpr std::uint32_t kXResolutionOffset = kFirstIfdOffset + 2 + 12 * kEntryCount + 4; // 158
-constexpr std::uint32_t kYResolutionOffset = kXResolutionOffset + 8;                      // 166
+constexpr std::uint32_t kYResolutionOffset = kXResolutionOffset + 8;                     // 166
 static_assert(kYResolutionOffset + 8 == kFrameHeaderBytes);
 
 // 25.4 mm / 0.0056 mm per pixel = 31750/7 pixels per inch: the sensor's own
