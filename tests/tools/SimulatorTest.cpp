@@ -91,11 +91,11 @@ TEST(TiffFrameWriter, PillowReadsSizeAndSamples) {
     const auto samples = PatternSamples();
     WriteFrameFile(path, samples);
     const CommandResult read = RunCommand("/usr/bin/python3 -c \"from PIL import Image; "
-                                   "im = Image.open('" +
-                                   path +
-                                   "'); print(im.size[0], im.size[1], "
-                                   "im.getpixel((0, 0)), im.getpixel((655, 491)), "
-                                   "im.getpixel((300, 17)))\"");
+                                          "im = Image.open('" +
+                                          path +
+                                          "'); print(im.size[0], im.size[1], "
+                                          "im.getpixel((0, 0)), im.getpixel((655, 491)), "
+                                          "im.getpixel((300, 17)))\"");
     ASSERT_EQ(read.status, 0) << read.output;
     const auto at = [&](int x, int y) {
         return std::to_string(samples[static_cast<std::size_t>(y) * kFrameWidth + x]);
@@ -125,10 +125,11 @@ TEST(FrameFileName, RoundTripsThroughTheFrameTimeStamp) {
     RandomSource random(99);
     for (int i = 0; i < 2000; ++i) {
         const auto ms = random.UniformInteger(0, 86400000 - 1);
-        const DateTimeParts parts{2008 + static_cast<int>(ms % 7), 1 + static_cast<int>(ms % 12),
-                                  1 + static_cast<int>(ms % 28), static_cast<int>(ms / 3600000),
-                                  static_cast<int>(ms / 60000 % 60),
-                                  static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000)};
+        const DateTimeParts parts{
+            2008 + static_cast<int>(ms % 7),   1 + static_cast<int>(ms % 12),
+            1 + static_cast<int>(ms % 28),     static_cast<int>(ms / 3600000),
+            static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),
+            static_cast<int>(ms % 1000)};
         const TDateTime value = EncodeDateTime(parts);
         const int camera = 1 + static_cast<int>(ms % 3);
         const std::string name = FrameFileName(camera, value);
@@ -143,7 +144,9 @@ TEST(FrameFileName, RoundTripsThroughTheFrameTimeStamp) {
 
 // --- Geometry ------------------------------------------------------------------
 
-std::array<CameraSetup, 3> DefaultCameras() { return CamerasFromTexts(DefaultCameraTexts(',')); }
+std::array<CameraSetup, 3> DefaultCameras() {
+    return CamerasFromTexts(DefaultCameraTexts(','));
+}
 
 // Row whose line of sight passes through `w`, found from the measuring
 // code's own lines: the line's value at w is affine in the edge row.
@@ -276,13 +279,16 @@ TEST(RenderBand, CoverageKeepsTheBandsWidthAndCentreInEveryMode) {
                         moment += cover * row;
                     }
                     SCOPED_TRACE(::testing::Message() << "blur " << blur << " sub-rows "
-                                                    << supersample << " top " << top);
+                                                      << supersample << " top " << top);
                     const double tolerance = supersample ? 2.0 / supersample : 1e-9;
                     EXPECT_NEAR(mass, width, tolerance);
                     if (width == std::floor(width)) {
                         EXPECT_NEAR(moment / mass, top + width / 2, tolerance);
                     }
                 }
+    // Sub-rows sit at the middles of equal parts of the pixel row.
+    EXPECT_EQ(RowCoverage(100, 100.3, 140.0, 0.0, 4), 0.25);
+    EXPECT_EQ(RowCoverage(140, 100.3, 140.1, 0.0, 4), 0.5);
     // Exact integration is the limit of ever finer sub-rows.
     for (const double blur : {0.0, 0.4, 1.5})
         for (int row = 95; row <= 105; ++row)
@@ -348,8 +354,10 @@ TEST(PlanRun, TimesFormExactlyThePlannedTriples) {
 
         std::vector<std::string> names;
         for (const auto& t : plan.triples)
-            for (const auto& f : t.frames) names.push_back(f.fileName);
-        for (const auto& f : plan.extras) names.push_back(f.fileName);
+            for (const auto& f : t.frames)
+                names.push_back(f.fileName);
+        for (const auto& f : plan.extras)
+            names.push_back(f.fileName);
         std::sort(names.begin(), names.end());
         ASSERT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
 
@@ -417,8 +425,8 @@ TEST(SimulateTool, WritesFramesAndAReadableTruthFile) {
     if (RunCommand("/usr/bin/python3 -c 'import json'").status == 0) {
         const CommandResult parse =
             RunCommand("/usr/bin/python3 -c \"import json; d = json.load(open('" + out +
-                "/truth.json')); print([t['index'] for t in d['triples']], "
-                "len(d['extra_files']), len(d['triples'][1]['tangent_rows']))\"");
+                       "/truth.json')); print([t['index'] for t in d['triples']], "
+                       "len(d['extra_files']), len(d['triples'][1]['tangent_rows']))\"");
         EXPECT_EQ(parse.output, "[1, 2] 1 3\n");
     }
 
