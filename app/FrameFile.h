@@ -21,6 +21,8 @@ inline constexpr int kFrameNameLength = 31;
 // samples 0; data past a full frame is ignored. Throws InOutError naming
 // the file when it cannot be opened or read.
 std::vector<std::uint16_t> ReadFrameSamples(const std::string& path);
+// The same into a buffer the caller keeps; it becomes exactly one frame long.
+void ReadFrameSamples(const std::string& path, std::vector<std::uint16_t>& samples);
 
 // Loads a frame into the picture of an image box as grey, scaled so that the
 // brightest sample becomes 255. The picture keeps its size (656 x 492 when

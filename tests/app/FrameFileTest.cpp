@@ -47,6 +47,30 @@ TEST(LoadFrame, ScalesTheBrightestSampleTo255WithTiesToEven) {
     EXPECT_EQ(p.Blue(8, 0), 0);
 }
 
+TEST(SamplesToPicture, EverySampleValueGetsItsOwnRoundedGrey) {
+    for (int max : {1, 2, 3, 254, 255, 256, 511, 1000, 4095, 50021, 65534, 65535}) {
+        std::vector<std::uint16_t> samples(kFrameSamples, 0);
+        for (int v = 0; v <= max; ++v)
+            samples[static_cast<std::size_t>(v)] = static_cast<std::uint16_t>(v);
+        Picture p;
+        SamplesToPicture(samples, p);
+        for (int v = 0; v <= max; ++v) {
+            const double expected = std::nearbyint(static_cast<double>(v) / max * 255.0);
+            const std::uint8_t* px = p.Pixel(v % 656, v / 656);
+            ASSERT_EQ(px[0], expected) << "max " << max << " sample " << v;
+            ASSERT_EQ(px[1], expected);
+            ASSERT_EQ(px[2], expected);
+        }
+    }
+    // A box of another size shows the samples in its own rows, black past them.
+    std::vector<std::uint16_t> samples(kFrameSamples, 9);
+    Picture wide(1000, 400);
+    SamplesToPicture(samples, wide);
+    EXPECT_EQ(wide.Blue(999, 321), 255);
+    EXPECT_EQ(wide.Blue(751, 322), 255); // sample 322751, the last
+    EXPECT_EQ(wide.Blue(752, 322), 0);
+}
+
 TEST(LoadFrame, ShortFilesReadAsZerosAndDataPastTheFrameIsIgnored) {
     ScratchFolder folder;
     // Ten samples, then an odd dangling byte that is not a whole sample.

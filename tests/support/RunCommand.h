@@ -1,0 +1,38 @@
+#pragma once
+// Runs a tool of the build and collects its exit status and output.
+#include "support/TestFiles.h"
+
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+
+namespace merkanix::testing {
+
+struct CommandResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// `tool` is a program of build/bin; `args` are passed through the shell as they are.
+inline CommandResult RunTool(const std::string& tool, const std::string& args) {
+    ScratchFolder scratch;
+    const std::string command = Quote(std::string(MERKANIX_BIN_DIR) + "/" + tool) + " " + args +
+                                " >" + Quote(scratch / "out") + " 2>" + Quote(scratch / "err") +
+                                " </dev/null";
+    const int raw = std::system(command.c_str());
+    CommandResult r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = ReadBytes(scratch / "out");
+    r.err = ReadBytes(scratch / "err");
+    return r;
+}
+
+} // namespace merkanix::testing
