@@ -98,12 +98,12 @@ std::int32_t ParseInteger(std::string_view text) {
     }
     std::int64_t value = 0;
     bool ok = !digits.empty() && digits.size() <= 11;
-    for (char c : digits) {
-        if (!IsDigit(c)) {
+    for (std::size_t i = 0; ok && i < digits.size(); ++i) {
+        if (!IsDigit(digits[i])) {
             ok = false;
             break;
         }
-        value = value * 10 + (c - '0');
+        value = value * 10 + (digits[i] - '0');
     }
     if (negative) value = -value;
     if (!ok || value < INT32_MIN || value > INT32_MAX)

@@ -101,7 +101,6 @@ SystemTexts ReadSettingsFile(const std::string& path) {
         content.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
-    if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) content.erase(0, 3);
 
     // Lines end at CR LF, LF or CR; reading past the end gives empty lines.
     std::vector<std::string> lines;

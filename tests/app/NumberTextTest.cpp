@@ -47,7 +47,8 @@ TEST(ParseInteger, ReadsDecimalDigitsAndRejectsTheRest) {
     EXPECT_EQ(ParseInteger("2008"), 2008);
     EXPECT_EQ(ParseInteger("-12"), -12);
     EXPECT_EQ(ParseInteger("2147483647"), 2147483647);
-    for (const char* bad : {"", "1a", "0,5", "2147483648", "99999999999999", "+", " "}) {
+    for (const char* bad : {"", "1a", "0,5", "2147483648", "99999999999999", "+", " ",
+                            "1111111111111111111111111111111111111;9"}) {
         try {
             ParseInteger(bad);
             ADD_FAILURE() << bad;

@@ -69,6 +69,12 @@ TEST(SettingsFile, ReadsOtherSeparatorsLineEndsAndShortFiles) {
     EXPECT_EQ(twelve[2].y, "");
     WriteBytes(folder / "last-unended", "1\r\n2\r\n3\r\n4\r\n5");
     EXPECT_EQ(ReadSettingsFile(folder / "last-unended")[0].y, "5");
+    // The texts are taken as they stand, a byte order mark included, so a
+    // load followed by a save changes nothing.
+    WriteBytes(folder / "marked", "\xEF\xBB\xBF"
+                                  "23\r\n");
+    EXPECT_EQ(ReadSettingsFile(folder / "marked")[0].f, "\xEF\xBB\xBF"
+                                                        "23");
     WriteBytes(folder / "empty-lines", "\r\n\r\n7\r\n");
     EXPECT_EQ(ReadSettingsFile(folder / "empty-lines")[0].yc, "7");
 }
