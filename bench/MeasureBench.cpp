@@ -26,8 +26,7 @@ struct Fixture {
         run.triples = 1;
         run.seed = 5;
         run.ovalityMax = 0.1;
-        const simulation::RunPlan plan =
-            simulation::PlanRun(simulation::CamerasFromTexts(texts), run);
+        const simulation::RunPlan plan = simulation::PlanRun(ParseCameraSetups(texts, ','), run);
         simulation::RenderOptions render;
         render.noiseSigma = 300;
         for (int k = 0; k < 3; ++k) {

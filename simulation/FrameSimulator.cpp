@@ -63,21 +63,6 @@ std::uint64_t DeriveSeed(std::uint64_t seed, std::uint64_t index) {
 
 // --- Camera geometry ---------------------------------------------------------
 
-std::array<CameraSetup, 3> CamerasFromTexts(const SystemTexts& texts) {
-    static constexpr const char* kNames[3] = {"CAM1", "CAM2", "CAM3"};
-    std::array<CameraSetup, 3> cameras;
-    for (std::size_t k = 0; k < 3; ++k) {
-        const CameraTexts& t = texts[k];
-        cameras[k].name = kNames[k];
-        cameras[k].f = ParseReal(t.f, ',');
-        cameras[k].xc = ParseReal(t.xc, ',');
-        cameras[k].yc = ParseReal(t.yc, ',');
-        cameras[k].x = ParseReal(t.x, ',');
-        cameras[k].y = ParseReal(t.y, ',');
-    }
-    return cameras;
-}
-
 namespace {
 
 // Cosine and sine of the camera's turn from camera 3's view along +y.

@@ -34,10 +34,6 @@ private:
 // A well-mixed seed for stream `index` of a run seeded with `seed`.
 std::uint64_t DeriveSeed(std::uint64_t seed, std::uint64_t index);
 
-// The camera numbers from the settings texts; either decimal separator is
-// accepted. Throws ConversionError for a text that is not a number.
-std::array<CameraSetup, 3> CamerasFromTexts(const SystemTexts& texts);
-
 // The edge positions (continuous rows) whose lines of sight just touch the
 // fibre: every line of sight strictly between them passes through it.
 struct BandRows {

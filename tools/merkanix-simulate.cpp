@@ -2,6 +2,7 @@
 // truth file, for testing the measurement end to end.
 #include "app/DateTime.h"
 #include "app/Errors.h"
+#include "app/Evaluation.h"
 #include "app/Settings.h"
 #include "simulation/FrameSimulator.h"
 #include "simulation/TiffFrameWriter.h"
@@ -220,8 +221,7 @@ int Simulate(int argc, char** argv) {
     }
     const SystemTexts texts =
         args.settingsFile.empty() ? DefaultCameraTexts(',') : ReadSettingsFile(args.settingsFile);
-    const simulation::RunPlan plan =
-        simulation::PlanRun(simulation::CamerasFromTexts(texts), args.run);
+    const simulation::RunPlan plan = simulation::PlanRun(ParseCameraSetups(texts, ','), args.run);
 
     const std::filesystem::path folder(args.outDir);
     std::error_code error;

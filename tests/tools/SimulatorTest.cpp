@@ -1,5 +1,6 @@
 #include "app/DateTime.h"
 #include "app/Errors.h"
+#include "app/Evaluation.h"
 #include "app/FrameFile.h"
 #include "app/NumberText.h"
 #include "app/Settings.h"
@@ -145,7 +146,7 @@ TEST(FrameFileName, RoundTripsThroughTheFrameTimeStamp) {
 // --- Geometry ------------------------------------------------------------------
 
 std::array<CameraSetup, 3> DefaultCameras() {
-    return CamerasFromTexts(DefaultCameraTexts(','));
+    return ParseCameraSetups(DefaultCameraTexts(','), ',');
 }
 
 // Row whose line of sight passes through `w`, found from the measuring
