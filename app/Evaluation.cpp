@@ -83,6 +83,7 @@ static double DiameterOf(const EllipseParams& fibre) {
 void EvaluateTriple(const FrameTriple& triple, const SystemTexts& texts, char sep, bool draw,
                     TripleEvaluation& out) {
     out.viewsLoaded = 0;
+    out.edgesFound = 0;
     out.camerasDone = 0;
     out.reconstructed = false;
     out.diameter = NoValue();
@@ -96,6 +97,7 @@ void EvaluateTriple(const FrameTriple& triple, const SystemTexts& texts, char se
         Picture& view = out.views[k];
         out.edges[k] = MeanEdges(view, kEdgeThreshold);
         if (draw) DrawEdgeRows(view, out.edges[k]);
+        out.edgesFound = k + 1;
         cameras[k].name = kCameraNames[k];
         cameras[k].xc = ParseReal(texts[k].xc, sep);
         cameras[k].yc = ParseReal(texts[k].yc, sep);

@@ -15,14 +15,6 @@
 
 namespace merkanix {
 
-// Lines L1..L6, ellipses E1..E6 and the fibre ellipse of the last
-// evaluation; all zeros before the first.
-struct ReconstructionState {
-    std::array<Line2D, 6> lines{};
-    std::array<EllipseParams, 6> ellipses{};
-    EllipseParams fibre{};
-};
-
 // Parses the camera texts in the order an evaluation reads them (xc, yc of
 // each camera for its centre mark, then x1..x3, y1..y3, f1..f3, yc1..yc3),
 // so that the first bad text is the one reported.
@@ -36,8 +28,9 @@ ReconstructionState Reconstruct(const std::array<EdgePair, 3>& edges,
 struct TripleEvaluation {
     std::array<Picture, 3> views;    // the camera views, edges and centre marks drawn
     int viewsLoaded = 0;             // frames loaded so far
-    std::array<EdgePair, 3> edges{}; // valid for the first `camerasDone` cameras
-    int camerasDone = 0;
+    std::array<EdgePair, 3> edges{}; // valid for the first `edgesFound` cameras
+    int edgesFound = 0;              // edges found (and drawn) so far
+    int camerasDone = 0;             // edges and centre marks done
     ReconstructionState state;
     bool reconstructed = false;
     double diameter = NoValue(); // of the fibre ellipse; NaN when invalid

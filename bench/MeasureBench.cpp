@@ -2,6 +2,7 @@
 #include "app/Edges.h"
 #include "app/Evaluation.h"
 #include "app/FrameFile.h"
+#include "reconstruction/ReconstructionView.h"
 #include "simulation/FrameSimulator.h"
 #include "simulation/TiffFrameWriter.h"
 
@@ -83,6 +84,20 @@ void BM_EvaluateTriple(benchmark::State& state) {
     state.SetLabel(draw ? "drawing edges and centres" : "numbers only");
 }
 BENCHMARK(BM_EvaluateTriple)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_DrawReconstruction(benchmark::State& state) {
+    TripleEvaluation out;
+    EvaluateTriple(TheFixture().triple, TheFixture().texts, ',', false, out);
+    RingChoice rings; // the fibre ring only, as the window starts
+    if (state.range(0) != 0) rings.ellipses.fill(true);
+    Picture view(492, 492);
+    for (auto _ : state) {
+        DrawReconstruction(view, out.state, 100, 2.0, rings);
+        benchmark::DoNotOptimize(view.bgr.data());
+    }
+    state.SetLabel(state.range(0) != 0 ? "all seven rings" : "fibre ring");
+}
+BENCHMARK(BM_DrawReconstruction)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -66,4 +66,12 @@ EllipseParams MeanEllipse(const std::array<EllipseParams, 6>& ellipses);
 // Diameter of the circle with the ellipse's perimeter (Ramanujan II).
 double EquivalentDiameter(double semiMajor, double semiMinor);
 
+// Lines L1..L6, ellipses E1..E6 and the fibre ellipse of the last
+// evaluation; all zeros before the first.
+struct ReconstructionState {
+    std::array<Line2D, 6> lines{};
+    std::array<EllipseParams, 6> ellipses{};
+    EllipseParams fibre{};
+};
+
 } // namespace merkanix

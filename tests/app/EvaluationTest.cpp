@@ -124,6 +124,7 @@ TEST(EvaluateTriple, FailuresKeepTheStepsAlreadyDone) {
     texts[2].xc = "?";
     EXPECT_THROW(EvaluateTriple(triple, texts, ',', true, out), ConversionError);
     EXPECT_EQ(out.camerasDone, 2); // camera 3's centre mark could not be placed
+    EXPECT_EQ(out.edgesFound, 3);  // but its edges were found first
 }
 
 TEST(EvaluateTriple, ACameraOutOfRangeInvalidatesEveryEllipseItTakesPartIn) {

@@ -1,0 +1,92 @@
+// Merkanix: creates its windows in their fixed order and runs until the main
+// window closes.
+#include "app/NumberText.h"
+#include "app/gui/MainForm.h"
+#include "app/gui/SecondaryForms.h"
+#include "app/gui/UserDialogs.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCommandLineParser>
+#include <QListWidget>
+#include <QLocale>
+#include <QPixmap>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+
+// In a scripted run nobody is there to close a message box.
+class ConsoleDialogs final : public UserDialogs {
+public:
+    QString OpenFileName(QWidget*, const QString&) override { return {}; }
+    QString SaveFileName(QWidget*, const QString&) override { return {}; }
+    void ShowError(QWidget*, const QString& message) override {
+        std::fprintf(stderr, "merkanix: %s\n", qPrintable(message));
+        failed = true;
+    }
+    bool failed = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Merkanix");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Measures a fibre's cross-section from frame triples of three cameras.");
+    parser.addHelpOption();
+    const QCommandLineOption folderOption("folder", "Open with DIR chosen as the frame folder.",
+                                          "DIR");
+    const QCommandLineOption selectOption("select", "Tick \"Nalezení trojic\" and click triple K.",
+                                          "K");
+    const QCommandLineOption screenshotOption(
+        "screenshot", "Save the main window as PNG once idle, then exit.", "FILE");
+    parser.addOptions({folderOption, selectOption, screenshotOption});
+    parser.process(app);
+
+    const QString point = QLocale().decimalPoint();
+    merkanix::SetDecimalSeparator(point.size() == 1 ? point[0].toLatin1() : '.');
+
+    ConsoleDialogs console;
+    const bool scripted = parser.isSet(screenshotOption);
+    if (scripted) UserDialogs::Install(&console);
+
+    // The windows in the order the program has always created them.
+    TMainForm mainForm;
+    TCAM2Form cam2Form;
+    THistoForm histoForm;
+    TCAM3Form cam3Form;
+    TCAM1Form cam1Form;
+    TOptimizationForm optimisationForm;
+    mainForm.SetSecondaryWindows(&cam1Form, &cam2Form, &cam3Form, &optimisationForm);
+    if (!scripted) optimisationForm.show(); // created visible
+    mainForm.resize(1880, 960);             // fits a 1920 x 1080 screen
+    mainForm.show();
+
+    if (parser.isSet(folderOption)) mainForm.ChooseFolder(parser.value(folderOption));
+    if (parser.isSet(selectOption)) {
+        bool ok = false;
+        const int k = parser.value(selectOption).toInt(&ok);
+        RunHandler(&mainForm, [&] {
+            mainForm.CheckBox1->click();
+            if (!ok || k < 1 || k > mainForm.ListBox1->count())
+                throw std::runtime_error("--select: there is no triple " +
+                                         parser.value(selectOption).toStdString());
+            mainForm.ListBox1->setCurrentRow(k - 1);
+            emit mainForm.ListBox1->itemClicked(mainForm.ListBox1->item(k - 1));
+        });
+    }
+    if (scripted) {
+        QTimer::singleShot(200, [&] {
+            const bool saved = mainForm.grab().save(parser.value(screenshotOption), "PNG");
+            if (!saved)
+                std::fprintf(stderr, "merkanix: cannot write %s\n",
+                             qPrintable(parser.value(screenshotOption)));
+            QApplication::exit(saved && !console.failed ? 0 : 1);
+        });
+    }
+    return app.exec();
+}

@@ -1,0 +1,125 @@
+#include "reconstruction/ReconstructionView.h"
+
+#include "app/NumberText.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <thread>
+#include <vector>
+
+namespace merkanix {
+
+double PointLineDistance(const Line2D& line, double X, double Y) {
+    if (line.a == 0 && line.b == 0) return std::numeric_limits<double>::infinity();
+    return std::fabs(line.a * X + line.b * Y + line.c) /
+           std::sqrt(line.a * line.a + line.b * line.b);
+}
+
+double EllipseLevel(double A, double B, double x0, double y0, double theta, double X, double Y) {
+    const double c = std::cos(theta), s = std::sin(theta);
+    const double u = (X - x0) * c + (Y - y0) * s;
+    const double v = (X - x0) * s - (Y - y0) * c;
+    return u * u / (A * A) + v * v / (B * B) - 1;
+}
+
+namespace {
+
+struct DrawnLine {
+    double a, b, c, norm;
+};
+
+struct DrawnRing {
+    double A2, B2, x0, y0, cosT, sinT;
+    std::array<int, 3> colour;
+};
+
+// A ring is skipped when its ellipse has no value or a zero semi-axis (the
+// state before any evaluation).
+bool Drawable(const EllipseParams& e) {
+    return !std::isnan(e.semiMajor) && !std::isnan(e.semiMinor) && !std::isnan(e.centreX) &&
+           !std::isnan(e.centreY) && !std::isnan(e.angle) && e.semiMajor != 0 && e.semiMinor != 0;
+}
+
+} // namespace
+
+void DrawReconstruction(Picture& view, const ReconstructionState& state, double zoom,
+                        double lineWidth, const RingChoice& rings) {
+    if (!(lineWidth > 0) || view.width <= 0 || view.height <= 0) return;
+    view.Resize(view.width, view.height);
+    const int W = view.width, H = view.height;
+    const double tol = lineWidth / zoom;
+    const double ringTol = 5 * tol;
+
+    // Per-line and per-ring values that do not change from pixel to pixel.
+    std::vector<DrawnLine> lines;
+    for (const Line2D& l : state.lines) {
+        if (std::isnan(l.a) || std::isnan(l.b) || std::isnan(l.c)) continue; // no line of sight
+        if (l.a == 0 && l.b == 0) continue;                                  // infinitely far
+        lines.push_back({l.a, l.b, l.c, std::sqrt(l.a * l.a + l.b * l.b)});
+    }
+    std::vector<DrawnRing> drawnRings;
+    const auto addRing = [&](const EllipseParams& e, int colour) {
+        if (!Drawable(e)) return;
+        const double theta = M_PI * e.angle / 180;
+        drawnRings.push_back({e.semiMajor * e.semiMajor, e.semiMinor * e.semiMinor, e.centreX,
+                              e.centreY, std::cos(theta), std::sin(theta), kRingColours[colour]});
+    };
+    for (int k = 5; k >= 0; --k)
+        if (rings.ellipses[k]) addRing(state.ellipses[k], k);
+    if (rings.fibre) addRing(state.fibre, 6);
+
+    std::vector<double> xs(static_cast<std::size_t>(W));
+    for (int c = 0; c < W; ++c)
+        xs[c] = (c - (W - 1) / 2.0) / zoom;
+
+    const auto drawRows = [&](int firstRow, int endRow) {
+        for (int r = firstRow; r < endRow; ++r) {
+            const double Y = ((H - 1) / 2.0 - r) / zoom;
+            std::uint8_t* pixel = view.Pixel(0, r);
+            for (int c = 0; c < W; ++c, pixel += 3) {
+                const double X = xs[c];
+                std::uint8_t red = 255, green = 255, blue = 255;
+                double nearest = std::numeric_limits<double>::infinity();
+                for (const DrawnLine& l : lines)
+                    nearest = std::min(nearest, std::fabs(l.a * X + l.b * Y + l.c) / l.norm);
+                if (nearest <= tol)
+                    red = green = blue =
+                        static_cast<std::uint8_t>(RoundHalfEven(255 / tol * nearest));
+                for (const DrawnRing& ring : drawnRings) {
+                    const double u = (X - ring.x0) * ring.cosT + (Y - ring.y0) * ring.sinT;
+                    const double v = (X - ring.x0) * ring.sinT - (Y - ring.y0) * ring.cosT;
+                    const double e = std::fabs(u * u / ring.A2 + v * v / ring.B2 - 1);
+                    if (!(e <= ringTol)) continue;
+                    const auto component = [&](int base) {
+                        return static_cast<std::uint8_t>(RoundHalfEven(e * (255 - base) / ringTol) +
+                                                         base);
+                    };
+                    red = component(ring.colour[0]);
+                    green = component(ring.colour[1]);
+                    blue = component(ring.colour[2]);
+                }
+                pixel[0] = blue;
+                pixel[1] = green;
+                pixel[2] = red;
+            }
+        }
+    };
+
+    const unsigned threads = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+    if (threads == 1 || H < 64) {
+        drawRows(0, H);
+        return;
+    }
+    std::vector<std::thread> workers;
+    const int band = (H + static_cast<int>(threads) - 1) / static_cast<int>(threads);
+    for (unsigned t = 1; t < threads; ++t) {
+        const int first = static_cast<int>(t) * band;
+        workers.emplace_back(drawRows, first, std::min(H, first + band));
+    }
+    drawRows(0, std::min(H, band));
+    for (std::thread& w : workers)
+        w.join();
+}
+
+} // namespace merkanix
