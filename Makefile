@@ -30,6 +30,7 @@ demo: deps
 bench: deps
 	@$(MAKE) --no-print-directory build
 	$(BUILD)/bin/merkanix-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	$(BUILD)/bin/merkanix-window-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	bench/measure-vs-cat.sh $(BUILD)
 
 format:

@@ -1,8 +1,7 @@
 // Merkanix: creates its windows in their fixed order and runs until the main
 // window closes.
 #include "app/NumberText.h"
-#include "app/gui/MainForm.h"
-#include "app/gui/SecondaryForms.h"
+#include "app/gui/ApplicationWindows.h"
 #include "app/gui/UserDialogs.h"
 
 #include <QApplication>
@@ -54,17 +53,13 @@ int main(int argc, char** argv) {
     const bool scripted = parser.isSet(screenshotOption);
     if (scripted) UserDialogs::Install(&console);
 
-    // The windows in the order the program has always created them.
-    TMainForm mainForm;
-    TCAM2Form cam2Form;
-    THistoForm histoForm;
-    TCAM3Form cam3Form;
-    TCAM1Form cam1Form;
-    TOptimizationForm optimisationForm;
-    mainForm.SetSecondaryWindows(&cam1Form, &cam2Form, &cam3Form, &optimisationForm);
-    if (!scripted) optimisationForm.show(); // created visible
-    mainForm.resize(1880, 960);             // fits a 1920 x 1080 screen
-    mainForm.show();
+    ApplicationWindows windows;
+    TMainForm& mainForm = windows.mainForm;
+    if (scripted) {
+        mainForm.show(); // the picture is of the main window alone
+    } else {
+        windows.ShowAtStart();
+    }
 
     if (parser.isSet(folderOption)) mainForm.ChooseFolder(parser.value(folderOption));
     if (parser.isSet(selectOption)) {
