@@ -9,6 +9,11 @@ std::array<int, 3> Rgb(const Picture& p, int c, int r) {
     const std::uint8_t* px = p.Pixel(c, r);
     return {px[2], px[1], px[0]};
 }
+RingChoice NoRings() {
+    RingChoice none;
+    none.fibre = false;
+    return none;
+}
 bool AllWhite(const Picture& p) {
     for (std::uint8_t b : p.bgr)
         if (b != 255) return false;
@@ -37,7 +42,7 @@ TEST(DrawReconstruction, LinesAreBlackOnTheLineAndGreyAtHalfTheTolerance) {
     state.lines[0] = {1, 0, -0.5};
     // y = X - 0.0050 puts the half-tolerance distance on a pixel centre.
     state.lines[1] = {0, 2, 0.3};
-    DrawReconstruction(view, state, 100, 2.0, RingChoice{false});
+    DrawReconstruction(view, state, 100, 2.0, NoRings());
     // tol = 0.02 mm; column 295 is 0.005 mm from x = 0.5: 255 / 0.02 * 0.005 = 63.75
     EXPECT_EQ(Rgb(view, 295, 10), (std::array<int, 3>{64, 64, 64}));
     EXPECT_EQ(Rgb(view, 293, 10), (std::array<int, 3>{255, 255, 255}));
@@ -49,7 +54,7 @@ TEST(DrawReconstruction, LinesAreBlackOnTheLineAndGreyAtHalfTheTolerance) {
     Picture exact(492, 492);
     ReconstructionState on;
     on.lines[2] = {1, 0, -0.5 / 128}; // column 246
-    DrawReconstruction(exact, on, 128, 2.0, RingChoice{false});
+    DrawReconstruction(exact, on, 128, 2.0, NoRings());
     EXPECT_EQ(Rgb(exact, 246, 100), (std::array<int, 3>{0, 0, 0}));
     EXPECT_EQ(Rgb(exact, 247, 100), (std::array<int, 3>{128, 128, 128}));
     EXPECT_EQ(Rgb(exact, 248, 100), (std::array<int, 3>{255, 255, 255}));
