@@ -4,6 +4,7 @@
 #include "app/Errors.h"
 #include "app/Evaluation.h"
 #include "app/Settings.h"
+#include "simulation/CalibrationSimulator.h"
 #include "simulation/FrameSimulator.h"
 #include "simulation/TiffFrameWriter.h"
 #include "tools/ToolSupport.h"
@@ -15,6 +16,8 @@
 #include <filesystem>
 #include <iterator>
 #include <limits>
+#include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -26,6 +29,7 @@ using namespace merkanix;
 using merkanix::tools::UsageError;
 
 const std::string kUsage = R"(usage: merkanix-simulate OUTDIR [options]
+       merkanix-simulate OUTDIR --calibration [calibration options]
 
 Writes frame triples (one 656x492 16-bit TIFF frame per camera, named
 CameraK_YYYYMMDD_HHMMSS_mmm.tif) of a fibre with random cross-sections, and
@@ -60,6 +64,28 @@ Picture:
   --reverse            bright fibre on a dark background
   -h, --help           this text
 
+Calibration (--calibration): two frames of millimetre paper on a flat target
+at two stage positions, named CameraK_YYYYMMDD_HHMMSS_mmm_RR,RR.tif with the
+stage reading RR,RR (mm) from the 29th character, then etalon frames
+CameraK_YYYYMMDD_HHMMSS_mmm.tif, and OUTDIR/truth.json. The reading falls as
+the target moves away: it stands ZERO - reading mm from the lens.
+  --camera K           the camera, 1 to 3 (1)
+  --focal MM           true focal length (23)
+  --centre-x PX        true optical centre column (318.4)
+  --centre-y PX        true optical centre row (252.7)
+  --reading1 MM        stage reading of image 1 (35)
+  --reading2 MM        stage reading of image 2 (30)
+  --zero-distance MM   target distance at reading 0 (85)
+  --paper-angle DEG    the ruling's turn against the sensor rows (0.4)
+  --vignette V         light lost at the frame corners, 0 to 1 (0.2)
+  --gradient G         light lost from left to right, 0 to 1 (0.1)
+  --etalon-diameter MM etalon diameter (1.020)
+  --etalons N          etalon frames, seen from the camera's position in the
+                       settings (1)
+  --noise, --blur      as above, blur in pixels (200, 0.8)
+  --bright, --dark     paper and ink levels (42000, 9000)
+  --seed, --settings, --start, --tilt, --reverse as above
+
 Exit status: 0 done, 1 error, 2 bad command line.
 )";
 
@@ -93,16 +119,70 @@ DateTimeParts ParseStart(std::string_view text) {
 }
 
 constexpr std::string_view kValueOptions[] = {
-    "--triples", "--extra",      "--seed",  "--settings",    "--diameter-min", "--diameter-max",
-    "--ovality", "--offset-max", "--start", "--interval",    "--jitter",       "--tolerance",
-    "--noise",   "--blur",       "--tilt",  "--supersample", "--bright",       "--dark"};
+    "--triples", "--extra", "--seed", "--settings", "--diameter-min", "--diameter-max", "--ovality",
+    "--offset-max", "--start", "--interval", "--jitter", "--tolerance", "--noise", "--blur",
+    "--tilt", "--supersample", "--bright", "--dark",
+    // calibration
+    "--camera", "--focal", "--centre-x", "--centre-y", "--reading1", "--reading2",
+    "--zero-distance", "--paper-angle", "--vignette", "--gradient", "--etalon-diameter",
+    "--etalons"};
+
+// Options of one kind of run only.
+constexpr std::string_view kTripleOptions[] = {
+    "--triples",    "--extra",    "--diameter-min", "--diameter-max", "--ovality",
+    "--offset-max", "--interval", "--jitter",       "--tolerance",    "--supersample"};
+constexpr std::string_view kCalibrationOptions[] = {
+    "--camera",   "--focal",    "--centre-x",        "--centre-y",
+    "--reading1", "--reading2", "--zero-distance",   "--paper-angle",
+    "--vignette", "--gradient", "--etalon-diameter", "--etalons"};
 
 struct Arguments {
     std::string outDir;
     std::string settingsFile;
     simulation::RunOptions run;
     simulation::RenderOptions render;
+    bool calibration = false;
+    simulation::CalibrationRun calibrationRun;
+    std::set<std::string> given;
 };
+
+// The calibration run's picture options: those given, or the paper's defaults.
+void CheckCalibration(Arguments& args) {
+    auto& cal = args.calibrationRun;
+    auto& paper = cal.paper;
+    const auto given = [&](const char* option) { return args.given.count(option) > 0; };
+    if (given("--noise")) paper.noiseSigma = args.render.noiseSigma;
+    if (given("--blur")) paper.blurSigma = args.render.blurSigma;
+    if (given("--bright")) paper.bright = args.render.bright;
+    if (given("--dark")) paper.dark = args.render.dark;
+    cal.etalonRender = args.render;
+    cal.etalonRender.noiseSigma = paper.noiseSigma;
+    cal.etalonRender.blurSigma = paper.blurSigma;
+    if (!(cal.truth.f > 0) || !std::isfinite(cal.truth.f))
+        throw UsageError("--focal must be positive");
+    if (!(cal.truth.xc >= 0 && cal.truth.xc <= kFrameWidth - 1) ||
+        !(cal.truth.yc >= 0 && cal.truth.yc <= kFrameHeight - 1))
+        throw UsageError("the optical centre must lie in the frame");
+    for (const double reading : {cal.reading1, cal.reading2})
+        if (!(std::fabs(reading) <= 99.99))
+            throw UsageError("stage readings must lie within -99.99 ... 99.99 mm");
+    if (!(paper.zeroDistance - std::max(cal.reading1, cal.reading2) > 0) ||
+        !std::isfinite(paper.zeroDistance))
+        throw UsageError("--zero-distance must put the target in front of the lens");
+    if (!(paper.noiseSigma >= 0) || !(paper.blurSigma >= 0 && paper.blurSigma <= 50))
+        throw UsageError("--noise must not be negative and --blur must lie in 0..50");
+    if (!(paper.vignette >= 0 && paper.vignette < 1) ||
+        !(paper.gradient >= 0 && paper.gradient < 1))
+        throw UsageError("--vignette and --gradient must lie in [0, 1)");
+    if (!std::isfinite(paper.paperAngle)) throw UsageError("--paper-angle must be a number");
+    if (!(cal.etalonDiameter > 0) || !std::isfinite(cal.etalonDiameter))
+        throw UsageError("--etalon-diameter must be positive");
+    for (const double level : {paper.bright, paper.dark})
+        if (!(level >= 0 && level <= 65535))
+            throw UsageError("--bright and --dark must lie in 0..65535");
+    cal.start = args.run.start;
+    cal.seed = args.run.seed;
+}
 
 Arguments ParseArguments(int argc, char** argv, bool& help) {
     Arguments args;
@@ -122,12 +202,17 @@ Arguments ParseArguments(int argc, char** argv, bool& help) {
             args.render.reverse = true;
             continue;
         }
+        if (option == "--calibration") {
+            args.calibration = true;
+            continue;
+        }
         std::string value;
         const std::size_t equals = option.find('=');
         if (equals != std::string::npos) {
             value = option.substr(equals + 1);
             option.resize(equals);
-            if (option == "--reverse") throw UsageError("--reverse takes no value");
+            if (option == "--reverse" || option == "--calibration")
+                throw UsageError(option + " takes no value");
         }
         if (std::find(std::begin(kValueOptions), std::end(kValueOptions), option) ==
             std::end(kValueOptions))
@@ -136,13 +221,39 @@ Arguments ParseArguments(int argc, char** argv, bool& help) {
             if (i + 1 >= argc) throw UsageError(option + " needs a value");
             value = argv[++i];
         }
+        args.given.insert(option);
         const auto real = [&] { return tools::OptionReal(option, value); };
         const auto integer = [&](std::int64_t min, std::int64_t max) {
             return tools::OptionInteger(option, value, min, max);
         };
         auto& run = args.run;
         auto& render = args.render;
-        if (option == "--triples")
+        auto& cal = args.calibrationRun;
+        if (option == "--camera")
+            cal.camera = static_cast<int>(integer(1, 3));
+        else if (option == "--focal")
+            cal.truth.f = real();
+        else if (option == "--centre-x")
+            cal.truth.xc = real();
+        else if (option == "--centre-y")
+            cal.truth.yc = real();
+        else if (option == "--reading1")
+            cal.reading1 = real();
+        else if (option == "--reading2")
+            cal.reading2 = real();
+        else if (option == "--zero-distance")
+            cal.paper.zeroDistance = real();
+        else if (option == "--paper-angle")
+            cal.paper.paperAngle = real();
+        else if (option == "--vignette")
+            cal.paper.vignette = real();
+        else if (option == "--gradient")
+            cal.paper.gradient = real();
+        else if (option == "--etalon-diameter")
+            cal.etalonDiameter = real();
+        else if (option == "--etalons")
+            cal.etalons = static_cast<int>(integer(0, 1000));
+        else if (option == "--triples")
             run.triples = static_cast<int>(integer(0, 1000000));
         else if (option == "--extra")
             run.extras = static_cast<int>(integer(0, 1000000));
@@ -183,6 +294,18 @@ Arguments ParseArguments(int argc, char** argv, bool& help) {
             throw UsageError("unknown option " + option);
     }
     if (args.outDir.empty()) throw UsageError("OUTDIR is missing");
+    const std::span<const std::string_view> foreign =
+        args.calibration ? std::span<const std::string_view>(kTripleOptions)
+                         : std::span<const std::string_view>(kCalibrationOptions);
+    for (const auto& option : foreign)
+        if (args.given.count(std::string(option)))
+            throw UsageError(std::string(option) + (args.calibration
+                                                        ? " does not apply to --calibration"
+                                                        : " needs --calibration"));
+    if (args.calibration) {
+        CheckCalibration(args);
+        return args;
+    }
 
     const auto& run = args.run;
     const auto& render = args.render;
@@ -212,6 +335,41 @@ bool HoldsFrames(const std::filesystem::path& folder) {
     return false;
 }
 
+std::filesystem::path PrepareFolder(const std::string& outDir) {
+    const std::filesystem::path folder(outDir);
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) ThrowFileError("Cannot create folder", outDir, error.value());
+    // Frames left from another run would pair up with these ones.
+    if (HoldsFrames(folder))
+        throw Error("\"" + outDir + "\" already holds camera frames; use an empty folder");
+    return folder;
+}
+
+int SimulateCalibration(Arguments args, const std::array<CameraSetup, 3>& cameras) {
+    simulation::CalibrationRun& run = args.calibrationRun;
+    // The etalon is seen from where the settings put the camera, through the
+    // simulated focal length and centre.
+    run.etalonCamera = cameras[static_cast<std::size_t>(run.camera - 1)];
+    run.etalonCamera.f = run.truth.f;
+    run.etalonCamera.xc = run.truth.xc;
+    run.etalonCamera.yc = run.truth.yc;
+    // Where the ruling crosses the optical axis differs from run to run.
+    simulation::RandomSource random(simulation::DeriveSeed(run.seed, 1000003));
+    run.paper.offsetX = random.Uniform();
+    run.paper.offsetY = random.Uniform();
+
+    const std::filesystem::path folder = PrepareFolder(args.outDir);
+    const std::vector<simulation::CalibrationFrame> frames = simulation::RenderCalibrationRun(run);
+    for (const auto& frame : frames)
+        simulation::WriteFrameFile((folder / frame.fileName).string(), frame.samples);
+    const std::string truth = simulation::CalibrationTruthJson(run, frames);
+    simulation::ReplaceFileContents((folder / "truth.json").string(), truth.data(), truth.size());
+    std::fprintf(stderr, "merkanix-simulate: 2 paper frames, %d etalon frames in %s\n", run.etalons,
+                 args.outDir.c_str());
+    return 0;
+}
+
 int Simulate(int argc, char** argv) {
     bool help = false;
     const Arguments args = ParseArguments(argc, argv, help);
@@ -221,15 +379,10 @@ int Simulate(int argc, char** argv) {
     }
     const SystemTexts texts =
         args.settingsFile.empty() ? DefaultCameraTexts(',') : ReadSettingsFile(args.settingsFile);
+    if (args.calibration) return SimulateCalibration(args, ParseCameraSetups(texts, ','));
     const simulation::RunPlan plan = simulation::PlanRun(ParseCameraSetups(texts, ','), args.run);
 
-    const std::filesystem::path folder(args.outDir);
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error) ThrowFileError("Cannot create folder", args.outDir, error.value());
-    // Frames left from another run would pair up with these ones.
-    if (HoldsFrames(folder))
-        throw Error("\"" + args.outDir + "\" already holds camera frames; use an empty folder");
+    const std::filesystem::path folder = PrepareFolder(args.outDir);
 
     std::vector<const simulation::PlannedFrame*> frames;
     for (const auto& triple : plan.triples)
