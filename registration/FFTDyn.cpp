@@ -399,12 +399,23 @@ void TWorkBuffers::Free() {
     reuseA = reuseB = false;
 }
 
-void TWorkBuffers::NotifyProgress() {
+void TWorkBuffers::NotifyProgress(char side, std::uint8_t value) {
     {
         const std::lock_guard lock(signalMutex_);
         ++signalCount_;
+        history_.emplace_back(side, value);
     }
     signal_.notify_all();
+}
+
+std::vector<std::pair<char, std::uint8_t>> TWorkBuffers::ProgressHistory() {
+    const std::lock_guard lock(signalMutex_);
+    return history_;
+}
+
+void TWorkBuffers::ClearProgressHistory() {
+    const std::lock_guard lock(signalMutex_);
+    history_.clear();
 }
 
 unsigned TWorkBuffers::ProgressSignals() {
@@ -435,9 +446,9 @@ void T1::WaitFor() {
     if (thread_.joinable()) thread_.join();
 }
 
-void T1::Publish(std::atomic<std::uint8_t>& progress, std::uint8_t value) {
+void T1::Publish(char side, std::atomic<std::uint8_t>& progress, std::uint8_t value) {
     progress.store(value, std::memory_order_release);
-    work_.NotifyProgress();
+    work_.NotifyProgress(side, value);
 }
 
 void T1::Execute() {
@@ -447,21 +458,22 @@ void T1::Execute() {
     std::atomic<std::uint8_t>& progress = sideA ? work_.ProgressA : work_.ProgressB;
     // A spectrum already computed for this very image is not computed again.
     const bool reuse = sideA ? work_.reuseA : work_.reuseB;
+    const char name = sideA ? 'A' : 'B';
 
     if (!reuse) ForwardFFT(image, spectrum, N_);
     if (mode_ >= 3) {
-        Publish(progress, 100);
+        Publish(name, progress, 100);
         return;
     }
-    Publish(progress, 25);
+    Publish(name, progress, 25);
     float* logMagnitude = (sideA ? work_.LogMagnitudeA : work_.LogMagnitudeB).data();
     float* logPolar = (sideA ? work_.LogPolarA : work_.LogPolarB).data();
     ShiftedLogMagnitude(spectrum, logMagnitude, N_);
-    Publish(progress, 50);
+    Publish(name, progress, 50);
     LogPolarResample(logMagnitude, logPolar, N_);
-    Publish(progress, 75);
+    Publish(name, progress, 75);
     ForwardFFT(logPolar, (sideA ? work_.LogPolarSpectrumA : work_.LogPolarSpectrumB).data(), N_);
-    Publish(progress, 100);
+    Publish(name, progress, 100);
 }
 
 // --- The engine ----------------------------------------------------------------------
@@ -568,6 +580,7 @@ void TFFTTransformDyn::RunPipeline(std::span<const float> image1, std::span<cons
     if (!hitB) std::memcpy(work_.ImageB.data(), image2.data(), bytes);
     work_.reuseA = hitA;
     work_.reuseB = hitB;
+    work_.ClearProgressHistory();
     work_.ProgressA.store(0, std::memory_order_relaxed);
     work_.ProgressB.store(0, std::memory_order_relaxed);
 

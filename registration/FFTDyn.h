@@ -13,6 +13,7 @@
 #include <mutex>
 #include <span>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace merkanix::registration {
@@ -107,8 +108,11 @@ struct TWorkBuffers {
 
     void Allocate(std::int32_t size);
     void Free();
-    // Wakes a waiting registration after a progress store.
-    void NotifyProgress();
+    // Records a progress store of side 'A' or 'B' and wakes a waiting registration.
+    void NotifyProgress(char side, std::uint8_t value);
+    // The progress stores since the last registration started, in order.
+    std::vector<std::pair<char, std::uint8_t>> ProgressHistory();
+    void ClearProgressHistory();
     // The number of notifications so far; a waiter reads it before it looks
     // at the progress bytes and then waits for a later one, at most
     // `milliseconds`, so that no notification between the two is lost.
@@ -119,6 +123,7 @@ private:
     std::mutex signalMutex_;
     std::condition_variable signal_;
     unsigned signalCount_ = 0;
+    std::vector<std::pair<char, std::uint8_t>> history_;
 };
 
 // --- Internal operations, shared by the engine and its workers ---------------
@@ -180,7 +185,7 @@ public:
 
 private:
     void Execute();
-    void Publish(std::atomic<std::uint8_t>& progress, std::uint8_t value);
+    void Publish(char side, std::atomic<std::uint8_t>& progress, std::uint8_t value);
 
     std::int32_t N_;
     std::int32_t mode_;
@@ -227,6 +232,10 @@ public:
     bool RotationScaleDone() const { return rotationScaleDone_ != 0; }
     bool TranslationDone() const { return translationDone_ != 0; }
     std::int32_t IterationCount() const { return work_.IterationCount; }
+    // The workers' progress stores of the last registration, for checking.
+    std::vector<std::pair<char, std::uint8_t>> ProgressHistory() {
+        return work_.ProgressHistory();
+    }
     const Complex* LastInverseInput() const { return lastInverseInput_; }
     // The spare real arrays; the centre search passes the third as surface.
     std::span<float> RealBuffer(int which);
