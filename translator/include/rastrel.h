@@ -1,0 +1,148 @@
+#pragma once
+// rastrel: loads and saves raster images through components reached by class
+// identifier. Create objects with CoCreateInstance(CLSID_..., nullptr,
+// CLSCTX_INPROC_SERVER, IID_..., &pointer) after CoInitialize; every pointer
+// handed out carries one reference that the receiver releases.
+#include "platform/Com.h"
+#include "platform/Gdi.h"
+#include "platform/Storage.h"
+#include "platform/Types.h"
+
+// Classes served by librastrel.so.
+inline constexpr CLSID CLSID_TranslatorManager = {
+    0xC5005887, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr CLSID CLSID_BmpTranslator = {
+    0xC5005888, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr CLSID CLSID_JpegTranslator = {
+    0xC500588F, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr CLSID CLSID_PcxTranslator = {
+    0xC500588C, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr CLSID CLSID_TiffTranslator = {
+    0xC500588D, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr CLSID CLSID_PngTranslator = {
+    0xC500588E, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr CLSID CLSID_TgaTranslator = {
+    0xC500588B, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr CLSID CLSID_Bitmap = {
+    0xC500588A, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr CLSID CLSID_ConversionSettings = {
+    0xC5005970, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr CLSID CLSID_BitmapOperations = {
+    0xC5005889, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+
+// The thumbnail writer a compound-file save calls (a component of its own).
+inline constexpr CLSID CLSID_ThumbnailWriter = {
+    0xC50058B7, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+
+inline constexpr IID IID_IBitmapImage = {
+    0x8335E5F7, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr IID IID_IConversionSettings = {
+    0x8335E600, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr IID IID_IBitmapOperations = {
+    0x8335E5F8, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr IID IID_ITranslator = {
+    0x8335E5F5, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr IID IID_IThumbnailWriter = {
+    0x8335E411, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+
+// Pixel formats: one bit each.
+enum : DWORD {
+    PF_GREY8 = 0x1,
+    PF_GREY10 = 0x2,
+    PF_YUV16 = 0x4,  // Cb Y0 Cr Y1, two bytes per pixel
+    PF_YUV16A = 0x8, // Cb Y0 A0 Cr Y1 A1
+    PF_YUV20 = 0x10,
+    PF_YUV30A = 0x20,
+    PF_YUV24 = 0x40,
+    PF_YUV32A = 0x80,
+    PF_YUV30 = 0x100,
+    PF_YUV40A = 0x200,
+    PF_RGB24 = 0x400,  // blue, green, red
+    PF_RGB32A = 0x800, // blue, green, red, alpha
+    PF_RGB30 = 0x1000,
+    PF_RGB40A = 0x2000,
+    PF_PALETTE8 = 0x4000,
+    PF_RGB16 = 0x8000, // 5-5-5, blue lowest
+    PF_PALETTE4 = 0x10000,
+};
+
+// An image as a device-independent bitmap: the 40-byte header (followed by
+// 1024 bytes of palette for 0x1, 0x4000 and 0x10000), the format, and the
+// rows, bottom row first.
+struct BitmapImage {
+    BITMAPINFOHEADER* header;
+    DWORD format;
+    BYTE* pixels;
+};
+
+// Passed to the client's progress sink.
+struct ProgressRecord {
+    LONG step;   // the row or step done
+    LONG total;  // rows of the operation
+    LONG pass;   // 0 for single-pass work
+    LONG phases; // phases of the whole operation
+};
+
+// Implemented by the client. Step returning S_FALSE (1) cancels.
+struct IProgressSink : IUnknown {
+    virtual HRESULT Begin() = 0;
+    virtual HRESULT End() = 0;
+    virtual HRESULT SetPhaseCount(LONG count) = 0;
+    virtual HRESULT Step(ProgressRecord* progress) = 0;
+};
+
+struct IBitmapImage;
+
+struct ITranslator : IUnknown {
+    virtual HRESULT Probe(const char* fileName) = 0;
+    virtual HRESULT CanLoad() = 0;
+    virtual HRESULT CanSave() = 0;
+    virtual HRESULT GetExtension(LONG size, char* buffer) = 0;
+    virtual HRESULT Reserved() = 0;
+    virtual HRESULT SetProgressSink(IProgressSink* sink) = 0;
+    virtual HRESULT Load(const char* fileName, DWORD format, IBitmapImage** bitmap,
+                         IProgressSink* sink) = 0;
+    virtual HRESULT Save(const char* fileName, IBitmapImage* bitmap, IProgressSink* sink) = 0;
+};
+
+struct IBitmapImage : IUnknown {
+    virtual HRESULT Create(LONG width, LONG height, DWORD format) = 0;
+    virtual HRESULT Attach(BITMAPINFOHEADER* header, DWORD format, BYTE* pixels) = 0;
+    virtual HRESULT Clone(IBitmapImage** copy) = 0;
+    virtual HRESULT SaveToStorage(const char* fileName) = 0;
+    virtual HRESULT LoadFromStorage(const char* fileName) = 0;
+    virtual HRESULT GetImage(BitmapImage* image) = 0;
+    virtual HRESULT GetHeaderSize(DWORD* bytes) = 0;
+    virtual HRESULT GetPixelBytes(DWORD* bytes) = 0;
+    virtual HRESULT GetTranslator(ITranslator** translator) = 0;
+    virtual HRESULT SetTranslator(ITranslator* translator) = 0;
+    virtual HRESULT Convert(DWORD format, IBitmapImage** converted, IProgressSink* sink) = 0;
+    virtual HRESULT GetPaletteBytes(DWORD* bytes) = 0;
+    virtual HRESULT ApplyPalette(LONG value) = 0;
+    virtual HRESULT GetRowBytes(DWORD* bytes) = 0;
+    virtual HRESULT InsertAlpha(IBitmapImage* source) = 0;
+};
+
+// Module-wide: every object of the library sees the same values.
+struct IConversionSettings : IUnknown {
+    virtual HRESULT SetMode(LONG mode) = 0; // 1: fixed reduction palette
+    virtual HRESULT GetMode(LONG* mode) = 0;
+    virtual HRESULT SetPaletteMode(LONG mode) = 0;
+    virtual HRESULT GetPaletteMode(LONG* mode) = 0;
+    virtual HRESULT SetPalette(const RGBQUAD* entries, LONG count) = 0;
+    virtual HRESULT ResetPalette() = 0;
+};
+
+struct IBitmapOperations : IUnknown {
+    virtual HRESULT InsertAlpha(IBitmapImage* target, IBitmapImage* source) = 0;
+    virtual HRESULT RowToYuv(BYTE* output, BOOL outputAlpha, const BYTE* input, BOOL inputAlpha,
+                             LONG width) = 0;
+    virtual HRESULT RowFromYuv(BYTE* output, BOOL outputAlpha, const BYTE* input, BOOL inputAlpha,
+                               LONG width) = 0;
+    virtual HRESULT RowToYuvQuad(const BYTE* input, BYTE* output, LONG count) = 0;
+};
+
+// Slot 3 stores a 64 x 48 picture of the bitmap in the storage.
+struct IThumbnailWriter : IUnknown {
+    virtual HRESULT WriteThumbnail(HBITMAP bitmap, IStorage* storage) = 0;
+};
