@@ -233,9 +233,7 @@ public:
     bool TranslationDone() const { return translationDone_ != 0; }
     std::int32_t IterationCount() const { return work_.IterationCount; }
     // The workers' progress stores of the last registration, for checking.
-    std::vector<std::pair<char, std::uint8_t>> ProgressHistory() {
-        return work_.ProgressHistory();
-    }
+    std::vector<std::pair<char, std::uint8_t>> ProgressHistory() { return work_.ProgressHistory(); }
     const Complex* LastInverseInput() const { return lastInverseInput_; }
     // The spare real arrays; the centre search passes the third as surface.
     std::span<float> RealBuffer(int which);

@@ -1,7 +1,7 @@
 #include "registration/FFTDyn.h"
 
-#include "app/Errors.h"
 #include "TestImages.h"
+#include "app/Errors.h"
 
 #include <gtest/gtest.h>
 
@@ -78,11 +78,11 @@ TEST(RegistrationHelpers, BilinearSampleWrapsTheLastRowAndColumn) {
         M[k] = static_cast<float>(k);
     EXPECT_EQ(BilinearSample(1, 1, M.data(), N), 0.0f);
     EXPECT_EQ(BilinearSample(2, 3, M.data(), N), 6.0f);
-    EXPECT_EQ(BilinearSample(1.5f, 1, M.data(), N), 2.0f);  // between rows 1 and 2
-    EXPECT_EQ(BilinearSample(1, 1.5f, M.data(), N), 0.5f);  // between columns 1 and 2
-    EXPECT_EQ(BilinearSample(4.5f, 1, M.data(), N), 6.0f);  // row 4 with row 1
-    EXPECT_EQ(BilinearSample(1, 4.5f, M.data(), N), 1.5f);  // column 4 with column 1
-    EXPECT_EQ(BilinearSample(5.0f, 1, M.data(), N), 0.0f);  // N + 1 is row 1 again
+    EXPECT_EQ(BilinearSample(1.5f, 1, M.data(), N), 2.0f); // between rows 1 and 2
+    EXPECT_EQ(BilinearSample(1, 1.5f, M.data(), N), 0.5f); // between columns 1 and 2
+    EXPECT_EQ(BilinearSample(4.5f, 1, M.data(), N), 6.0f); // row 4 with row 1
+    EXPECT_EQ(BilinearSample(1, 4.5f, M.data(), N), 1.5f); // column 4 with column 1
+    EXPECT_EQ(BilinearSample(5.0f, 1, M.data(), N), 0.0f); // N + 1 is row 1 again
 }
 
 TEST(RegistrationHelpers, StatisticsOfAFlatSurface) {
@@ -109,7 +109,7 @@ TEST(RegistrationHelpers, StatisticsOfAFlatSurface) {
 TEST(RegistrationHelpers, TinyMagnitudesKeepTheirValueInsteadOfALogarithm) {
     const int N = 4;
     std::vector<Complex> S(16, Complex(0, 0));
-    S[0] = Complex(3e-8f, 4e-8f);   // |S| = 5e-8 at the zero frequency
+    S[0] = Complex(3e-8f, 4e-8f);    // |S| = 5e-8 at the zero frequency
     S[1] = Complex(0, 2.718281828f); // |S| = e
     std::vector<float> L(16);
     ShiftedLogMagnitude(S.data(), L.data(), N);
@@ -168,8 +168,8 @@ TEST(Translation, AnInvalidShiftSignLeavesItsAxisAlone) {
     TranslationResult t;
     t.rowShift = 777;
     t.columnShift = 777;
-    engine.e.RegisterTranslation(a, CyclicShift(a, 64, 2, 5), engine.surface, engine.summary, 0,
-                                 2, 0, t);
+    engine.e.RegisterTranslation(a, CyclicShift(a, 64, 2, 5), engine.surface, engine.summary, 0, 2,
+                                 0, t);
     EXPECT_EQ(t.quality, -1.0f);
     EXPECT_EQ(t.rowShift, 777);
     EXPECT_EQ(t.columnShift, 5);
@@ -215,7 +215,8 @@ TEST(Translation, LowPassStrengthZeroSkipsTheFilterAndOneBarelyActs) {
     double largest = 0, change = 0;
     for (std::size_t k = 0; k < unfiltered.size(); ++k) {
         largest = std::max(largest, std::fabs(static_cast<double>(unfiltered[k])));
-        change = std::max(change, std::fabs(static_cast<double>(unfiltered[k] - engine.surface[k])));
+        change =
+            std::max(change, std::fabs(static_cast<double>(unfiltered[k] - engine.surface[k])));
     }
     EXPECT_GT(change, 0.0);
     EXPECT_LT(change, 0.5 * largest); // exp(-(u^2 + v^2)) is at least exp(-0.5)
@@ -289,7 +290,8 @@ TEST(RotationScale, TurnsAndMagnificationsWithinAStepOfTheMap) {
     // sampled at m times its coordinates is image 2, so m = scale.
     const std::pair<double, double> cases[] = {{0, 1.1}, {7, 1}, {-12, 0.92}, {25, 1.05}};
     for (const auto& [degrees, scale] : cases) {
-        const RotationScaleResult r = engine.RotationScale(a, testing::Blobs(N, 10, degrees, scale), 8);
+        const RotationScaleResult r =
+            engine.RotationScale(a, testing::Blobs(N, 10, degrees, scale), 8);
         EXPECT_NEAR(r.angle, degrees, 1.01 * angleStep) << degrees << " " << scale;
         EXPECT_NEAR(std::log(r.magnification) / std::log(b), std::log(scale) / std::log(b), 1.01)
             << degrees << " " << scale;
