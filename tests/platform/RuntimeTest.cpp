@@ -1,0 +1,206 @@
+#include "RastrelTestSupport.h"
+
+#include <cstring>
+#include <dlfcn.h>
+
+using namespace rastrel::testing;
+
+namespace {
+
+// {C50058B7-AB3B-11CE-8468-0000B468276B}, the thumbnail writer: a small
+// server of our own to load and unload.
+constexpr CLSID kServerClass = {
+    0xC50058B7, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+constexpr CLSID kUnknownClass = {
+    0x12345678, 0x1234, 0x1234, {0x12, 0x34, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}};
+
+bool IsLoaded(const std::string& library) {
+    const auto maps = ReadFile("/proc/self/maps");
+    return std::string(maps.begin(), maps.end()).find(library) != std::string::npos;
+}
+
+class RuntimeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("RASTREL_REGISTRY", (scratch_ / "reg.reg").c_str(), 1);
+        ASSERT_EQ(CallEntry(THUMBNAIL_LIBRARY, "DllRegisterServer"), S_OK);
+    }
+    void TearDown() override { ::unsetenv("RASTREL_REGISTRY"); }
+    Scratch scratch_;
+};
+
+TEST(Guid, TextFormBothWays) {
+    char text[39];
+    GuidToText(kServerClass, text);
+    EXPECT_STREQ(text, "{C50058B7-AB3B-11CE-8468-0000B468276B}");
+    GUID back{};
+    ASSERT_TRUE(GuidFromText("{c50058b7-ab3b-11ce-8468-0000b468276b}", &back));
+    EXPECT_EQ(back, kServerClass);
+    EXPECT_FALSE(GuidFromText("{C50058B7-AB3B-11CE-8468-0000B468276}", &back));
+    EXPECT_FALSE(GuidFromText("C50058B7-AB3B-11CE-8468-0000B468276B", &back));
+    OLECHAR wide[39];
+    EXPECT_EQ(StringFromGUID2(kServerClass, wide, 39), 39);
+    EXPECT_EQ(StringFromGUID2(kServerClass, wide, 38), 0);
+    EXPECT_EQ(CLSIDFromString(wide, &back), S_OK);
+    EXPECT_EQ(back, kServerClass);
+}
+
+TEST(HresultCodes, HaveThePlatformValues) {
+    EXPECT_EQ(static_cast<std::uint32_t>(E_FAIL), 0x80004005u);
+    EXPECT_EQ(static_cast<std::uint32_t>(E_OUTOFMEMORY), 0x8007000Eu);
+    EXPECT_EQ(static_cast<std::uint32_t>(E_INVALIDARG), 0x80070057u);
+    EXPECT_EQ(static_cast<std::uint32_t>(REGDB_E_CLASSNOTREG), 0x80040154u);
+    EXPECT_EQ(static_cast<std::uint32_t>(STG_E_FILENOTFOUND), 0x80030002u);
+    EXPECT_EQ(static_cast<std::uint32_t>(HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER)), 0x80070057u);
+    EXPECT_EQ(HRESULT_FROM_WIN32(0), S_OK);
+    EXPECT_EQ(sizeof(LONG), 4u);
+    EXPECT_EQ(sizeof(OLECHAR), 2u);
+    EXPECT_EQ(sizeof(GUID), 16u);
+}
+
+TEST_F(RuntimeTest, CreatesLoadsOnceAndUnloadsWhenUnused) {
+    void* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(kServerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+              CO_E_NOTINITIALIZED);
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
+    CoUninitialize();
+
+    EXPECT_EQ(CoCreateInstance(kUnknownClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(CoCreateInstance(kServerClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &object),
+              REGDB_E_CLASSNOTREG);
+
+    IUnknown* first = nullptr;
+    IUnknown* second = nullptr;
+    ASSERT_EQ(CoCreateInstance(kServerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               reinterpret_cast<void**>(&first)),
+              S_OK);
+    ASSERT_EQ(CoCreateInstance(kServerClass, nullptr, CLSCTX_ALL, IID_IUnknown,
+                               reinterpret_cast<void**>(&second)),
+              S_OK);
+    // One copy of the library serves both objects.
+    Dl_info a{}, b{};
+    ASSERT_NE(::dladdr(*reinterpret_cast<void**>(first), &a), 0);
+    ASSERT_NE(::dladdr(*reinterpret_cast<void**>(second), &b), 0);
+    EXPECT_EQ(a.dli_fbase, b.dli_fbase);
+    const std::string name = "librastrel-thumbnail.so";
+    CoFreeUnusedLibraries();
+    EXPECT_TRUE(IsLoaded(name)); // objects alive
+    first->Release();
+    second->Release();
+    CoFreeUnusedLibraries();
+    EXPECT_FALSE(IsLoaded(name));
+
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(CoGetClassObject(kServerClass, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               reinterpret_cast<void**>(&factory)),
+              S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    factory->Release();
+    CoFreeUnusedLibraries();
+    EXPECT_TRUE(IsLoaded(name)); // locked
+    ASSERT_EQ(CoGetClassObject(kServerClass, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               reinterpret_cast<void**>(&factory)),
+              S_OK);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    factory->Release();
+    CoUninitialize(); // the last one frees what is unused
+    EXPECT_FALSE(IsLoaded(name));
+}
+
+TEST_F(RuntimeTest, AMissingLibraryIsReported) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
+                              "CLSID\\{12345678-1234-1234-1234-123456789ABC}\\InprocServer32", 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const char path[] = "/nonexistent/libnothing.so";
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path);
+    RegCloseKey(key);
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    void* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(kUnknownClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
+              CO_E_DLLNOTFOUND);
+    CoUninitialize();
+}
+
+TEST(Loader, ModulePathsAndTheirBuffer) {
+    HMODULE module = LoadLibraryA(THUMBNAIL_LIBRARY);
+    ASSERT_NE(module, nullptr);
+    char path[4096];
+    const DWORD length = GetModuleFileNameA(module, path, sizeof path);
+    ASSERT_GT(length, 0u);
+    EXPECT_EQ(std::string(path), std::filesystem::canonical(THUMBNAIL_LIBRARY).string());
+    char small[8];
+    EXPECT_EQ(GetModuleFileNameA(module, small, sizeof small), sizeof small);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(std::strlen(small), 7u);
+    EXPECT_NE(GetProcAddress(module, "DllGetClassObject"), nullptr);
+    EXPECT_EQ(GetProcAddress(module, "NoSuchEntry"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(LoadLibraryA("/nonexistent/lib.so"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Memory, GlobalBlocksKeepTheirSizeAndContent) {
+    HGLOBAL block = GlobalAlloc(GHND, 100);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(GlobalSize(block), 100u);
+    auto* bytes = static_cast<BYTE*>(GlobalLock(block));
+    EXPECT_EQ(bytes[99], 0);
+    bytes[0] = 7;
+    GlobalUnlock(block);
+    block = GlobalReAlloc(block, 5000, GMEM_ZEROINIT);
+    bytes = static_cast<BYTE*>(GlobalLock(block));
+    EXPECT_EQ(bytes[0], 7);
+    EXPECT_EQ(bytes[4999], 0);
+    GlobalUnlock(block);
+    EXPECT_EQ(GlobalFree(block), nullptr);
+}
+
+TEST(Files, HandlesAndTheOlderCalls) {
+    Scratch scratch;
+    const std::string path = scratch / "f";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD done = 0;
+    EXPECT_TRUE(WriteFile(file, "abcdef", 6, &done, nullptr));
+    EXPECT_EQ(GetFileSize(file, nullptr), 6u);
+    EXPECT_TRUE(CloseHandle(file));
+    EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    const HFILE old = _lopen(path.c_str(), OF_READ);
+    ASSERT_NE(old, HFILE_ERROR);
+    EXPECT_EQ(_llseek(old, 2, 0), 2);
+    char text[8] = {};
+    EXPECT_EQ(_lread(old, text, 8), 4u);
+    EXPECT_STREQ(text, "cdef");
+    EXPECT_EQ(_lclose(old), 0);
+    EXPECT_TRUE(DeleteFileA(path.c_str()));
+    EXPECT_EQ(_lopen(path.c_str(), OF_READ), HFILE_ERROR);
+}
+
+TEST(Gdi, DibSectionsDescribeThemselves) {
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 65, 48, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP section = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_NE(section, nullptr);
+    DIBSECTION description{};
+    EXPECT_EQ(GetObjectA(section, sizeof description, &description), int(sizeof description));
+    EXPECT_EQ(description.dsBm.bmWidthBytes, 196); // 65 * 3 rounded up to 4
+    EXPECT_EQ(description.dsBm.bmBits, bits);
+    EXPECT_EQ(description.dsBmih.biSizeImage, 196u * 48u);
+    EXPECT_EQ(static_cast<BYTE*>(bits)[196 * 48 - 1], 0);
+    EXPECT_TRUE(DeleteObject(section));
+    EXPECT_FALSE(DeleteObject(section));
+    EXPECT_EQ(GetObjectA(section, sizeof description, &description), 0);
+    info.bmiHeader.biBitCount = 7;
+    EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr);
+}
+
+} // namespace

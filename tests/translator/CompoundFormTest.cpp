@@ -1,0 +1,195 @@
+// Bitmaps stored as one video frame in a compound file, checked with an
+// independent reader (olefile) and against files another tool made.
+#include "BitmapTestSupport.h"
+
+#include <random>
+#include <sstream>
+
+using namespace rastrel::testing;
+
+namespace {
+
+std::map<std::string, std::size_t> StreamsOf(const std::string& path) {
+    const auto dump =
+        RunCommand("/usr/bin/python3 " + Quote(std::string(RASTREL_TEST_DIR) + "/olefile_dump.py") +
+                   " " + Quote(path));
+    EXPECT_EQ(dump.status, 0) << dump.output;
+    std::map<std::string, std::size_t> streams;
+    std::istringstream lines(dump.output);
+    std::string name, sum;
+    std::size_t size;
+    while (lines >> name >> size >> sum)
+        streams[name] = size;
+    return streams;
+}
+
+Ref<IBitmapImage> Frame(DWORD format, unsigned seed) {
+    auto bitmap = NewBitmap(720, 486, format);
+    DWORD bytes = 0;
+    bitmap->GetPixelBytes(&bytes);
+    std::mt19937 random(seed);
+    BYTE* pixels = ImageOf(bitmap.get()).pixels;
+    for (DWORD i = 0; i < bytes; ++i)
+        pixels[i] = static_cast<BYTE>(random());
+    return bitmap;
+}
+
+TEST(CompoundForm, AFrameWithoutAlphaSavesAndLoads) {
+    Scratch scratch;
+    const std::string path = scratch / "frame.stg";
+    auto frame = Frame(PF_YUV16, 1);
+    ASSERT_EQ(frame->SaveToStorage(path.c_str()), S_OK);
+    const auto streams = StreamsOf(path);
+    EXPECT_EQ(streams.at("NTSC601"), 699840u);
+    EXPECT_EQ(streams.count("NTSCALPHA"), 0u);
+    EXPECT_EQ(streams.at("Thumbnail"), 14u + 40u + 64u * 48u * 3u);
+
+    auto loaded = NewBitmap(2, 2, PF_RGB24);
+    ASSERT_EQ(loaded->LoadFromStorage(path.c_str()), S_OK);
+    EXPECT_EQ(ImageOf(loaded.get()).format, PF_YUV16);
+    EXPECT_EQ(PixelsOf(loaded.get()), PixelsOf(frame.get()));
+}
+
+TEST(CompoundForm, AlphaGoesToItsOwnStream) {
+    Scratch scratch;
+    const std::string path = scratch / "alpha.stg";
+    auto frame = Frame(PF_YUV16A, 2);
+    ASSERT_EQ(frame->SaveToStorage(path.c_str()), S_OK);
+    const auto streams = StreamsOf(path);
+    EXPECT_EQ(streams.at("NTSC601"), 699840u);
+    EXPECT_EQ(streams.at("NTSCALPHA"), 349920u);
+    auto loaded = NewBitmap();
+    ASSERT_EQ(loaded->LoadFromStorage(path.c_str()), S_OK);
+    EXPECT_EQ(ImageOf(loaded.get()).format, PF_YUV16A);
+    EXPECT_EQ(PixelsOf(loaded.get()), PixelsOf(frame.get()));
+
+    // An RGB frame with alpha is stored through the YUV form with alpha.
+    auto rgba = Frame(PF_RGB32A, 3);
+    ASSERT_EQ(rgba->SaveToStorage(path.c_str()), S_OK);
+    ASSERT_EQ(loaded->LoadFromStorage(path.c_str()), S_OK);
+    EXPECT_EQ(ImageOf(loaded.get()).format, PF_YUV16A);
+    const BYTE* in = ImageOf(rgba.get()).pixels;
+    const BYTE* out = ImageOf(loaded.get()).pixels;
+    EXPECT_EQ(out[2], in[484 * 720 * 4 + 3]); // YUV row 0 is picture line 1, DIB row 484
+}
+
+TEST(CompoundForm, TheThumbnailIsTheFramesBlockMeans) {
+    Scratch scratch;
+    const std::string path = scratch / "thumb.stg";
+    auto rgb = NewBitmap(720, 486, PF_RGB24);
+    BYTE* pixels = ImageOf(rgb.get()).pixels;
+    // Stored rows 0..9 (the first block row) red, the rest blue-ish grey.
+    for (int y = 0; y < 486; ++y)
+        for (int x = 0; x < 720; ++x) {
+            BYTE* p = pixels + y * 2160 + x * 3;
+            p[0] = y < 10 ? 0 : 100;
+            p[1] = y < 10 ? 0 : 100;
+            p[2] = y < 10 ? 255 : 100;
+        }
+    ASSERT_EQ(rgb->SaveToStorage(path.c_str()), S_OK);
+    const std::string script =
+        "import olefile, io, sys\n"
+        "from PIL import Image\n"
+        "data = olefile.OleFileIO(sys.argv[1]).openstream('Thumbnail').read()\n"
+        "im = Image.open(io.BytesIO(data)).convert('RGB')\n"
+        "print(im.size[0], im.size[1], *im.getpixel((5, 47)), *im.getpixel((5, 0)))\n";
+    WriteFile(scratch / "thumb.py", std::vector<BYTE>(script.begin(), script.end()));
+    const auto shown =
+        RunCommand("/usr/bin/python3 " + Quote(scratch / "thumb.py") + " " + Quote(path));
+    ASSERT_EQ(shown.status, 0) << shown.output;
+    // Pillow's row 47 is the bottom row: the first stored block row.
+    EXPECT_EQ(shown.output, "64 48 255 0 0 100 100 100\n");
+}
+
+TEST(CompoundForm, AFileMadeByAnotherToolLoads) {
+    Scratch scratch;
+    std::filesystem::create_directories(scratch / "in");
+    std::vector<BYTE> frame(699840), alpha(349920);
+    std::mt19937 random(4);
+    for (BYTE& b : frame)
+        b = static_cast<BYTE>(random());
+    for (BYTE& b : alpha)
+        b = static_cast<BYTE>(random());
+    WriteFile(scratch / "in/NTSC601", frame);
+    WriteFile(scratch / "in/NTSCALPHA", alpha);
+    ASSERT_EQ(RunCommand("cd " + Quote(scratch / "in") + " && gsf createole " +
+                         Quote(scratch / "a.stg") + " NTSC601 NTSCALPHA && gsf createole " +
+                         Quote(scratch / "b.stg") + " NTSC601")
+                  .status,
+              0);
+    auto bitmap = NewBitmap();
+    ASSERT_EQ(bitmap->LoadFromStorage((scratch / "b.stg").c_str()), S_OK);
+    EXPECT_EQ(ImageOf(bitmap.get()).format, PF_YUV16);
+    EXPECT_EQ(PixelsOf(bitmap.get()), frame);
+    ASSERT_EQ(bitmap->LoadFromStorage((scratch / "a.stg").c_str()), S_OK);
+    EXPECT_EQ(ImageOf(bitmap.get()).format, PF_YUV16A);
+    const auto pixels = PixelsOf(bitmap.get());
+    EXPECT_EQ(pixels[3 * 1000], frame[2 * 1000]);
+    EXPECT_EQ(pixels[3 * 1000 + 1], frame[2 * 1000 + 1]);
+    EXPECT_EQ(pixels[3 * 1000 + 2], alpha[1000]);
+}
+
+TEST(CompoundForm, BadFilesFailAndKeepThePreviousImage) {
+    Scratch scratch;
+    const std::string path = scratch / "frame.stg";
+    auto frame = Frame(PF_YUV16, 5);
+    ASSERT_EQ(frame->SaveToStorage(path.c_str()), S_OK);
+    auto bitmap = NewBitmap(4, 2, PF_RGB24);
+    EXPECT_EQ(bitmap->LoadFromStorage((scratch / "missing.stg").c_str()), STG_E_FILENOTFOUND);
+    // A short "NTSC601" stream.
+    std::filesystem::create_directories(scratch / "in");
+    WriteFile(scratch / "in/NTSC601", std::vector<BYTE>(1000, 7));
+    ASSERT_EQ(RunCommand("cd " + Quote(scratch / "in") + " && gsf createole " +
+                         Quote(scratch / "s.stg") + " NTSC601")
+                  .status,
+              0);
+    EXPECT_EQ(bitmap->LoadFromStorage((scratch / "s.stg").c_str()), E_FAIL);
+    // No "NTSC601" at all.
+    WriteFile(scratch / "in/Other", std::vector<BYTE>(10, 7));
+    ASSERT_EQ(RunCommand("cd " + Quote(scratch / "in") + " && gsf createole " +
+                         Quote(scratch / "o.stg") + " Other")
+                  .status,
+              0);
+    EXPECT_EQ(bitmap->LoadFromStorage((scratch / "o.stg").c_str()), STG_E_FILENOTFOUND);
+    // Truncated or damaged copies of a good file.
+    const auto good = ReadFile(path);
+    std::mt19937 random(6);
+    for (int round = 0; round < 60; ++round) {
+        auto bytes = good;
+        if (round % 2 == 0)
+            bytes.resize(random() % bytes.size());
+        else
+            for (int e = 0; e < 4; ++e)
+                bytes[random() % 4096] = static_cast<BYTE>(random());
+        WriteFile(scratch / "bad.stg", bytes);
+        const HRESULT hr = bitmap->LoadFromStorage((scratch / "bad.stg").c_str());
+        if (FAILED(hr)) {
+            EXPECT_EQ(ImageOf(bitmap.get()).header->biWidth, 4);
+        } else {
+            bitmap->Create(4, 2, PF_RGB24);
+        }
+    }
+    EXPECT_EQ(bitmap->LoadFromStorage(nullptr), E_INVALIDARG);
+}
+
+TEST(CompoundForm, WhatCannotBeStoredLeavesNoFile) {
+    Scratch scratch;
+    const std::string path = scratch / "no.stg";
+    EXPECT_EQ(NewBitmap()->SaveToStorage(path.c_str()), E_FAIL);
+    EXPECT_EQ(NewBitmap(640, 480, PF_RGB24)->SaveToStorage(path.c_str()), E_INVALIDARG);
+    EXPECT_EQ(NewBitmap(720, 486, PF_RGB30)->SaveToStorage(path.c_str()), E_FAIL);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(NewBitmap(720, 486, PF_RGB24)->SaveToStorage((scratch / "none/x.stg").c_str()),
+              STG_E_PATHNOTFOUND);
+}
+
+TEST(CompoundForm, WithoutTheThumbnailWriterTheSaveFails) {
+    Scratch scratch;
+    const std::string path = scratch / "x.stg";
+    ASSERT_EQ(CallEntry(THUMBNAIL_LIBRARY, "DllUnregisterServer"), S_OK);
+    EXPECT_EQ(Frame(PF_YUV16, 1)->SaveToStorage(path.c_str()), REGDB_E_CLASSNOTREG);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    ASSERT_EQ(CallEntry(THUMBNAIL_LIBRARY, "DllRegisterServer"), S_OK);
+}
+
+} // namespace

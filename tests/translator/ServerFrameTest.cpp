@@ -1,0 +1,196 @@
+// The library's exports, class factory, aggregation, unload rule and
+// self-registration, through its entry points as a loader sees them.
+#include "RastrelTestSupport.h"
+#include "rastrel.h"
+
+using namespace rastrel::testing;
+
+namespace {
+
+const CLSID kClasses[] = {CLSID_Bitmap, CLSID_ConversionSettings, CLSID_BitmapOperations};
+
+class Exports : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const char* previous = std::getenv("RASTREL_REGISTRY")) previous_ = previous;
+        ::setenv("RASTREL_REGISTRY", (scratch_ / "reg.reg").c_str(), 1);
+        module_ = LoadLibraryA(RASTREL_LIBRARY);
+        ASSERT_NE(module_, nullptr);
+        getClassObject_ = reinterpret_cast<DllGetClassObjectFunction>(
+            GetProcAddress(module_, "DllGetClassObject"));
+        canUnloadNow_ =
+            reinterpret_cast<DllCanUnloadNowFunction>(GetProcAddress(module_, "DllCanUnloadNow"));
+        registerServer_ = reinterpret_cast<DllRegisterServerFunction>(
+            GetProcAddress(module_, "DllRegisterServer"));
+        unregisterServer_ = reinterpret_cast<DllRegisterServerFunction>(
+            GetProcAddress(module_, "DllUnregisterServer"));
+        ASSERT_TRUE(getClassObject_ && canUnloadNow_ && registerServer_ && unregisterServer_);
+    }
+    void TearDown() override {
+        FreeLibrary(module_);
+        ::setenv("RASTREL_REGISTRY", previous_.c_str(), 1);
+    }
+
+    IClassFactory* Factory(const CLSID& clsid) {
+        IClassFactory* factory = nullptr;
+        EXPECT_EQ(getClassObject_(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+                  S_OK);
+        return factory;
+    }
+
+    std::string RegistryText() const {
+        const auto bytes = ReadFile(scratch_ / "reg.reg");
+        return {bytes.begin(), bytes.end()};
+    }
+
+    Scratch scratch_;
+    std::string previous_;
+    HMODULE module_ = nullptr;
+    DllGetClassObjectFunction getClassObject_ = nullptr;
+    DllCanUnloadNowFunction canUnloadNow_ = nullptr;
+    DllRegisterServerFunction registerServer_ = nullptr;
+    DllRegisterServerFunction unregisterServer_ = nullptr;
+};
+
+TEST_F(Exports, ClassObjectsForKnownClassesOnly) {
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(getClassObject_(IID_IBitmapImage, IID_IClassFactory, &out), E_FAIL);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(getClassObject_(CLSID_Bitmap, IID_IBitmapImage, &out), E_NOINTERFACE);
+    IUnknown* unknown = nullptr;
+    ASSERT_EQ(getClassObject_(CLSID_Bitmap, IID_IUnknown, reinterpret_cast<void**>(&unknown)),
+              S_OK);
+    EXPECT_EQ(unknown->Release(), 0u);
+    // Factories keep nothing alive.
+    IClassFactory* factory = Factory(CLSID_Bitmap);
+    EXPECT_EQ(canUnloadNow_(), S_OK);
+    factory->Release();
+}
+
+TEST_F(Exports, EachClassMakesObjectsWithOneReference) {
+    const IID interfaces[] = {IID_IBitmapImage, IID_IConversionSettings, IID_IBitmapOperations};
+    for (int i = 0; i < 3; ++i) {
+        IClassFactory* factory = Factory(kClasses[i]);
+        ASSERT_NE(factory, nullptr);
+        IUnknown* object = nullptr;
+        ASSERT_EQ(
+            factory->CreateInstance(nullptr, interfaces[i], reinterpret_cast<void**>(&object)),
+            S_OK);
+        EXPECT_EQ(canUnloadNow_(), S_FALSE);
+        // Each interface answers for the object's others and for IUnknown.
+        IUnknown* unknown = nullptr;
+        ASSERT_EQ(object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown)), S_OK);
+        void* other = reinterpret_cast<void*>(1);
+        EXPECT_EQ(object->QueryInterface(interfaces[(i + 1) % 3], &other), E_NOINTERFACE);
+        EXPECT_EQ(other, nullptr);
+        EXPECT_EQ(object->QueryInterface(IID_IUnknown, nullptr), E_INVALIDARG);
+        EXPECT_EQ(unknown->Release(), 1u);
+        EXPECT_EQ(object->Release(), 0u);
+        EXPECT_EQ(canUnloadNow_(), S_OK);
+        void* wrong = nullptr;
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &wrong), E_NOINTERFACE);
+        EXPECT_EQ(wrong, nullptr);
+        EXPECT_EQ(canUnloadNow_(), S_OK); // the refused object was destroyed
+        factory->Release();
+    }
+}
+
+// An outer object that hands everything to its inner bitmap and counts the
+// references the inner object's interfaces add to it.
+class Outer final : public IUnknown {
+public:
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown) {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        return inner->QueryInterface(riid, ppv);
+    }
+    ULONG AddRef() override { return ++references; }
+    ULONG Release() override { return --references; }
+    IUnknown* inner = nullptr;
+    ULONG references = 1;
+};
+
+TEST_F(Exports, AggregationDelegatesToTheOuterObject) {
+    IClassFactory* factory = Factory(CLSID_Bitmap);
+    Outer outer;
+    void* out = nullptr;
+    EXPECT_EQ(factory->CreateInstance(&outer, IID_IBitmapImage, &out), E_NOINTERFACE);
+    ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&outer.inner)),
+              S_OK);
+    IBitmapImage* image = nullptr;
+    ASSERT_EQ(outer.QueryInterface(IID_IBitmapImage, reinterpret_cast<void**>(&image)), S_OK);
+    EXPECT_EQ(outer.references, 2u); // the reference went to the outer object
+    IUnknown* viaImage = nullptr;
+    ASSERT_EQ(image->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&viaImage)), S_OK);
+    EXPECT_EQ(viaImage, &outer);
+    viaImage->Release();
+    EXPECT_EQ(image->Create(4, 2, PF_RGB24), S_OK);
+    image->Release();
+    EXPECT_EQ(outer.references, 1u);
+    EXPECT_EQ(canUnloadNow_(), S_FALSE);
+    EXPECT_EQ(outer.inner->Release(), 0u);
+    EXPECT_EQ(canUnloadNow_(), S_OK);
+    factory->Release();
+}
+
+TEST_F(Exports, LockServerHoldsTheLibrary) {
+    IClassFactory* factory = Factory(CLSID_ConversionSettings);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    factory->Release();
+    EXPECT_EQ(canUnloadNow_(), S_FALSE);
+    factory = Factory(CLSID_ConversionSettings);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(canUnloadNow_(), S_OK);
+    factory->Release();
+}
+
+TEST_F(Exports, RegistersAndUnregistersEveryClass) {
+    ASSERT_EQ(registerServer_(), S_OK);
+    const std::string library = std::filesystem::canonical(RASTREL_LIBRARY).string();
+    HKEY key = nullptr;
+    char text[39];
+    for (const CLSID& clsid : kClasses) {
+        GuidToText(clsid, text);
+        const std::string path = std::string("CLSID\\") + text + "\\InprocServer32";
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS)
+            << path;
+        char value[4096];
+        DWORD size = sizeof value;
+        ASSERT_EQ(
+            RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
+            ERROR_SUCCESS);
+        EXPECT_EQ(std::string(value), library);
+        EXPECT_EQ(size, library.size() + 1);
+        size = sizeof value;
+        ASSERT_EQ(RegQueryValueExA(key, "ThreadingModel", nullptr, nullptr,
+                                   reinterpret_cast<BYTE*>(value), &size),
+                  ERROR_SUCCESS);
+        EXPECT_STREQ(value, "Both");
+        RegCloseKey(key);
+    }
+    // A class key that holds another subkey keeps it and stays.
+    GuidToText(CLSID_Bitmap, text);
+    const std::string kept = std::string("CLSID\\") + text + "\\Extra";
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, kept.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    ASSERT_EQ(unregisterServer_(), S_OK);
+    const std::string after = RegistryText();
+    EXPECT_EQ(after.find("InprocServer32"), std::string::npos) << after;
+    EXPECT_NE(after.find(std::string(text) + "\\Extra]"), std::string::npos) << after;
+    GuidToText(CLSID_ConversionSettings, text);
+    EXPECT_EQ(after.find(text), std::string::npos) << after;
+    // Nothing left to remove: the first missing key is the failure.
+    EXPECT_EQ(unregisterServer_(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(Exports, RegistryFailuresComeBackAsHresults) {
+    WriteFile(scratch_ / "reg.reg", {'n', 'o', 't', '\n'});
+    EXPECT_EQ(registerServer_(), HRESULT_FROM_WIN32(ERROR_BADDB));
+}
+
+} // namespace
