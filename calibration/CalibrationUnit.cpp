@@ -126,14 +126,16 @@ int MeanGrey(const Picture& box) {
 
 void IlluminationCorrection(const Picture& source, Picture& target, int k, int passes) {
     if (source.Empty() || source.width != target.width || source.height != target.height) return;
-    target = source;
-    BoxFilter(source, target, k);
+    // The source is needed after the target is filtered, even when they are one picture.
+    const Picture original = source;
+    target = original;
+    BoxFilter(original, target, k);
     for (int pass = 1; pass < passes; ++pass)
         BoxFilter(target, target, k);
     const int g = MeanGrey(target);
-    const std::size_t pixels = static_cast<std::size_t>(source.width) * source.height;
+    const std::size_t pixels = static_cast<std::size_t>(original.width) * original.height;
     for (std::size_t p = 0; p < pixels; ++p) {
-        const int v = std::clamp(source.bgr[3 * p] - target.bgr[3 * p] + g, 0, 255);
+        const int v = std::clamp(original.bgr[3 * p] - target.bgr[3 * p] + g, 0, 255);
         target.bgr[3 * p] = target.bgr[3 * p + 1] = target.bgr[3 * p + 2] =
             static_cast<std::uint8_t>(v);
     }
@@ -195,7 +197,7 @@ std::vector<FittedLine> FindLines(const Picture& box) {
             if (box.Blue(x0, y0) != 0 || label[start] != 0) continue;
             label[start] = ++regions;
             queue.assign(1, static_cast<std::int32_t>(start));
-            std::int64_t n = 0, sx = 0, sy = 0, sxy = 0, sxx = 0, syy = 0;
+            std::int64_t n = 0, sx = 0, sy = 0, sxy = 0, sxx = 0;
             bool left = false, right = false;
             for (std::size_t head = 0; head < queue.size(); ++head) {
                 const int x = queue[head] % W, y = queue[head] / W;
@@ -204,7 +206,6 @@ std::vector<FittedLine> FindLines(const Picture& box) {
                 sy += y;
                 sxy += std::int64_t{x} * y;
                 sxx += std::int64_t{x} * x;
-                syy += std::int64_t{y} * y;
                 left = left || x == 0;
                 right = right || x == W - 1;
                 for (const auto& d : kNeighbours) {

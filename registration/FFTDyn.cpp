@@ -631,8 +631,20 @@ void TFFTTransformDyn::RunPipeline(std::span<const float> image1, std::span<cons
             hitB = crossB;
         }
     }
-    if (!hitA) std::memcpy(work_.ImageA.data(), image1.data(), bytes);
-    if (!hitB) std::memcpy(work_.ImageB.data(), image2.data(), bytes);
+    // Until the workers are done, a replaced image has no valid spectrum.
+    if (!hitA) {
+        work_.spectrumValidA = false;
+        std::memcpy(work_.ImageA.data(), image1.data(), bytes);
+    }
+    if (!hitB) {
+        work_.spectrumValidB = false;
+        std::memcpy(work_.ImageB.data(), image2.data(), bytes);
+    }
+    const std::int32_t filterKey = lowPass >= 1 ? lowPass : 0;
+    const bool reuseSurface = kind == Kind::Translation && sameSides && translationSurfaceReady_ &&
+                              translationSurfaceLowPass_ == filterKey &&
+                              lastInverseInput_ != nullptr;
+    translationSurfaceReady_ = false;
     work_.reuseA = hitA;
     work_.reuseB = hitB;
     work_.ClearProgressHistory();
@@ -657,14 +669,13 @@ void TFFTTransformDyn::RunPipeline(std::span<const float> image1, std::span<cons
     }
     work_.spectrumValidA = work_.spectrumValidB = true;
 
-    const std::int32_t filterKey = lowPass >= 1 ? lowPass : 0;
-    if (!rotationScale && sameSides && translationSurfaceReady_ &&
-        translationSurfaceLowPass_ == filterKey && lastInverseInput_ != nullptr) {
+    if (reuseSurface) {
         // Same two spectra, same filter: the inverse transform already in the
         // buffer is the one this registration would compute.
         const auto* z = reinterpret_cast<const float*>(lastInverseInput_);
         for (std::size_t k = 0; k < static_cast<std::size_t>(NN_); ++k)
             surface[k] = z[2 * k];
+        translationSurfaceReady_ = true;
         return;
     }
 

@@ -145,6 +145,10 @@ TEST(IlluminationCorrection, MeanGreyAndAFlattenedGradient) {
     const int left = corrected.Blue(40, 20), right = corrected.Blue(160, 20);
     EXPECT_LE(std::abs(left - right), 3);
     EXPECT_LT(corrected.Blue(100, 50), left - 50);
+    // In place, the source is still the one subtracted from.
+    Picture inPlace = lit;
+    IlluminationCorrection(inPlace, inPlace, 31, 2);
+    EXPECT_EQ(inPlace.bgr, corrected.bgr);
 }
 
 TEST(SuppressStripes, VerticalLinesOfThePeriodFadeAndHorizontalOnesStay) {
