@@ -193,7 +193,8 @@ TEST(Convert, DitheredReductionTo16Bits) {
     std::memset(ImageOf(rgb.get()).pixels, 100, 64 * 3 * 2);
     auto dithered = Convert(rgb.get(), PF_RGB16);
     settings->SetPaletteMode(0);
-    std::set<BYTE> values(PixelsOf(dithered.get()).begin(), PixelsOf(dithered.get()).end());
+    const auto ditheredPixels = PixelsOf(dithered.get());
+    std::set<BYTE> values(ditheredPixels.begin(), ditheredPixels.end());
     EXPECT_GT(values.size(), 1u); // 100 and 100 + 7 fall into two 5-bit steps
 }
 
