@@ -8,10 +8,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using platform::RegistryNode;
@@ -146,10 +148,45 @@ template <class Change> LONG Update(Change change) {
     return Store(file, tree);
 }
 
+// The last file read, kept while the file is unchanged: a client that
+// creates objects by the thousand does not parse the registry each time.
+struct CachedTree {
+    std::string file;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    std::shared_ptr<RegistryNode> tree;
+};
+std::mutex g_cacheMutex;
+CachedTree& Cache() {
+    static auto* cache = new CachedTree;
+    return *cache;
+}
+
 template <class Look> LONG Read(Look look) {
-    RegistryNode tree;
-    if (const LONG loaded = Load(RegistryFilePath(), tree); loaded != ERROR_SUCCESS) return loaded;
-    return look(tree);
+    const std::string file = RegistryFilePath();
+    struct stat status {};
+    const bool exists = ::stat(file.c_str(), &status) == 0;
+    std::shared_ptr<RegistryNode> tree;
+    if (exists) {
+        std::lock_guard lock(g_cacheMutex);
+        const CachedTree& cache = Cache();
+        if (cache.tree && cache.file == file && cache.device == status.st_dev &&
+            cache.inode == status.st_ino && cache.size == status.st_size &&
+            cache.modified.tv_sec == status.st_mtim.tv_sec &&
+            cache.modified.tv_nsec == status.st_mtim.tv_nsec)
+            tree = cache.tree;
+    }
+    if (!tree) {
+        tree = std::make_shared<RegistryNode>();
+        if (const LONG loaded = Load(file, *tree); loaded != ERROR_SUCCESS) return loaded;
+        if (exists) {
+            std::lock_guard lock(g_cacheMutex);
+            Cache() = {file, status.st_dev, status.st_ino, status.st_size, status.st_mtim, tree};
+        }
+    }
+    return look(*tree);
 }
 
 LONG OpenOrCreate(HKEY key, const char* subKey, REGSAM access, HKEY* result, bool create,

@@ -20,9 +20,20 @@ inline BYTE Cbyte(LONG s) {
     v = v < 112 ? v + 128 : 240;
     return static_cast<BYTE>(std::max<LONG>(v, 16));
 }
+// Channel(s) = (s + 2^19) >> 20 held to 0..255, through a table: the
+// table sums stay within (-2^28, 2^29), so the shifted value lies in
+// -256..511.
+struct ClampTable {
+    ClampTable() {
+        for (int i = 0; i < 768; ++i)
+            value[i] = static_cast<BYTE>(std::clamp(i - 256, 0, 255));
+    }
+    BYTE value[768];
+};
+const ClampTable kClamp;
 inline BYTE Channel(LONG s) {
     const LONG v = (s + 524288) >> 20;
-    return static_cast<BYTE>(std::clamp<LONG>(v, 0, 255));
+    return kClamp.value[v + 256];
 }
 
 } // namespace
@@ -67,22 +78,29 @@ void RowToYuv(const YuvTables& tables, BYTE* output, bool outputAlpha, const BYT
     }
 }
 
-void RowFromYuv(const YuvTables& tables, BYTE* output, bool outputAlpha, const BYTE* input,
-                bool inputAlpha, LONG width) {
+namespace {
+
+// One pixel from luminance and colour difference; the chroma terms are shared
+// by the three channels.
+template <bool OutputAlpha>
+inline BYTE* PutPixel(const YuvTables& tables, BYTE* out, int y, int cb, int cr, BYTE alpha) {
     const auto& t = tables.t;
-    const int pairBytes = inputAlpha ? 6 : 4;
-    const int crAt = inputAlpha ? 3 : 2;
+    out[0] = Channel(t[2][y] + t[7][cb] - t[8][cr]);
+    out[1] = Channel(t[1][y] - t[6][cr] - t[5][cb]);
+    out[2] = Channel(t[0][y] + t[4][cr] - t[3][cb]);
+    if constexpr (OutputAlpha) out[3] = alpha;
+    return out + (OutputAlpha ? 4 : 3);
+}
+
+template <bool InputAlpha, bool OutputAlpha>
+void FromYuv(const YuvTables& tables, BYTE* output, const BYTE* input, LONG width) {
+    constexpr int pairBytes = InputAlpha ? 6 : 4;
+    constexpr int crAt = InputAlpha ? 3 : 2;
     const LONG pairs = width / 2;
-    auto put = [&](BYTE y, int cb, int cr, BYTE a) {
-        *output++ = Channel(t[2][y] + t[7][cb] - t[8][cr]);
-        *output++ = Channel(t[1][y] - t[6][cr] - t[5][cb]);
-        *output++ = Channel(t[0][y] + t[4][cr] - t[3][cb]);
-        if (outputAlpha) *output++ = a;
-    };
     for (LONG p = 0; p < pairs; ++p) {
         const BYTE* q = input + p * pairBytes;
         const int cb = q[0], cr = q[crAt];
-        put(q[1], cb, cr, inputAlpha ? q[2] : BYTE{255});
+        output = PutPixel<OutputAlpha>(tables, output, q[1], cb, cr, InputAlpha ? q[2] : BYTE{255});
         // Halfway to the next pair's colour; the last pair has none after it
         // and keeps its own.
         int cb1 = cb, cr1 = cr;
@@ -90,15 +108,28 @@ void RowFromYuv(const YuvTables& tables, BYTE* output, bool outputAlpha, const B
             cb1 = (cb + q[pairBytes]) >> 1;
             cr1 = (cr + q[pairBytes + crAt]) >> 1;
         }
-        put(q[crAt + 1], cb1, cr1, inputAlpha ? q[5] : BYTE{255});
+        output = PutPixel<OutputAlpha>(tables, output, q[crAt + 1], cb1, cr1,
+                                       InputAlpha ? q[pairBytes - 1] : BYTE{255});
     }
     if (width % 2 != 0) {
         // A lone last pixel has a Cb but no Cr of its own: the previous
         // pair's Cr, or no colour difference in a one-pixel row.
         const BYTE* q = input + pairs * pairBytes;
         const int cr = pairs > 0 ? q[crAt - pairBytes] : 128;
-        put(q[1], q[0], cr, inputAlpha ? q[2] : BYTE{255});
+        PutPixel<OutputAlpha>(tables, output, q[1], q[0], cr, InputAlpha ? q[2] : BYTE{255});
     }
+}
+
+} // namespace
+
+void RowFromYuv(const YuvTables& tables, BYTE* output, bool outputAlpha, const BYTE* input,
+                bool inputAlpha, LONG width) {
+    if (inputAlpha)
+        outputAlpha ? FromYuv<true, true>(tables, output, input, width)
+                    : FromYuv<true, false>(tables, output, input, width);
+    else
+        outputAlpha ? FromYuv<false, true>(tables, output, input, width)
+                    : FromYuv<false, false>(tables, output, input, width);
 }
 
 void RowToYuvQuad(const YuvTables& tables, const BYTE* input, BYTE* output, LONG count) {

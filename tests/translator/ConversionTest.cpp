@@ -90,6 +90,18 @@ TEST(RowConversion, RowEndsStayInsideTheRow) {
     EXPECT_EQ(std::vector<BYTE>(three + 6, three + 9), std::vector<BYTE>(expected, expected + 3));
 }
 
+TEST(RowConversion, ExtremeSamplesStayInRange) {
+    // The fixed-point sums are largest at the ends of the sample ranges.
+    const BYTE ends[] = {0, 16, 128, 235, 240, 255};
+    for (BYTE y : ends)
+        for (BYTE cb : ends)
+            for (BYTE cr : ends) {
+                const auto rgb = FromYuv({cb, y, cr, y});
+                if (y == 255 && cb == 128 && cr == 128) EXPECT_EQ(rgb, std::vector<BYTE>(6, 255));
+                if (y == 0 && cb == 128 && cr == 128) EXPECT_EQ(rgb, std::vector<BYTE>(6, 0));
+            }
+}
+
 TEST(RowConversion, AlphaAndQuads) {
     const BYTE bgra[8] = {0, 0, 255, 7, 255, 255, 255, 9};
     BYTE yuva[6] = {};
