@@ -75,8 +75,20 @@ struct PlanKey {
     auto operator<=>(const PlanKey&) const = default;
 };
 
+// Plans are released, and FFTW's own planner memory with them, when the
+// program ends.
+struct PlanCache {
+    std::map<PlanKey, fftwf_plan> plans;
+    ~PlanCache() {
+        for (const auto& [key, plan] : plans)
+            fftwf_destroy_plan(plan);
+        fftwf_cleanup();
+    }
+};
+
 fftwf_plan BatchPlan(std::int32_t N, std::int32_t count, int direction) {
-    static std::map<PlanKey, fftwf_plan> plans;
+    static PlanCache cache;
+    auto& plans = cache.plans;
     const std::lock_guard lock(gPlannerMutex);
     const auto found = plans.find({N, count, direction});
     if (found != plans.end()) return found->second;
