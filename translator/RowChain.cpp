@@ -281,13 +281,15 @@ HRESULT RunConversion(const BitmapImage& source, const BitmapImage& target, IPro
         if (!reorder) return row;
         return toYuv ? DibRowForYuvRow(row, height) : YuvRowForDibRow(row, height);
     };
-    // Runs the stages up to (not including) `end` over one source row.
-    auto runStages = [&](LONG row, std::size_t end) -> const BYTE* {
+    // Runs the stages up to (not including) `end` over one source row; the
+    // last stage of the chain writes straight into `into` when given.
+    auto runStages = [&](LONG row, std::size_t end, BYTE* into) -> const BYTE* {
         const BYTE* data =
             source.pixels + static_cast<std::size_t>(sourceRowFor(row)) * sourceRowBytes;
         for (std::size_t s = 0; s < end; ++s) {
-            stages[s]->Run(data, buffers[s].data(), width);
-            data = buffers[s].data();
+            BYTE* out = (into != nullptr && s + 1 == stages.size()) ? into : buffers[s].data();
+            stages[s]->Run(data, out, width);
+            data = out;
         }
         return data;
     };
@@ -300,7 +302,7 @@ HRESULT RunConversion(const BitmapImage& source, const BitmapImage& target, IPro
         const int limit = targetFormat.paletteEntries;
         auto collector = std::make_unique<ColourCollector>(limit);
         for (LONG row = 0; row < height; ++row) {
-            const BYTE* rgb = runStages(row, reduceAt - 1);
+            const BYTE* rgb = runStages(row, reduceAt - 1, nullptr);
             for (LONG x = 0; x < width; ++x)
                 collector->Add(rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2]);
             if (const HRESULT hr = StepRow(sink, progress); FAILED(hr)) return hr;
@@ -321,9 +323,8 @@ HRESULT RunConversion(const BitmapImage& source, const BitmapImage& target, IPro
                 : 0;
     }
     for (LONG row = 0; row < height; ++row) {
-        const BYTE* data = runStages(row, stages.size());
-        std::memcpy(target.pixels + static_cast<std::size_t>(row) * targetRowBytes, data,
-                    targetRowBytes);
+        runStages(row, stages.size(),
+                  target.pixels + static_cast<std::size_t>(row) * targetRowBytes);
         if (const HRESULT hr = StepRow(sink, progress); FAILED(hr)) return hr;
     }
     return S_OK;

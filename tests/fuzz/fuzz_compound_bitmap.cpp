@@ -16,7 +16,10 @@ IBitmapImage* Bitmap() {
         static std::string registry =
             "/tmp/rastrel-fuzz-registry-" + std::to_string(::getpid()) + ".reg";
         ::setenv("RASTREL_REGISTRY", registry.c_str(), 1);
-        std::atexit([] { ::unlink(registry.c_str()); });
+        std::atexit([] {
+            ::unlink(registry.c_str());
+            ::unlink((registry + ".lock").c_str());
+        });
         CoInitialize(nullptr);
         HMODULE module = LoadLibraryA(RASTREL_LIBRARY);
         auto registerServer = reinterpret_cast<DllRegisterServerFunction>(

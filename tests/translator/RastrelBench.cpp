@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -23,6 +24,7 @@ struct Setup {
             if (entry == nullptr || FAILED(entry())) std::abort();
         }
     }
+    ~Setup() { std::filesystem::remove_all(directory); }
     std::string directory;
 };
 Setup& Once() {
