@@ -84,7 +84,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void*, REFIID riid, void
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv) {
     if (ppv == nullptr) return E_INVALIDARG;
     *ppv = nullptr;
-    if (outer != nullptr && !(riid == IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+    // Whether an aggregate may be made is the class factory's answer.
     IClassFactory* factory = nullptr;
     HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory,
                                   reinterpret_cast<void**>(&factory));
