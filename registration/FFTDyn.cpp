@@ -294,15 +294,20 @@ void ForwardFFT(const float* R, Complex* S, std::int32_t N) {
 
 void ShiftedLogMagnitude(const Complex* S, float* L, std::int32_t N) {
     const auto* s = reinterpret_cast<const float*>(S);
+    // Column c reads column CenteredIndex(c): two contiguous runs per row.
+    const std::int32_t split = N - N / 2; // output columns fed by source columns H + 1 ... N
     for (std::int32_t r = 1; r <= N; ++r) {
         const float* sourceRow = s + 2 * static_cast<std::size_t>(CenteredIndex(r, N) - 1) * N;
         float* out = L + static_cast<std::size_t>(r - 1) * N;
-        for (std::int32_t c = 1; c <= N; ++c) {
-            const std::size_t k = static_cast<std::size_t>(CenteredIndex(c, N) - 1);
-            const float re = sourceRow[2 * k], im = sourceRow[2 * k + 1];
-            const float m = std::sqrt(re * re + im * im);
-            out[c - 1] = m < 1e-7f ? m : std::log(m);
-        }
+        const auto run = [](const float* from, float* to, std::int32_t count) {
+            for (std::int32_t k = 0; k < count; ++k) {
+                const float re = from[2 * k], im = from[2 * k + 1];
+                const float m = std::sqrt(re * re + im * im);
+                to[k] = m < 1e-7f ? m : std::log(m);
+            }
+        };
+        run(sourceRow + 2 * static_cast<std::size_t>(N / 2), out, split);
+        run(sourceRow, out + split, N / 2);
     }
 }
 
