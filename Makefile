@@ -31,7 +31,9 @@ bench: deps
 	@$(MAKE) --no-print-directory build
 	$(BUILD)/bin/merkanix-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	$(BUILD)/bin/merkanix-window-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	$(BUILD)/bin/merkanix-registration-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	bench/measure-vs-cat.sh $(BUILD)
+	/usr/bin/python3 bench/registration-vs-opencv.py $(BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
