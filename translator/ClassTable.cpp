@@ -2,6 +2,7 @@
 // are all in the list.
 #include "Bitmap.h"
 #include "ServerFrame.h"
+#include "Translator.h"
 
 namespace rastrel {
 
@@ -14,6 +15,9 @@ namespace {
 ClassEntry g_bitmapClass(&CLSID_Bitmap, &Create<BitmapObject>, nullptr);
 ClassEntry g_settingsClass(&CLSID_ConversionSettings, &CreateConversionSettings, nullptr);
 ClassEntry g_operationsClass(&CLSID_BitmapOperations, &CreateBitmapOperations, nullptr);
+ClassEntry g_managerClass(&CLSID_TranslatorManager, &CreateTranslatorManager, nullptr);
+ClassEntry g_bmpClass(&CLSID_BmpTranslator, &CreateBmpTranslator, nullptr);
+ClassEntry g_tgaClass(&CLSID_TgaTranslator, &CreateTgaTranslator, nullptr);
 
 struct EntryPoint {
     EntryPoint() { ProcessAttach(true); }

@@ -55,15 +55,26 @@ public:
     }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
-    HRESULT Begin() override { return S_OK; }
-    HRESULT End() override { return S_OK; }
-    HRESULT SetPhaseCount(LONG) override { return S_OK; }
+    HRESULT Begin() override {
+        ++begins;
+        return S_OK;
+    }
+    HRESULT End() override {
+        ++ends;
+        return S_OK;
+    }
+    HRESULT SetPhaseCount(LONG count) override {
+        phases.push_back(count);
+        return S_OK;
+    }
     HRESULT Step(ProgressRecord* progress) override {
         records.push_back(*progress);
         return static_cast<long>(records.size()) == cancelAt ? S_FALSE : S_OK;
     }
     std::vector<ProgressRecord> records;
     long cancelAt = -1;
+    std::vector<LONG> phases;
+    int begins = 0, ends = 0;
 };
 
 } // namespace rastrel::testing

@@ -42,6 +42,14 @@ inline constexpr IID IID_IBitmapOperations = {
     0x8335E5F8, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
 inline constexpr IID IID_ITranslator = {
     0x8335E5F5, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr IID IID_ITranslatorManager = {
+    0x8335E5F2, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr IID IID_IFormatEnumerator = {
+    0x8335E5F1, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr IID IID_ITranslatorOptions = {
+    0x8335E5F6, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+inline constexpr IID IID_IFileStream = {
+    0x8335E5F4, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
 inline constexpr IID IID_IThumbnailWriter = {
     0x8335E411, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
 
@@ -140,6 +148,52 @@ struct IBitmapOperations : IUnknown {
     virtual HRESULT RowFromYuv(BYTE* output, BOOL outputAlpha, const BYTE* input, BOOL inputAlpha,
                                LONG width) = 0;
     virtual HRESULT RowToYuvQuad(const BYTE* input, BYTE* output, LONG count) = 0;
+};
+
+// Every translator's settings. The gets store into their argument; the
+// queries answer with a fixed S_OK or S_FALSE per format.
+struct ITranslatorOptions : IUnknown {
+    virtual HRESULT GetValue3(LONG* value) = 0;
+    // BMP: the bit count files are written with (1, 4, 8, 16, 24 or 32).
+    virtual HRESULT SetSaveDepth(LONG depth) = 0;
+    virtual HRESULT GetCount(LONG* count) = 0;
+    virtual HRESULT SetCount(LONG count) = 0;
+    virtual HRESULT Query7() = 0;
+    virtual HRESULT GetValue8(LONG* value) = 0;
+    virtual HRESULT Query9() = 0;
+    virtual HRESULT Query10() = 0;
+    virtual HRESULT GetCompressionLevels(WORD* levels) = 0;
+    // Targa: 0 uncompressed, 1 run-length encoded; JPEG: the quality.
+    virtual HRESULT SetCompression(WORD value) = 0;
+    virtual HRESULT GetCompression(WORD* value) = 0;
+};
+
+// The rows of the manager's format table, one at a time. Texts are copied
+// as by a bounded string copy: no terminator when cut.
+struct IFormatEnumerator : IUnknown {
+    virtual HRESULT Next(LONG extensionSize, LONG descriptionSize, char* extension,
+                         char* description) = 0;
+    virtual HRESULT Skip(ULONG count) = 0;
+    virtual HRESULT Reset() = 0;
+    virtual HRESULT Clone(IFormatEnumerator** copy) = 0;
+};
+
+// Finds the translator of a file and loads and saves through it.
+struct ITranslatorManager : IUnknown {
+    // Probes the file with each format's translator in table order: S_OK with
+    // the translator (and its extension in the buffer), S_FALSE when none
+    // accepts it.
+    virtual HRESULT FindTranslator(const char* fileName, LONG size, char* extension,
+                                   ITranslator** translator) = 0;
+    // Exact match: "TGA", not "tga" or ".TGA".
+    virtual HRESULT TranslatorForExtension(const char* extension, ITranslator** translator) = 0;
+    virtual HRESULT Load(const char* fileName, DWORD format, IBitmapImage** bitmap,
+                         IProgressSink* sink, ITranslator** translator) = 0;
+    // Saves with the translator that loaded the bitmap.
+    virtual HRESULT Save(const char* fileName, IBitmapImage* bitmap, IProgressSink* sink) = 0;
+    virtual HRESULT EnumerateLoadFormats(IFormatEnumerator** formats) = 0;
+    virtual HRESULT EnumerateSaveFormats(IFormatEnumerator** formats) = 0;
+    virtual HRESULT SetProgressSink(IProgressSink* sink) = 0;
 };
 
 // Slot 3 stores a 64 x 48 picture of the bitmap in the storage.

@@ -1,0 +1,213 @@
+// The Targa translator: files of other programs load to their pixels, files
+// we write open in them, the codec's byte-level layout, and cancelling.
+#include "FileFormatSupport.h"
+
+using namespace rastrel::testing;
+
+namespace {
+
+// A Targa header: image type, pixel depth, descriptor, width, height and,
+// for colour-mapped files, the map's length and entry size.
+std::vector<BYTE> TargaHeader(BYTE type, BYTE depth, BYTE descriptor, int width, int height,
+                              int mapLength = 0, BYTE mapBits = 0) {
+    std::vector<BYTE> bytes(18, 0);
+    bytes[1] = mapLength > 0 ? 1 : 0;
+    bytes[2] = type;
+    bytes[5] = static_cast<BYTE>(mapLength);
+    bytes[6] = static_cast<BYTE>(mapLength >> 8);
+    bytes[7] = mapBits;
+    bytes[12] = static_cast<BYTE>(width);
+    bytes[13] = static_cast<BYTE>(width >> 8);
+    bytes[14] = static_cast<BYTE>(height);
+    bytes[15] = static_cast<BYTE>(height >> 8);
+    bytes[16] = depth;
+    bytes[17] = descriptor;
+    return bytes;
+}
+
+void Append(std::vector<BYTE>& bytes, std::initializer_list<int> more) {
+    for (int b : more)
+        bytes.push_back(static_cast<BYTE>(b));
+}
+
+std::vector<BYTE> SaveTga(const RgbPicture& picture, bool runLength, const Scratch& scratch) {
+    auto translator = TranslatorFor("TGA");
+    auto options = As<ITranslatorOptions>(translator.get(), IID_ITranslatorOptions);
+    EXPECT_EQ(options->SetCompression(runLength ? 1 : 0), S_OK);
+    auto bitmap = BitmapOf(picture);
+    const std::string path = scratch / "out.tga";
+    EXPECT_EQ(translator->Save(path.c_str(), bitmap.get(), nullptr), S_OK);
+    return ReadFile(path);
+}
+
+TEST(Targa, FilesOfOtherProgramsLoadToTheirPixels) {
+    const auto names = FixturesEndingIn(".tga");
+    ASSERT_GE(names.size(), 10u);
+    for (const std::string& name : names) {
+        auto bitmap = Load(kFixtures + "/" + name);
+        ASSERT_TRUE(bitmap) << name;
+        EXPECT_EQ(PictureOf(bitmap.get()), ReadPpm(kFixtures + "/" + name + ".ppm")) << name;
+    }
+}
+
+TEST(Targa, FilesWeWriteOpenInPillowAndImageMagick) {
+    if (!HavePillow() || !HaveImageMagick()) GTEST_SKIP() << "Pillow or ImageMagick missing";
+    Scratch scratch;
+    const RgbPicture picture = ReadPpm(kFixtures + "/pil-rgb24.tga.ppm");
+    for (bool runLength : {false, true}) {
+        SaveTga(picture, runLength, scratch);
+        EXPECT_EQ(DecodeWithPillow(scratch / "out.tga", scratch / "p.ppm"), picture) << runLength;
+        EXPECT_EQ(DecodeWithImageMagick(scratch / "out.tga", scratch / "m.ppm"), picture)
+            << runLength;
+    }
+}
+
+TEST(Targa, OnePixelFileHasTheHeaderIdentificationAndFooter) {
+    Scratch scratch;
+    const RgbPicture pixel{1, 1, {30, 20, 10}};
+    const std::vector<BYTE> plain = SaveTga(pixel, false, scratch);
+    ASSERT_EQ(plain.size(), 93u);
+    std::vector<BYTE> expected = TargaHeader(2, 24, 0, 1, 1);
+    expected[0] = 46;
+    const std::string id = "Pixora Video Snapshot";
+    expected.insert(expected.end(), id.begin(), id.end());
+    expected.resize(64, 0);
+    Append(expected, {10, 20, 30});
+    expected.resize(expected.size() + 8, 0);
+    const std::string signature = "TRUEVISION-XFILE.";
+    expected.insert(expected.end(), signature.begin(), signature.end());
+    expected.push_back(0);
+    EXPECT_EQ(plain, expected);
+
+    const std::vector<BYTE> packed = SaveTga(pixel, true, scratch);
+    ASSERT_EQ(packed.size(), 94u);
+    EXPECT_EQ(packed[2], 10);
+    EXPECT_EQ(std::vector<BYTE>(packed.begin() + 64, packed.begin() + 68),
+              (std::vector<BYTE>{0x00, 10, 20, 30}));
+}
+
+TEST(Targa, RunLengthPacketsStayWithinSegmentsOf128) {
+    Scratch scratch;
+    RgbPicture row{130, 1, {}};
+    for (int x = 0; x < 130; ++x)
+        Append(row.rgb, {1, 2, 3});
+    std::vector<BYTE> file = SaveTga(row, true, scratch);
+    EXPECT_EQ(std::vector<BYTE>(file.begin() + 64, file.end() - 26),
+              (std::vector<BYTE>{0xFF, 3, 2, 1, 0x81, 3, 2, 1}));
+
+    // Runs 1, 2, 1 go out as one raw packet of four pixels.
+    const RgbPicture mixed{4, 1, {9, 9, 9, 5, 5, 5, 5, 5, 5, 7, 7, 7}};
+    file = SaveTga(mixed, true, scratch);
+    EXPECT_EQ(std::vector<BYTE>(file.begin() + 64, file.end() - 26),
+              (std::vector<BYTE>{0x03, 9, 9, 9, 5, 5, 5, 5, 5, 5, 7, 7, 7}));
+}
+
+TEST(Targa, PacketsThatCrossRowEndsDecodeLikeThePlainTwin) {
+    Scratch scratch;
+    // 3 x 2 pixels: one run of 4 across the row end, then a raw packet of 2.
+    std::vector<BYTE> packed = TargaHeader(10, 24, 0, 3, 2);
+    Append(packed, {0x83, 1, 2, 3, 0x01, 4, 5, 6, 7, 8, 9});
+    std::vector<BYTE> plain = TargaHeader(2, 24, 0, 3, 2);
+    Append(plain, {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+    WriteFile(scratch / "packed.tga", packed);
+    WriteFile(scratch / "plain.tga", plain);
+    auto a = Load(scratch / "packed.tga");
+    auto b = Load(scratch / "plain.tga");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(PictureOf(a.get()), PictureOf(b.get()));
+    EXPECT_EQ(PictureOf(a.get()).rgb[6], 9); // bottom row first: the second row is seen on top
+}
+
+TEST(Targa, SixteenBitPixelsKeepFiveBitsAChannel) {
+    Scratch scratch;
+    std::vector<BYTE> file = TargaHeader(2, 16, 0, 2, 1);
+    Append(file, {0xFF, 0x7F, 0x00, 0x80});
+    WriteFile(scratch / "16.tga", file);
+    auto bitmap = Load(scratch / "16.tga");
+    ASSERT_TRUE(bitmap);
+    EXPECT_EQ(PictureOf(bitmap.get()).rgb, (std::vector<BYTE>{248, 248, 248, 0, 0, 0}));
+}
+
+TEST(Targa, ColourMapsAreCutTo256AndGreyRampStandsInForNone) {
+    Scratch scratch;
+    std::vector<BYTE> file = TargaHeader(1, 8, 0, 2, 1, 300, 24);
+    for (int i = 0; i < 300; ++i)
+        Append(file, {i & 255, 7, 9});
+    Append(file, {255, 3});
+    WriteFile(scratch / "map.tga", file);
+    auto bitmap = Load(scratch / "map.tga", 0x4000);
+    ASSERT_TRUE(bitmap);
+    const BitmapImage image = ImageOf(bitmap.get());
+    const RGBQUAD* palette = reinterpret_cast<const RGBQUAD*>(image.header + 1);
+    EXPECT_EQ(palette[255].rgbBlue, 255);
+    EXPECT_EQ(palette[3].rgbRed, 9);
+    EXPECT_EQ(image.pixels[0], 255);
+
+    // Colour-mapped type without a map: grey levels.
+    file = TargaHeader(1, 8, 0, 1, 1);
+    Append(file, {200});
+    WriteFile(scratch / "nomap.tga", file);
+    bitmap = Load(scratch / "nomap.tga");
+    ASSERT_TRUE(bitmap);
+    EXPECT_EQ(PictureOf(bitmap.get()).rgb, (std::vector<BYTE>{200, 200, 200}));
+}
+
+TEST(Targa, FooterAloneProbesButDoesNotLoad) {
+    Scratch scratch;
+    std::vector<BYTE> file(18, 0);
+    file.resize(44, 0);
+    const std::string signature = "TRUEVISION-XFILE.";
+    file.insert(file.end(), signature.begin(), signature.end());
+    file.push_back(0);
+    WriteFile(scratch / "footer.tga", file);
+    auto translator = TranslatorFor("TGA");
+    EXPECT_EQ(translator->Probe((scratch / "footer.tga").c_str()), S_OK);
+    IBitmapImage* bitmap = nullptr;
+    EXPECT_EQ(translator->Load((scratch / "footer.tga").c_str(), 0x400, &bitmap, nullptr), E_FAIL);
+    EXPECT_EQ(bitmap, nullptr);
+    EXPECT_EQ(translator->Probe((scratch / "missing.tga").c_str()), E_FAIL);
+}
+
+TEST(Targa, PhasesAndCancelling) {
+    Scratch scratch;
+    const std::string grey = kFixtures + "/pil-grey8.tga";
+    auto translator = TranslatorFor("TGA");
+    for (auto [format, phases] : {std::pair<DWORD, LONG>{0x4000, 1}, {0x400, 2}}) {
+        CountingSink sink;
+        IBitmapImage* bitmap = nullptr;
+        ASSERT_EQ(translator->Load(grey.c_str(), format, &bitmap, &sink), S_OK);
+        bitmap->Release();
+        EXPECT_EQ(sink.phases, std::vector<LONG>{phases});
+        EXPECT_EQ(sink.records.front().total, 23);
+        EXPECT_EQ(sink.begins, 1);
+        EXPECT_EQ(sink.ends, 1);
+    }
+
+    CountingSink cancel;
+    cancel.cancelAt = 1;
+    IBitmapImage* bitmap = nullptr;
+    EXPECT_EQ(translator->Load(grey.c_str(), 0x400, &bitmap, &cancel), E_ABORT);
+    EXPECT_EQ(bitmap, nullptr);
+    EXPECT_EQ(cancel.ends, 1);
+
+    const std::string out = scratch / "cancelled.tga";
+    auto source = BitmapOf(ReadPpm(kFixtures + "/pil-rgb24.tga.ppm"));
+    CountingSink cancelSave;
+    cancelSave.cancelAt = 1;
+    EXPECT_EQ(translator->Save(out.c_str(), source.get(), &cancelSave), E_ABORT);
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(Targa, SavedBitmapsOfOtherFormatsAreConvertedFirst) {
+    Scratch scratch;
+    auto bitmap = Load(kFixtures + "/pil-palette8.tga", 0x4000);
+    ASSERT_TRUE(bitmap);
+    auto manager = NewManager();
+    const std::string out = scratch / "again.tga";
+    ASSERT_EQ(manager->Save(out.c_str(), bitmap.get(), nullptr), S_OK);
+    auto again = Load(out);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(PictureOf(again.get()), ReadPpm(kFixtures + "/pil-palette8.tga.ppm"));
+}
+
+} // namespace

@@ -1,0 +1,52 @@
+#pragma once
+// The codec image the file codecs read into and write from, their error
+// codes, and the progress state they share while one operation runs.
+#include "rastrel.h"
+
+namespace rastrel {
+
+enum CodecResult : int {
+    kCodecOk = 0,
+    kCodecBadImage = -1,
+    kCodecWriteError = -3,
+    kCodecCannotOpen = -4,
+    kCodecCannotCreate = -10,
+    kCodecCompressedHeader = -12,
+    kCodecNoMemory = -14,
+    kCodecNotTarga = -25,
+    kCodecBadDepth = -26,
+    kCodecCannotLock = -40,
+    kCodecCancelled = -66,
+};
+
+// A device-independent bitmap in one movable block (header, palette, rows
+// bottom first) and the rectangle of interest, inclusive, top = row 0 of
+// the picture as seen.
+struct CodecImage {
+    BYTE* pixels;
+    LONG left, top, right, bottom;
+    LONG rowBytes;
+    RGBQUAD* palette;
+    LONG paletteEntries;
+    DWORD flags; // bit 0: the palette is a generated grey ramp
+    BITMAPINFOHEADER* header;
+    HGLOBAL memory; // the block the fields above point into
+};
+
+inline constexpr DWORD kGreyRampFlag = 1;
+
+int AllocateCodecImage(CodecImage& image, LONG width, LONG height, int bits);
+void FreeCodecImage(CodecImage& image);
+// Checks the image and normalises its rectangle before a read or write.
+int ValidateCodecImage(CodecImage& image);
+void PutGreyRamp(CodecImage& image);
+
+// The sink and record of the operation under way (module-wide: one load or
+// save at a time). CodecStep calls Step and reports a cancel.
+void SetCodecProgress(IProgressSink* sink, ProgressRecord* progress);
+bool CodecStepCancelled();
+
+// 0 is S_OK, a cancel is E_ABORT, every other code E_FAIL.
+HRESULT CodecResultToHresult(int code);
+
+} // namespace rastrel

@@ -1,0 +1,110 @@
+// The Targa translator: the codec image between the Targa codec and the
+// bitmap objects.
+#include "Targa.h"
+#include "Translator.h"
+
+#include <cstring>
+
+namespace rastrel {
+namespace {
+
+constexpr OptionValues kTgaOptions{24, S_FALSE, 0, S_OK, S_FALSE, 2};
+
+class TgaTranslator final : public TranslatorBase {
+public:
+    explicit TgaTranslator(IUnknown* outer) : TranslatorBase(outer, "TGA", kTgaOptions) {}
+
+    HRESULT Probe(const char* fileName) override {
+        const int code = ProbeTarga(fileName, header_);
+        return code == kCodecOk ? S_OK : code == kCodecNotTarga ? S_FALSE : E_FAIL;
+    }
+    HRESULT CanLoad() override { return S_OK; }
+    HRESULT CanSave() override { return S_OK; }
+    HRESULT SetCompression(WORD value) override {
+        if (value > 1) return S_FALSE;
+        compression_ = value;
+        return S_OK;
+    }
+
+    HRESULT Load(const char* fileName, DWORD format, IBitmapImage** bitmap,
+                 IProgressSink* given) override {
+        if (bitmap == nullptr) return E_INVALIDARG;
+        *bitmap = nullptr;
+        IProgressSink* sink = SinkFor(given);
+        SinkSession session(sink);
+        if (ProbeTarga(fileName, header_) != kCodecOk) return E_FAIL;
+        CodecImage image{};
+        int code = AllocateCodecImage(image, header_.width, header_.height, header_.outputDepth);
+        if (code != kCodecOk) return CodecResultToHresult(code);
+        const DWORD own = header_.outputDepth == 8 ? PF_PALETTE8 : PF_RGB24;
+        ProgressRecord progress{0, header_.height, 0, LoadPhases(own, format)};
+        if (sink) sink->SetPhaseCount(progress.phases);
+        code = ReadTarga(fileName, image, sink, &progress);
+        HRESULT hr = CodecResultToHresult(code);
+        IBitmapImage* made = nullptr;
+        if (SUCCEEDED(hr))
+            hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
+                                  reinterpret_cast<void**>(&made));
+        if (SUCCEEDED(hr)) hr = made->Create(header_.width, header_.height, own);
+        if (SUCCEEDED(hr)) {
+            BitmapImage target{};
+            made->GetImage(&target);
+            std::memcpy(target.pixels, image.pixels,
+                        static_cast<std::size_t>(image.rowBytes) * header_.height);
+            if (own == PF_PALETTE8)
+                std::memcpy(reinterpret_cast<BYTE*>(target.header) + sizeof(BITMAPINFOHEADER),
+                            image.palette, 1024);
+        }
+        FreeCodecImage(image);
+        if (SUCCEEDED(hr) && format != own) hr = ConvertLoaded(made, format, sink);
+        if (FAILED(hr)) {
+            if (made) made->Release();
+            return hr;
+        }
+        made->SetTranslator(Self());
+        *bitmap = made;
+        return S_OK;
+    }
+
+    HRESULT Save(const char* fileName, IBitmapImage* bitmap, IProgressSink* given) override {
+        if (bitmap == nullptr || fileName == nullptr) return E_INVALIDARG;
+        IProgressSink* sink = SinkFor(given);
+        SinkSession session(sink);
+        BitmapImage source{};
+        if (FAILED(bitmap->GetImage(&source))) return E_FAIL;
+        const LONG phases = source.format == PF_RGB24 ? 1 : 2;
+        if (sink) sink->SetPhaseCount(phases);
+        IBitmapImage* converted = nullptr;
+        if (source.format != PF_RGB24) {
+            if (const HRESULT hr = bitmap->Convert(PF_RGB24, &converted, sink); FAILED(hr))
+                return hr;
+            converted->GetImage(&source);
+        }
+        const LONG width = source.header->biWidth, height = source.header->biHeight;
+        CodecImage image{};
+        int code = AllocateCodecImage(image, width, height, 24);
+        if (code == kCodecOk) {
+            std::memcpy(image.pixels, source.pixels,
+                        static_cast<std::size_t>(image.rowBytes) *
+                            static_cast<std::size_t>(height));
+            ProgressRecord progress{0, height, 0, phases};
+            code = WriteTarga(fileName, image, compression_ == 1, sink, &progress);
+        } else {
+            code = kCodecBadImage; // no codec image: E_FAIL
+        }
+        FreeCodecImage(image);
+        if (converted) converted->Release();
+        return CodecResultToHresult(code);
+    }
+
+private:
+    TargaHeader header_{};
+};
+
+} // namespace
+
+ComObjectBase* CreateTgaTranslator(IUnknown* outer, HRESULT* result) {
+    return Create<TgaTranslator>(outer, result);
+}
+
+} // namespace rastrel

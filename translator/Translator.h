@@ -1,0 +1,110 @@
+#pragma once
+// The translator base every format's translator stands on: ITranslator and
+// ITranslatorOptions with the base's answers, the file stream, the progress
+// sink, and the helpers of the common load and save sequences.
+#include "ServerFrame.h"
+
+namespace rastrel {
+
+// The file stream the translators read and write through.
+struct IFileStream : IUnknown {
+    // GENERIC_READ: an existing file; GENERIC_WRITE: created, replacing one.
+    virtual HRESULT Open(const char* fileName, DWORD access) = 0;
+    virtual HRESULT Close() = 0;
+    virtual HRESULT IsOpen() = 0;
+    virtual HRESULT Seek(LONG offset, DWORD origin, DWORD* position) = 0;
+    virtual HRESULT Read(void* buffer, DWORD count, DWORD* done) = 0;
+    virtual HRESULT Write(const void* buffer, DWORD count, DWORD* done) = 0;
+    virtual HRESULT GetSize(DWORD* size) = 0;
+};
+IFileStream* NewFileStream();
+
+// Fixed answers of ITranslatorOptions, one set per format.
+struct OptionValues {
+    LONG value3;
+    HRESULT query7;
+    LONG value8;
+    HRESULT query9;
+    HRESULT query10;
+    WORD compressionLevels;
+};
+
+class TranslatorBase : public ComObjectBase,
+                       public Delegating<TranslatorBase, ITranslator>,
+                       public Delegating<TranslatorBase, ITranslatorOptions> {
+public:
+    TranslatorBase(IUnknown* outer, const char* extension, const OptionValues& values);
+    ~TranslatorBase() override;
+
+    // ITranslator
+    HRESULT Probe(const char* fileName) override;
+    HRESULT CanLoad() override;
+    HRESULT CanSave() override;
+    HRESULT GetExtension(LONG size, char* buffer) override;
+    HRESULT Reserved() override;
+    HRESULT SetProgressSink(IProgressSink* sink) override;
+    HRESULT Load(const char* fileName, DWORD format, IBitmapImage** bitmap,
+                 IProgressSink* sink) override;
+    HRESULT Save(const char* fileName, IBitmapImage* bitmap, IProgressSink* sink) override;
+
+    // ITranslatorOptions
+    HRESULT GetValue3(LONG* value) override;
+    HRESULT SetSaveDepth(LONG depth) override;
+    HRESULT GetCount(LONG* count) override;
+    HRESULT SetCount(LONG count) override;
+    HRESULT Query7() override;
+    HRESULT GetValue8(LONG* value) override;
+    HRESULT Query9() override;
+    HRESULT Query10() override;
+    HRESULT GetCompressionLevels(WORD* levels) override;
+    HRESULT SetCompression(WORD value) override;
+    HRESULT GetCompression(WORD* value) override;
+
+    using ComObjectBase::AddRef;
+    using ComObjectBase::QueryInterface;
+    using ComObjectBase::Release;
+
+protected:
+    HRESULT QueryOwnInterface(REFIID riid, void** ppv) override;
+    // The sink of a call: the one given, else the translator's own.
+    IProgressSink* SinkFor(IProgressSink* given) const { return given ? given : sink_; }
+    ITranslator* Self() { return static_cast<ITranslator*>(this); }
+
+    IFileStream* stream_;
+    LONG saveDepth_ = 0;
+    WORD compression_ = 0;
+
+private:
+    const char* extension_;
+    OptionValues values_;
+    IProgressSink* sink_ = nullptr;
+};
+
+// Begin on construction, End on destruction, when there is a sink.
+class SinkSession {
+public:
+    explicit SinkSession(IProgressSink* sink) : sink_(sink) {
+        if (sink_) sink_->Begin();
+    }
+    ~SinkSession() {
+        if (sink_) sink_->End();
+    }
+    SinkSession(const SinkSession&) = delete;
+    SinkSession& operator=(const SinkSession&) = delete;
+
+private:
+    IProgressSink* sink_;
+};
+
+// The phases a load announces: one for reading, one for a conversion from
+// the translator's own format, one more for a palette made from the colours.
+LONG LoadPhases(DWORD own, DWORD requested);
+// Converts a loaded bitmap to the requested format, replacing it. A cancel
+// stays E_ABORT; every other conversion failure is E_FAIL.
+HRESULT ConvertLoaded(IBitmapImage*& bitmap, DWORD format, IProgressSink* sink);
+
+ComObjectBase* CreateTgaTranslator(IUnknown* outer, HRESULT* result);
+ComObjectBase* CreateBmpTranslator(IUnknown* outer, HRESULT* result);
+ComObjectBase* CreateTranslatorManager(IUnknown* outer, HRESULT* result);
+
+} // namespace rastrel
