@@ -305,7 +305,7 @@ HRESULT BmpTranslator::Save(const char* fileName, IBitmapImage* bitmap, IProgres
             depth = 4;
             break;
         default:
-            depth = 24;
+            depth = FindFormat(source.format)->alpha ? 32 : 24;
             break;
         }
     }
