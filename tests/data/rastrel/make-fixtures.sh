@@ -80,3 +80,10 @@ pnmtoplainpnm "$work/two.pbm" | ppmtobmp -bpp 1 > netpbm-mono1.bmp 2>/dev/null
 for f in *.tga *.bmp; do
   "$PY" -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).convert("RGB").save(sys.argv[2])' "$f" "$f.ppm"
 done
+
+# Seeds of the Targa and Windows Bitmap fuzz targets: a few of the above.
+seeds=../../fuzz/corpus
+mkdir -p "$seeds/fuzz_targa" "$seeds/fuzz_bmp"
+cp pil-rgb24-rle.tga netpbm-cmap8.tga pil-rgba32.tga im-rgb24-topfirst.tga netpbm-grey8.tga \
+  "$seeds/fuzz_targa/"
+cp im-palette8-rle.bmp netpbm-palette4.bmp pil-mono1.bmp pil-rgb24.bmp "$seeds/fuzz_bmp/"

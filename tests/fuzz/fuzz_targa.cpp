@@ -1,0 +1,58 @@
+// Targa probe and load through the translator, as a client uses it: any
+// file given to Probe and, when it is accepted, to Load in two formats.
+#include "FuzzSupport.h"
+#include "rastrel.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+ITranslator* Translator() {
+    static ITranslator* translator = [] {
+        static std::string registry =
+            "/tmp/rastrel-fuzz-registry-" + std::to_string(::getpid()) + ".reg";
+        ::setenv("RASTREL_REGISTRY", registry.c_str(), 1);
+        std::atexit([] {
+            ::unlink(registry.c_str());
+            ::unlink((registry + ".lock").c_str());
+        });
+        CoInitialize(nullptr);
+        HMODULE module = LoadLibraryA(RASTREL_LIBRARY);
+        auto registerServer = reinterpret_cast<DllRegisterServerFunction>(
+            GetProcAddress(module, "DllRegisterServer"));
+        if (registerServer == nullptr || FAILED(registerServer())) __builtin_trap();
+        ITranslator* made = nullptr;
+        if (FAILED(CoCreateInstance(CLSID_TgaTranslator, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_ITranslator, reinterpret_cast<void**>(&made))))
+            __builtin_trap();
+        return made;
+    }();
+    return translator;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Pictures of hundreds of megabytes say nothing more about the reader.
+    if (size >= 16 && std::size_t(data[12] | data[13] << 8) * (data[14] | data[15] << 8) > 1u << 20)
+        return 0;
+    ITranslator* translator = Translator();
+    merkanix::fuzzing::MemoryFile file(data, size);
+    if (translator->Probe(file.path().c_str()) != S_OK) return 0;
+    for (DWORD format : {DWORD{0x400}, DWORD{0x4000}}) {
+        IBitmapImage* bitmap = nullptr;
+        if (SUCCEEDED(translator->Load(file.path().c_str(), format, &bitmap, nullptr))) {
+            DWORD bytes = 0;
+            BitmapImage image{};
+            bitmap->GetImage(&image);
+            bitmap->GetPixelBytes(&bytes);
+            volatile BYTE last = image.pixels[bytes - 1];
+            (void)last;
+            bitmap->Release();
+        }
+    }
+    return 0;
+}
