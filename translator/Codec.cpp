@@ -72,6 +72,17 @@ int AllocateCodecImage(CodecImage& image, LONG width, LONG height, int bits) {
     return kCodecOk;
 }
 
+void DescribeCodecImage(CodecImage& image, BITMAPINFOHEADER* header, BYTE* pixels) {
+    std::memset(&image, 0, sizeof image);
+    image.header = header;
+    image.pixels = pixels;
+    image.rowBytes = StoredRowBytes(header->biWidth, header->biBitCount);
+    image.palette = header->biBitCount < 24 ? reinterpret_cast<RGBQUAD*>(header + 1) : nullptr;
+    image.right = header->biWidth - 1;
+    image.bottom = header->biHeight - 1;
+    if (image.palette != nullptr) PutGreyRamp(image);
+}
+
 void FreeCodecImage(CodecImage& image) {
     if (image.memory != nullptr) {
         GlobalUnlock(image.memory);

@@ -37,6 +37,9 @@ inline constexpr DWORD kGreyRampFlag = 1;
 
 int AllocateCodecImage(CodecImage& image, LONG width, LONG height, int bits);
 void FreeCodecImage(CodecImage& image);
+// A codec image over rows that live elsewhere (a bitmap object's): the codec
+// reads into or writes from them directly. Its memory is not freed.
+void DescribeCodecImage(CodecImage& image, BITMAPINFOHEADER* header, BYTE* pixels);
 // Checks the image and normalises its rectangle before a read or write.
 int ValidateCodecImage(CodecImage& image);
 void PutGreyRamp(CodecImage& image);

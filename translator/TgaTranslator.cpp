@@ -33,29 +33,24 @@ public:
         IProgressSink* sink = SinkFor(given);
         SinkSession session(sink);
         if (ProbeTarga(fileName, header_) != kCodecOk) return E_FAIL;
-        CodecImage image{};
-        int code = AllocateCodecImage(image, header_.width, header_.height, header_.outputDepth);
-        if (code != kCodecOk) return CodecResultToHresult(code);
+        // Size and depth are checked as the codec image allocation checks them.
+        if (header_.width == 0 || header_.height == 0) return E_FAIL;
         const DWORD own = header_.outputDepth == 8 ? PF_PALETTE8 : PF_RGB24;
         ProgressRecord progress{0, header_.height, 0, LoadPhases(own, format)};
         if (sink) sink->SetPhaseCount(progress.phases);
-        code = ReadTarga(fileName, image, sink, &progress);
-        HRESULT hr = CodecResultToHresult(code);
+        // The codec reads straight into the bitmap's rows and palette.
         IBitmapImage* made = nullptr;
-        if (SUCCEEDED(hr))
-            hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
-                                  reinterpret_cast<void**>(&made));
+        HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
+                                      reinterpret_cast<void**>(&made));
         if (SUCCEEDED(hr)) hr = made->Create(header_.width, header_.height, own);
         if (SUCCEEDED(hr)) {
             BitmapImage target{};
             made->GetImage(&target);
-            std::memcpy(target.pixels, image.pixels,
-                        static_cast<std::size_t>(image.rowBytes) * header_.height);
-            if (own == PF_PALETTE8)
-                std::memcpy(reinterpret_cast<BYTE*>(target.header) + sizeof(BITMAPINFOHEADER),
-                            image.palette, 1024);
+            CodecImage image{};
+            DescribeCodecImage(image, target.header, target.pixels);
+            hr = CodecResultToHresult(ReadTarga(fileName, image, sink, &progress));
+            target.header->biClrUsed = target.header->biClrImportant = 0;
         }
-        FreeCodecImage(image);
         if (SUCCEEDED(hr) && format != own) hr = ConvertLoaded(made, format, sink);
         if (FAILED(hr)) {
             if (made) made->Release();
@@ -80,19 +75,18 @@ public:
                 return hr;
             converted->GetImage(&source);
         }
-        const LONG width = source.header->biWidth, height = source.header->biHeight;
+        // The codec writes straight from the 24-bit rows, described by a
+        // header of their own (an attached bitmap's header may say otherwise).
+        BITMAPINFOHEADER rows{};
+        rows.biSize = sizeof rows;
+        rows.biWidth = source.header->biWidth;
+        rows.biHeight = source.header->biHeight;
+        rows.biPlanes = 1;
+        rows.biBitCount = 24;
         CodecImage image{};
-        int code = AllocateCodecImage(image, width, height, 24);
-        if (code == kCodecOk) {
-            std::memcpy(image.pixels, source.pixels,
-                        static_cast<std::size_t>(image.rowBytes) *
-                            static_cast<std::size_t>(height));
-            ProgressRecord progress{0, height, 0, phases};
-            code = WriteTarga(fileName, image, compression_ == 1, sink, &progress);
-        } else {
-            code = kCodecBadImage; // no codec image: E_FAIL
-        }
-        FreeCodecImage(image);
+        DescribeCodecImage(image, &rows, source.pixels);
+        ProgressRecord progress{0, source.header->biHeight, 0, phases};
+        const int code = WriteTarga(fileName, image, compression_ == 1, sink, &progress);
         if (converted) converted->Release();
         return CodecResultToHresult(code);
     }
