@@ -124,8 +124,8 @@ TEST(Manager, SavesWithTheTranslatorThatLoaded) {
 }
 
 TEST(Manager, ProgressSinkOfTheManagerReachesItsTranslators) {
+    CountingSink sink; // outlives the manager and translator that keep it
     auto manager = NewManager();
-    CountingSink sink;
     EXPECT_EQ(manager->SetProgressSink(nullptr), S_OK);
     EXPECT_EQ(manager->SetProgressSink(&sink), S_OK);
     ITranslator* raw = nullptr;
