@@ -74,19 +74,21 @@ public:
     // Makes at least `want` bytes available unless the file ends first;
     // returns how many are.
     std::size_t Ensure(std::size_t want) {
-        if (filled_ - position_ < want && !ended_) {
-            const std::size_t rest = filled_ - position_;
-            std::memmove(buffer_.data(), buffer_.data() + position_, rest);
-            position_ = 0;
-            filled_ = rest;
-            const std::size_t room = std::min(kChunkBytes, buffer_.size() - rest);
-            const UINT got = _lread(file_, buffer_.data() + rest, static_cast<UINT>(room));
+        if (filled_ - position_ >= want || ended_) return filled_ - position_;
+        const std::size_t rest = filled_ - position_;
+        std::memmove(buffer_.data(), buffer_.data() + position_, rest);
+        position_ = 0;
+        filled_ = rest;
+        // A run-length row can need more than one chunk.
+        while (filled_ < want && !ended_ && filled_ < buffer_.size()) {
+            const std::size_t room = std::min(kChunkBytes, buffer_.size() - filled_);
+            const UINT got = _lread(file_, buffer_.data() + filled_, static_cast<UINT>(room));
             if (got == 0 || got == static_cast<UINT>(HFILE_ERROR))
                 ended_ = true;
             else
                 filled_ += got;
         }
-        return filled_ - position_;
+        return filled_;
     }
     const BYTE* Data() const { return buffer_.data() + position_; }
     void Advance(std::size_t bytes) { position_ += bytes; }

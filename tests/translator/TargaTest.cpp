@@ -118,6 +118,25 @@ TEST(Targa, PacketsThatCrossRowEndsDecodeLikeThePlainTwin) {
     EXPECT_EQ(PictureOf(a.get()).rgb[6], 9); // bottom row first: the second row is seen on top
 }
 
+TEST(Targa, WideRunLengthRowsLongerThanOneChunk) {
+    Scratch scratch;
+    // 32-bit pixels in packets of one: 5 bytes a pixel, 35000 bytes a row.
+    const int width = 7000;
+    std::vector<BYTE> packed = TargaHeader(10, 32, 0, width, 2);
+    std::vector<BYTE> plain = TargaHeader(2, 32, 0, width, 2);
+    for (int i = 0; i < 2 * width; ++i) {
+        const int v[4] = {i & 255, (i >> 8) & 255, 7, 0};
+        Append(packed, {0x00, v[0], v[1], v[2], v[3]});
+        Append(plain, {v[0], v[1], v[2], v[3]});
+    }
+    WriteFile(scratch / "packed.tga", packed);
+    WriteFile(scratch / "plain.tga", plain);
+    auto a = Load(scratch / "packed.tga");
+    auto b = Load(scratch / "plain.tga");
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(PixelsOf(a.get()), PixelsOf(b.get()));
+}
+
 TEST(Targa, SixteenBitPixelsKeepFiveBitsAChannel) {
     Scratch scratch;
     std::vector<BYTE> file = TargaHeader(2, 16, 0, 2, 1);
