@@ -207,7 +207,6 @@ HRESULT BmpTranslator::ReadFile(DWORD format, IProgressSink* sink, IBitmapImage*
         image->Release();
         return hr;
     };
-    if (const HRESULT hr = image->SetTranslator(Self()); FAILED(hr)) return fail(hr);
     if (const HRESULT hr = image->Create(width, height, own); FAILED(hr)) return fail(hr);
     BitmapImage target{};
     image->GetImage(&target);

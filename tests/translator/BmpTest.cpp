@@ -184,6 +184,19 @@ TEST(Bmp, ShortPalettesAndTopFirstRows) {
     EXPECT_EQ(Greys(PictureOf(bitmap.get())), (std::vector<BYTE>{10, 0, 0, 10}));
 }
 
+TEST(Bmp, GreyBitmapsKeepTheirLevels) {
+    Scratch scratch;
+    auto grey = NewBitmap(5, 3, 0x1);
+    const BitmapImage image = ImageOf(grey.get());
+    for (int i = 0; i < 3 * 8; ++i)
+        image.pixels[i] = static_cast<BYTE>(i * 10);
+    auto again = Load(SaveBmp(grey.get(), 0, scratch));
+    ASSERT_TRUE(again);
+    const std::vector<BYTE> levels = Greys(PictureOf(again.get()));
+    EXPECT_EQ(levels[0], 160); // top row first: stored row 2
+    EXPECT_EQ(levels[14], 40);
+}
+
 TEST(Bmp, PhasesAndCancelling) {
     Scratch scratch;
     auto translator = TranslatorFor("BMP");

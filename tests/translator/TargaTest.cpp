@@ -209,6 +209,12 @@ TEST(Targa, PhasesAndCancelling) {
     EXPECT_EQ(bitmap, nullptr);
     EXPECT_EQ(cancel.ends, 1);
 
+    // Cancelled in the conversion after the rows were read: still a cancel.
+    CountingSink late;
+    late.cancelAt = 24;
+    EXPECT_EQ(translator->Load(grey.c_str(), 0x400, &bitmap, &late), E_ABORT);
+    EXPECT_EQ(bitmap, nullptr);
+
     const std::string out = scratch / "cancelled.tga";
     auto source = BitmapOf(ReadPpm(kFixtures + "/pil-rgb24.tga.ppm"));
     CountingSink cancelSave;
