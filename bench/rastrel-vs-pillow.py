@@ -3,7 +3,7 @@
 run-length encoded) and Windows Bitmap with the rastrel tool and with Pillow,
 in one run, and prints the time ratios (rastrel / Pillow; below 1 is faster).
 
-usage: speed-vs-pillow.py BUILD_DIR   (rastrel, regsvr and librastrel.so there)
+usage: rastrel-vs-pillow.py BUILD_DIR   (rastrel, regsvr and librastrel.so there)
 """
 import os
 import subprocess
