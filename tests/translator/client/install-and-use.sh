@@ -14,5 +14,8 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig RASTREL_REGISTRY=$scratch/registry.reg
 "$scratch/prefix/bin/regsvr" -s "$libdir/librastrel.so"
 "$scratch/prefix/bin/regsvr" -s "$libdir/librastrel-thumbnail.so"
 "$scratch/client" "$scratch/frame.stg"
-/usr/bin/python3 "$here/../../platform/olefile_dump.py" "$scratch/frame.stg" | grep -q '^NTSC601 699840 '
+# Read the whole listing first: grep -q stops at the first match and would
+# break the writer's pipe.
+streams=$(/usr/bin/python3 "$here/../../platform/olefile_dump.py" "$scratch/frame.stg")
+grep -q '^NTSC601 699840 ' <<<"$streams"
 echo "installed rastrel works"
