@@ -2,36 +2,16 @@
 // library registered in a private registry, the bitmap made by class
 // identifier, any file given to LoadFromStorage.
 #include "FuzzSupport.h"
-#include "rastrel.h"
+#include "RastrelFuzzSupport.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <string>
-#include <unistd.h>
 
 namespace {
 
 IBitmapImage* Bitmap() {
-    static IBitmapImage* bitmap = [] {
-        static std::string registry =
-            "/tmp/rastrel-fuzz-registry-" + std::to_string(::getpid()) + ".reg";
-        ::setenv("RASTREL_REGISTRY", registry.c_str(), 1);
-        std::atexit([] {
-            ::unlink(registry.c_str());
-            ::unlink((registry + ".lock").c_str());
-        });
-        CoInitialize(nullptr);
-        HMODULE module = LoadLibraryA(RASTREL_LIBRARY);
-        auto registerServer = reinterpret_cast<DllRegisterServerFunction>(
-            GetProcAddress(module, "DllRegisterServer"));
-        if (registerServer == nullptr || FAILED(registerServer())) __builtin_trap();
-        IBitmapImage* made = nullptr;
-        if (FAILED(CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
-                                    reinterpret_cast<void**>(&made))))
-            __builtin_trap();
-        return made;
-    }();
-    return bitmap;
+    static IBitmapImage* const object =
+        merkanix::fuzzing::RegisteredObject<IBitmapImage>(CLSID_Bitmap, IID_IBitmapImage);
+    return object;
 }
 
 } // namespace

@@ -1,36 +1,16 @@
 // Targa probe and load through the translator, as a client uses it: any
 // file given to Probe and, when it is accepted, to Load in two formats.
 #include "FuzzSupport.h"
-#include "rastrel.h"
+#include "RastrelFuzzSupport.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <string>
-#include <unistd.h>
 
 namespace {
 
 ITranslator* Translator() {
-    static ITranslator* translator = [] {
-        static std::string registry =
-            "/tmp/rastrel-fuzz-registry-" + std::to_string(::getpid()) + ".reg";
-        ::setenv("RASTREL_REGISTRY", registry.c_str(), 1);
-        std::atexit([] {
-            ::unlink(registry.c_str());
-            ::unlink((registry + ".lock").c_str());
-        });
-        CoInitialize(nullptr);
-        HMODULE module = LoadLibraryA(RASTREL_LIBRARY);
-        auto registerServer = reinterpret_cast<DllRegisterServerFunction>(
-            GetProcAddress(module, "DllRegisterServer"));
-        if (registerServer == nullptr || FAILED(registerServer())) __builtin_trap();
-        ITranslator* made = nullptr;
-        if (FAILED(CoCreateInstance(CLSID_TgaTranslator, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_ITranslator, reinterpret_cast<void**>(&made))))
-            __builtin_trap();
-        return made;
-    }();
-    return translator;
+    static ITranslator* const object =
+        merkanix::fuzzing::RegisteredObject<ITranslator>(CLSID_TgaTranslator, IID_ITranslator);
+    return object;
 }
 
 } // namespace
