@@ -30,4 +30,22 @@ template <typename Interface> Interface* RegisteredObject(REFCLSID clsid, REFIID
     return made;
 }
 
+// Any file given to Probe and, when it is accepted, to Load in two formats;
+// a loaded picture is read to its last byte.
+inline void ProbeAndLoad(ITranslator* translator, const char* path) {
+    if (translator->Probe(path) != S_OK) return;
+    for (DWORD format : {DWORD{0x400}, DWORD{0x4000}}) {
+        IBitmapImage* bitmap = nullptr;
+        if (SUCCEEDED(translator->Load(path, format, &bitmap, nullptr))) {
+            DWORD bytes = 0;
+            BitmapImage image{};
+            bitmap->GetImage(&image);
+            bitmap->GetPixelBytes(&bytes);
+            volatile BYTE last = image.pixels[bytes - 1];
+            (void)last;
+            bitmap->Release();
+        }
+    }
+}
+
 } // namespace merkanix::fuzzing

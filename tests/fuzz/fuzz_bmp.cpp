@@ -25,20 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::int64_t width = std::int32_t(field(18)), height = std::int32_t(field(22));
         if (width * (height < 0 ? -height : height) > std::int64_t{1} << 20) return 0;
     }
-    ITranslator* translator = Translator();
-    merkanix::fuzzing::MemoryFile file(data, size);
-    if (translator->Probe(file.path().c_str()) != S_OK) return 0;
-    for (DWORD format : {DWORD{0x400}, DWORD{0x4000}}) {
-        IBitmapImage* bitmap = nullptr;
-        if (SUCCEEDED(translator->Load(file.path().c_str(), format, &bitmap, nullptr))) {
-            DWORD bytes = 0;
-            BitmapImage image{};
-            bitmap->GetImage(&image);
-            bitmap->GetPixelBytes(&bytes);
-            volatile BYTE last = image.pixels[bytes - 1];
-            (void)last;
-            bitmap->Release();
-        }
-    }
+    const merkanix::fuzzing::MemoryFile file(data, size);
+    merkanix::fuzzing::ProbeAndLoad(Translator(), file.path().c_str());
     return 0;
 }
