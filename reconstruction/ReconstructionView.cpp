@@ -32,6 +32,8 @@ struct DrawnLine {
 struct DrawnRing {
     double A2, B2, x0, y0, cosT, sinT;
     std::array<int, 3> colour;
+    // Outside this box |level| is far above the band: no need to evaluate.
+    double xMin, xMax, yMin, yMax;
 };
 
 // A ring is skipped when its ellipse has no value or a zero semi-axis (the
@@ -62,8 +64,33 @@ void DrawReconstruction(Picture& view, const ReconstructionState& state, double 
     const auto addRing = [&](const EllipseParams& e, int colour) {
         if (!Drawable(e)) return;
         const double theta = M_PI * e.angle / 180;
-        drawnRings.push_back({e.semiMajor * e.semiMajor, e.semiMinor * e.semiMinor, e.centreX,
-                              e.centreY, std::cos(theta), std::sin(theta), kRingColours[colour]});
+        constexpr double kInfinity = std::numeric_limits<double>::infinity();
+        DrawnRing ring{e.semiMajor * e.semiMajor,
+                       e.semiMinor * e.semiMinor,
+                       e.centreX,
+                       e.centreY,
+                       std::cos(theta),
+                       std::sin(theta),
+                       kRingColours[colour],
+                       -kInfinity,
+                       kInfinity,
+                       -kInfinity,
+                       kInfinity};
+        // The band |level| <= 5 tol lies inside the ellipse grown by sqrt(1 + 5 tol);
+        // its bounding box, two pixels wider, leaves every pixel outside it with
+        // a level well above the band. Huge ellipses keep the whole view.
+        const double grow = std::sqrt(1 + ringTol);
+        const double a = std::fabs(e.semiMajor) * grow, b = std::fabs(e.semiMinor) * grow;
+        if (a < 1e6 && b < 1e6) {
+            const double margin = 2 / zoom;
+            const double hx = std::hypot(a * ring.cosT, b * ring.sinT) + margin;
+            const double hy = std::hypot(a * ring.sinT, b * ring.cosT) + margin;
+            ring.xMin = e.centreX - hx;
+            ring.xMax = e.centreX + hx;
+            ring.yMin = e.centreY - hy;
+            ring.yMax = e.centreY + hy;
+        }
+        drawnRings.push_back(ring);
     };
     for (int k = 5; k >= 0; --k)
         if (rings.ellipses[k]) addRing(state.ellipses[k], k);
@@ -87,6 +114,8 @@ void DrawReconstruction(Picture& view, const ReconstructionState& state, double 
                     red = green = blue =
                         static_cast<std::uint8_t>(RoundHalfEven(255 / tol * nearest));
                 for (const DrawnRing& ring : drawnRings) {
+                    if (!(X >= ring.xMin && X <= ring.xMax && Y >= ring.yMin && Y <= ring.yMax))
+                        continue;
                     const double u = (X - ring.x0) * ring.cosT + (Y - ring.y0) * ring.sinT;
                     const double v = (X - ring.x0) * ring.sinT - (Y - ring.y0) * ring.cosT;
                     const double e = std::fabs(u * u / ring.A2 + v * v / ring.B2 - 1);

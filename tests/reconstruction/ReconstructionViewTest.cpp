@@ -1,6 +1,9 @@
 #include "reconstruction/ReconstructionView.h"
 
+#include <algorithm>
+#include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace merkanix;
 
@@ -105,6 +108,57 @@ TEST(DrawReconstruction, RingsInTheirColoursOnTopAndInvalidOnesNever) {
     invalid.lines[0] = InvalidLine();
     DrawReconstruction(view, invalid, 100, 2.0, all);
     EXPECT_TRUE(AllWhite(view));
+}
+
+// The drawing pixel by pixel exactly as written, with no shortcuts: the
+// routine's own must give the same picture.
+Picture PlainDrawing(const ReconstructionState& state, double zoom, const RingChoice& rings) {
+    Picture p(492, 492);
+    const double tol = 2.0 / zoom;
+    for (int r = 0; r < 492; ++r)
+        for (int c = 0; c < 492; ++c) {
+            const double X = (c - 491 / 2.0) / zoom, Y = (491 / 2.0 - r) / zoom;
+            std::array<double, 3> rgb = {255, 255, 255};
+            double nearest = std::numeric_limits<double>::infinity();
+            for (const Line2D& l : state.lines)
+                if (!std::isnan(l.a)) nearest = std::min(nearest, PointLineDistance(l, X, Y));
+            if (nearest <= tol) rgb.fill(std::nearbyint(255 / tol * nearest));
+            for (int index : {5, 4, 3, 2, 1, 0, 6}) { // E6 .. E1, then the fibre
+                const EllipseParams& e = index == 6 ? state.fibre : state.ellipses[index];
+                if (!(index == 6 ? rings.fibre : rings.ellipses[index]) || !e.Valid()) continue;
+                const double level = std::fabs(EllipseLevel(e.semiMajor, e.semiMinor, e.centreX,
+                                                            e.centreY, M_PI * e.angle / 180, X, Y));
+                if (level > 5 * tol) continue;
+                for (int i = 0; i < 3; ++i) {
+                    const int base = kRingColours[index][i];
+                    rgb[i] = std::nearbyint(level * (255 - base) / (5 * tol)) + base;
+                }
+            }
+            std::uint8_t* px = p.Pixel(c, r);
+            px[0] = static_cast<std::uint8_t>(rgb[2]);
+            px[1] = static_cast<std::uint8_t>(rgb[1]);
+            px[2] = static_cast<std::uint8_t>(rgb[0]);
+        }
+    return p;
+}
+
+TEST(DrawReconstruction, SameAsThePlainPixelByPixelDrawing) {
+    ReconstructionState state;
+    for (int k = 0; k < 6; ++k) {
+        const double t = 0.4 + k;
+        state.lines[k] = {std::cos(t), std::sin(t), -0.3 - 0.01 * k};
+        state.ellipses[k] = {0.31 + 0.01 * k, 0.27 - 0.005 * k, 0.01 * k - 0.02, 0.03 - 0.01 * k,
+                             20.0 * k + 5};
+    }
+    state.fibre = MeanEllipse(state.ellipses);
+    state.ellipses[2] = {3000.0, 2.0, 0, 0, 90}; // much larger than the view
+    RingChoice all;
+    all.ellipses.fill(true);
+    for (double zoom : {1.0, 37.0, 100.0, 500.0}) {
+        Picture view(492, 492);
+        DrawReconstruction(view, state, zoom, 2.0, all);
+        EXPECT_TRUE(view.bgr == PlainDrawing(state, zoom, all).bgr) << "zoom " << zoom;
+    }
 }
 
 TEST(ReconstructionHelpers, DistanceAndLevel) {
