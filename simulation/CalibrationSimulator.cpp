@@ -104,14 +104,7 @@ std::vector<std::uint16_t> RenderPaper(const PaperCamera& camera, const PaperOpt
         }
     Blur(image, kFrameWidth, kFrameHeight, o.blurSigma);
 
-    RandomSource noise(noiseSeed);
-    std::vector<std::uint16_t> samples(kFrameSamples);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        double value = image[i];
-        if (o.noiseSigma > 0) value += o.noiseSigma * noise.Normal();
-        samples[i] = static_cast<std::uint16_t>(RoundHalfEven(std::clamp(value, 0.0, 65535.0)));
-    }
-    return samples;
+    return NoisySamples(image, o.noiseSigma, noiseSeed);
 }
 
 std::string StageReadingText(double reading) {

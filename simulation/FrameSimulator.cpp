@@ -186,11 +186,16 @@ std::vector<std::uint16_t> RenderBand(const BandRows& band, const RenderOptions&
         }
     }
 
+    return NoisySamples(clean, options.noiseSigma, noiseSeed);
+}
+
+std::vector<std::uint16_t> NoisySamples(const std::vector<double>& clean, double noiseSigma,
+                                        std::uint64_t noiseSeed) {
     RandomSource noise(noiseSeed);
-    std::vector<std::uint16_t> samples(kFrameSamples);
+    std::vector<std::uint16_t> samples(clean.size());
     for (std::size_t i = 0; i < samples.size(); ++i) {
         double value = clean[i];
-        if (options.noiseSigma > 0) value += options.noiseSigma * noise.Normal();
+        if (noiseSigma > 0) value += noiseSigma * noise.Normal();
         samples[i] = static_cast<std::uint16_t>(RoundHalfEven(std::clamp(value, 0.0, 65535.0)));
     }
     return samples;

@@ -62,6 +62,11 @@ inline constexpr double kFrameMiddleColumn = 327.5;
 double RowCoverage(int row, double top, double bottom, double blurSigma, int supersample);
 
 // A whole frame for a band; noise drawn from `noiseSeed`.
+// 16-bit samples from a clean picture: additive Gaussian noise drawn from
+// `noiseSeed`, clamped to 0..65535 and rounded.
+std::vector<std::uint16_t> NoisySamples(const std::vector<double>& clean, double noiseSigma,
+                                        std::uint64_t noiseSeed);
+
 std::vector<std::uint16_t> RenderBand(const BandRows& band, const RenderOptions& options,
                                       std::uint64_t noiseSeed);
 
