@@ -196,7 +196,7 @@ QGroupBox* TMainForm::BuildFrameSelection() {
 QGroupBox* TMainForm::BuildCameraSettings() {
     auto* group = new QGroupBox("Nastavení kamerového systému");
     auto* layout = new QGridLayout(group);
-    const SystemTexts defaults = DefaultCameraTexts(Separator());
+    const SystemTexts defaults = DefaultCameraTexts(LocaleSeparator());
     TRadioButton** radios[6] = {&RadioButton1, &RadioButton2, &RadioButton3,
                                 &RadioButton4, &RadioButton5, &RadioButton6};
     QLineEdit** edits[3][5] = {{&f1Edit, &xc1Edit, &yc1Edit, &x1Edit, &y1Edit},
@@ -339,7 +339,7 @@ void TMainForm::SetSecondaryWindows(QWidget* cam1, QWidget* cam2, QWidget* cam3,
     optimisationForm_ = optimisation;
 }
 
-char TMainForm::Separator() const {
+char TMainForm::LocaleSeparator() {
     const QString point = QLocale().decimalPoint();
     return point.size() == 1 && point[0].unicode() < 128 ? static_cast<char>(point[0].unicode())
                                                          : '.';
@@ -393,7 +393,7 @@ void TMainForm::SortOut() {
         names.push_back(ToStd(FileListBox1->item(i)->text()));
     ListBox1->clear();
     triples_.clear();
-    triples_ = FindTriples(ToStd(folder_), names, ToStd(LabeledEdit1->text()), Separator());
+    triples_ = FindTriples(ToStd(folder_), names, ToStd(LabeledEdit1->text()), LocaleSeparator());
     QStringList entries;
     entries.reserve(static_cast<qsizetype>(triples_.size()));
     for (std::size_t i = 1; i <= triples_.size(); ++i)
@@ -409,7 +409,7 @@ void TMainForm::WriteOut() {
     const FrameTriple& triple = triples_[static_cast<std::size_t>(k)];
 
     const SystemTexts texts = CameraTexts();
-    const char sep = Separator();
+    const char sep = LocaleSeparator();
     TImage* images[3] = {Image1, Image2, Image3};
     TripleEvaluation result;
     for (int c = 0; c < 3; ++c)

@@ -33,6 +33,9 @@ public:
     void ChooseFolder(const QString& folder);
     QString CurrentFolder() const { return folder_; }
 
+    // The user's decimal separator ('.' when the locale's is not one ASCII character).
+    static char LocaleSeparator();
+
     const merkanix::TripleList& Triples() const { return triples_; }
     const merkanix::ReconstructionState& Reconstruction() const { return reconstruction_; }
 
@@ -119,7 +122,6 @@ private:
     merkanix::SystemTexts CameraTexts() const; // the fifteen camera texts as they stand
     void SetCameraEditsEnabled(int camera, bool enabled);
     void ShowWindow(QWidget* window);
-    char Separator() const;
 
     // Connects a control's signal to a handler that runs guarded.
     template <typename Sender, typename Signal>

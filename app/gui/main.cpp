@@ -8,7 +8,6 @@
 #include <QCheckBox>
 #include <QCommandLineParser>
 #include <QListWidget>
-#include <QLocale>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
@@ -46,8 +45,7 @@ int main(int argc, char** argv) {
     parser.addOptions({folderOption, selectOption, screenshotOption});
     parser.process(app);
 
-    const QString point = QLocale().decimalPoint();
-    merkanix::SetDecimalSeparator(point.size() == 1 ? point[0].toLatin1() : '.');
+    merkanix::SetDecimalSeparator(TMainForm::LocaleSeparator());
 
     ConsoleDialogs console;
     const bool scripted = parser.isSet(screenshotOption);
