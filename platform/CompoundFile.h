@@ -1,6 +1,7 @@
 #pragma once
 // The Compound File Binary format: a file image parsed into a tree of
 // storages and streams, and a tree written back as a version 3 image.
+#include "platform/ByteSource.h"
 #include "platform/Types.h"
 
 #include <memory>
@@ -14,6 +15,8 @@ inline constexpr BYTE kTypeStream = 2;
 inline constexpr BYTE kTypeRoot = 5;
 inline constexpr std::size_t kMaxNameLength = 31;
 inline constexpr std::uint64_t kMaxStreamSize = 0x7FFFFFFF;
+// FAT sectors the header lists; the DIFAT sectors list the rest.
+inline constexpr std::size_t kHeaderDifatEntries = 109;
 
 class Image;
 
@@ -50,10 +53,26 @@ public:
     HRESULT ReadStream(const Entry& entry, std::vector<BYTE>& data) const;
 
 private:
+    struct Header {
+        DWORD fatCount = 0, firstDirectory = 0, firstMiniFat = 0, firstDifat = 0, difatCount = 0;
+        DWORD difat[kHeaderDifatEntries]{};
+    };
+    // The steps of Parse, in order.
+    HRESULT ReadHeader(Header& header);
+    HRESULT ReadFat(const Header& header);
+    HRESULT ReadTable(DWORD start, std::vector<DWORD>& table) const;
+    HRESULT ReadMiniStream(const BYTE* rootRaw);
+    HRESULT BuildTree(const std::shared_ptr<const Image>& self, const std::vector<BYTE>& directory,
+                      std::shared_ptr<Entry>& root) const;
+    HRESULT MakeEntry(const BYTE* raw, bool isRoot, std::shared_ptr<Entry>& out) const;
+    std::uint64_t SizeOf(const BYTE* raw) const;
+
     HRESULT Chain(const std::vector<DWORD>& table, DWORD start, std::size_t limit,
                   std::vector<DWORD>& chain) const;
     HRESULT ReadSectors(const std::vector<DWORD>& chain, std::vector<BYTE>& out) const;
-    std::vector<BYTE> bytes_;
+    // The file's bytes; reads move its position, not what the image holds.
+    mutable platform::ByteSource source_;
+    std::size_t size_ = 0;
     std::size_t sectorSize_ = 512;
     std::size_t sectorCount_ = 0;
     bool version4_ = false;

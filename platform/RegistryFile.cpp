@@ -236,11 +236,10 @@ bool IsStorableValueName(std::string_view name) {
     return true;
 }
 
-std::optional<RegistryNode> ParseRegistryText(std::string_view text) {
-    RegistryNode tree;
-    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+namespace {
 
-    // Logical lines: a line ending in '\' goes on in the next one.
+// Logical lines: a line ending in '\' goes on in the next one.
+std::vector<std::string> LogicalLines(std::string_view text) {
     std::vector<std::string> lines;
     std::string pending;
     bool continues = false;
@@ -262,84 +261,110 @@ std::optional<RegistryNode> ParseRegistryText(std::string_view text) {
         pending.clear();
     }
     if (!pending.empty()) lines.push_back(std::move(pending));
+    return lines;
+}
 
+// "[path]" makes the key current, "[-path]" removes it; false when malformed.
+bool ParseKeyLine(std::string_view line, RegistryNode& tree, RegistryNode*& current) {
+    if (line.back() != ']') return false;
+    std::string_view path = line.substr(1, line.size() - 2);
+    const bool removal = !path.empty() && path.front() == '-';
+    if (removal) path.remove_prefix(1);
+    if (!IsValidPath(path)) return false;
+    if (removal) {
+        RemovePath(tree, path);
+        current = nullptr;
+    } else {
+        current = tree.Create(path, nullptr);
+    }
+    return true;
+}
+
+// What follows '=': a quoted string, dword:, hex: or hex(type):.
+bool ParseValueData(std::string_view line, RegistryValue& value) {
+    if (!line.empty() && line.front() == '"') {
+        auto data = ParseQuoted(line);
+        if (!data || !Trim(line).empty()) return false;
+        value.type = REG_SZ;
+        value.data.assign(data->begin(), data->end());
+        value.data.push_back(0);
+    } else if (line.starts_with("dword:")) {
+        const auto number = ParseHexNumber(line.substr(6), 8);
+        if (!number) return false;
+        value.type = REG_DWORD;
+        for (int shift = 0; shift < 32; shift += 8)
+            value.data.push_back(static_cast<BYTE>(*number >> shift));
+    } else if (line.starts_with("hex:") || line.starts_with("hex(")) {
+        std::size_t colon = 3;
+        value.type = REG_BINARY;
+        if (line[3] == '(') {
+            const std::size_t close = line.find("):");
+            if (close == std::string_view::npos) return false;
+            const auto type = ParseHexNumber(line.substr(4, close - 4), 8);
+            if (!type) return false;
+            value.type = *type;
+            colon = close + 1;
+        }
+        auto bytes = ParseHexBytes(line.substr(colon + 1));
+        if (!bytes) return false;
+        value.data = std::move(*bytes);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return !CaseInsensitiveLess{}(a, b) && !CaseInsensitiveLess{}(b, a);
+}
+
+// @=... or "name"=... sets a value of the current key, "name"=- removes it.
+bool ParseValueLine(std::string_view line, RegistryNode& current) {
+    std::string name;
+    if (line.front() == '@') {
+        line.remove_prefix(1);
+    } else {
+        auto quoted = ParseQuoted(line);
+        if (!quoted || quoted->empty() || !IsStorableValueName(*quoted)) return false;
+        name = std::move(*quoted);
+    }
+    line = Trim(line);
+    if (line.empty() || line.front() != '=') return false;
+    line = Trim(line.substr(1));
+    if (line == "-") {
+        std::erase_if(current.values,
+                      [&](const RegistryValue& v) { return SameName(v.name, name); });
+        return true;
+    }
+    RegistryValue value;
+    value.name = name;
+    if (!ParseValueData(line, value)) return false;
+    if (RegistryValue* existing = current.Value(name))
+        *existing = std::move(value);
+    else
+        current.values.push_back(std::move(value));
+    return true;
+}
+
+} // namespace
+
+std::optional<RegistryNode> ParseRegistryText(std::string_view text) {
+    RegistryNode tree;
+    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    const std::vector<std::string> lines = LogicalLines(text);
     bool seenHeader = false;
     RegistryNode* current = nullptr;
     for (const std::string& raw : lines) {
-        std::string_view line = Trim(raw);
+        const std::string_view line = Trim(raw);
         if (line.empty() || line.front() == ';') continue;
         if (!seenHeader) {
             if (line != "REGEDIT4") return std::nullopt;
             seenHeader = true;
-            continue;
-        }
-        if (line.front() == '[') {
-            if (line.back() != ']') return std::nullopt;
-            std::string_view path = line.substr(1, line.size() - 2);
-            const bool removal = !path.empty() && path.front() == '-';
-            if (removal) path.remove_prefix(1);
-            if (!IsValidPath(path)) return std::nullopt;
-            if (removal) {
-                RemovePath(tree, path);
-                current = nullptr;
-            } else {
-                current = tree.Create(path, nullptr);
-            }
-            continue;
-        }
-        if (current == nullptr) return std::nullopt;
-        std::string name;
-        if (line.front() == '@') {
-            line.remove_prefix(1);
-        } else {
-            auto quoted = ParseQuoted(line);
-            if (!quoted || quoted->empty() || !IsStorableValueName(*quoted)) return std::nullopt;
-            name = std::move(*quoted);
-        }
-        line = Trim(line);
-        if (line.empty() || line.front() != '=') return std::nullopt;
-        line = Trim(line.substr(1));
-        RegistryValue value;
-        value.name = name;
-        if (line == "-") {
-            std::erase_if(current->values, [&](const RegistryValue& v) {
-                return !CaseInsensitiveLess{}(v.name, name) && !CaseInsensitiveLess{}(name, v.name);
-            });
-            continue;
-        }
-        if (!line.empty() && line.front() == '"') {
-            auto data = ParseQuoted(line);
-            if (!data || !Trim(line).empty()) return std::nullopt;
-            value.type = REG_SZ;
-            value.data.assign(data->begin(), data->end());
-            value.data.push_back(0);
-        } else if (line.starts_with("dword:")) {
-            const auto number = ParseHexNumber(line.substr(6), 8);
-            if (!number) return std::nullopt;
-            value.type = REG_DWORD;
-            for (int shift = 0; shift < 32; shift += 8)
-                value.data.push_back(static_cast<BYTE>(*number >> shift));
-        } else if (line.starts_with("hex:") || line.starts_with("hex(")) {
-            std::size_t colon = 3;
-            value.type = REG_BINARY;
-            if (line[3] == '(') {
-                const std::size_t close = line.find("):");
-                if (close == std::string_view::npos) return std::nullopt;
-                const auto type = ParseHexNumber(line.substr(4, close - 4), 8);
-                if (!type) return std::nullopt;
-                value.type = *type;
-                colon = close + 1;
-            }
-            auto bytes = ParseHexBytes(line.substr(colon + 1));
-            if (!bytes) return std::nullopt;
-            value.data = std::move(*bytes);
-        } else {
+        } else if (line.front() == '[') {
+            if (!ParseKeyLine(line, tree, current)) return std::nullopt;
+        } else if (current == nullptr || !ParseValueLine(line, *current)) {
             return std::nullopt;
         }
-        if (RegistryValue* existing = current->Value(name))
-            *existing = std::move(value);
-        else
-            current->values.push_back(std::move(value));
     }
     if (!seenHeader && !lines.empty()) {
         for (const std::string& raw : lines)

@@ -3,6 +3,7 @@
 // so that any image viewer shows it once the stream is taken out.
 #include "rastrel.h"
 
+#include "platform/ComPtr.h"
 #include "platform/Kernel.h"
 #include "platform/Registry.h"
 
@@ -75,12 +76,12 @@ public:
                         paletteEntries * sizeof(RGBQUAD));
         std::memcpy(data.data() + offset, section.dsBm.bmBits, pixelBytes);
 
-        IStream* stream = nullptr;
+        ComPtr<IStream> stream;
         HRESULT hr = storage->CreateStream(u"Thumbnail", kStreamMode, 0, 0, &stream);
         if (FAILED(hr)) return hr;
         ULONG written = 0;
         hr = stream->Write(data.data(), static_cast<ULONG>(data.size()), &written);
-        stream->Release();
+        stream.Reset();
         if (SUCCEEDED(hr) && written != data.size()) hr = STG_E_MEDIUMFULL;
         return hr;
     }
@@ -109,12 +110,12 @@ public:
         if (ppv == nullptr) return E_INVALIDARG;
         *ppv = nullptr;
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-        auto* writer = new (std::nothrow) ThumbnailWriter;
-        if (writer == nullptr) return E_OUTOFMEMORY;
-        writer->AddRef();
-        const HRESULT hr = writer->QueryInterface(riid, ppv);
-        writer->Release();
-        return hr;
+        auto* made = new (std::nothrow) ThumbnailWriter;
+        if (made == nullptr) return E_OUTOFMEMORY;
+        made->AddRef();
+        // The reference made here goes once the caller's is added, or with the object.
+        const ComPtr<ThumbnailWriter> writer(made);
+        return writer->QueryInterface(riid, ppv);
     }
     HRESULT LockServer(BOOL lock) override {
         g_locks += lock ? 1 : -1;
@@ -138,12 +139,11 @@ THUMBNAIL_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** p
     *ppv = nullptr;
     if (!(clsid == CLSID_ThumbnailWriter))
         return MakeHresult(0x80040111); // CLASS_E_CLASSNOTAVAILABLE
-    auto* factory = new (std::nothrow) Factory;
-    if (factory == nullptr) return E_OUTOFMEMORY;
-    factory->AddRef();
-    const HRESULT hr = factory->QueryInterface(riid, ppv);
-    factory->Release();
-    return hr;
+    auto* made = new (std::nothrow) Factory;
+    if (made == nullptr) return E_OUTOFMEMORY;
+    made->AddRef();
+    const ComPtr<Factory> factory(made);
+    return factory->QueryInterface(riid, ppv);
 }
 
 THUMBNAIL_EXPORT HRESULT DllCanUnloadNow() {

@@ -10,6 +10,7 @@
 // Exit status: 0 done, 1 the operation failed, 2 bad command line, 3 the
 // classes are not registered, 130 cancelled (Ctrl-C).
 #include "rastrel.h"
+#include "platform/ComPtr.h"
 
 #include <algorithm>
 #include <cctype>
@@ -184,10 +185,11 @@ std::string ExtensionOf(const std::string& path) {
     return extension;
 }
 
+// The runtime started once; the manager goes before it stops.
 struct Session {
-    ITranslatorManager* manager = nullptr;
+    ComPtr<ITranslatorManager> manager;
     ~Session() {
-        if (manager) manager->Release();
+        manager.Reset();
         CoUninitialize();
     }
 };
@@ -195,7 +197,7 @@ struct Session {
 int SaveByExtension(ITranslatorManager* manager, IBitmapImage* bitmap, const std::string& out,
                     const Options& options, ProgressBar& bar) {
     const std::string extension = ExtensionOf(out);
-    ITranslator* translator = nullptr;
+    ComPtr<ITranslator> translator;
     const HRESULT found = extension.empty()
                               ? S_FALSE
                               : manager->TranslatorForExtension(extension.c_str(), &translator);
@@ -205,10 +207,9 @@ int SaveByExtension(ITranslatorManager* manager, IBitmapImage* bitmap, const std
                      extension.empty() ? "extensionless" : ("." + extension).c_str());
         return kFailed;
     }
-    ITranslatorOptions* settings = nullptr;
+    ComPtr<ITranslatorOptions> settings;
     int status = 0;
-    if (SUCCEEDED(translator->QueryInterface(IID_ITranslatorOptions,
-                                             reinterpret_cast<void**>(&settings)))) {
+    if (SUCCEEDED(translator->QueryInterface(IID_ITranslatorOptions, settings.Out()))) {
         if (options.runLength && settings->SetCompression(1) != S_OK) {
             std::fprintf(stderr, "rastrel: --rle does not apply to .%s files\n", extension.c_str());
             status = kUsage;
@@ -225,44 +226,37 @@ int SaveByExtension(ITranslatorManager* manager, IBitmapImage* bitmap, const std
                          options.depth, extension.c_str());
             status = kUsage;
         }
-        settings->Release();
+        settings.Reset();
     }
     if (status == 0) {
         const HRESULT hr = translator->Save(out.c_str(), bitmap, &bar);
         if (FAILED(hr)) status = Report("cannot write " + out, hr);
     }
-    translator->Release();
     return status;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 2) return Usage();
-    const std::string command = argv[1];
-    Options options;
+// The command and its options: 0, or the exit status of a bad command line.
+int ParseCommandLine(int argc, char** argv, std::string& command, Options& options) {
+    command = argv[1];
     bool formatGiven = false;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](const char* name) -> const char* {
-            if (i + 1 >= argc) return nullptr;
-            (void)name;
-            return argv[++i];
-        };
+        // The option's value: the next argument.
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         long number = 0;
         if (arg == "--format") {
-            const char* text = value("--format");
+            const char* text = value();
             if (!text || !ParseNumber(text, 16, 1, 0x10000, number) || (number & (number - 1)) != 0)
                 return Usage("--format takes one of the pixel-format codes 1 ... 10000 (hex)");
             options.format = static_cast<DWORD>(number);
             formatGiven = true;
         } else if (arg == "--quality") {
-            const char* text = value("--quality");
+            const char* text = value();
             if (!text || !ParseNumber(text, 10, 0, 100, number))
                 return Usage("--quality takes 0 ... 100");
             options.quality = number;
         } else if (arg == "--depth") {
-            const char* text = value("--depth");
+            const char* text = value();
             if (!text || !ParseNumber(text, 10, 1, 32, number))
                 return Usage("--depth takes a bit count");
             options.depth = number;
@@ -283,12 +277,90 @@ int main(int argc, char** argv) {
     if ((writeOptions && command != "convert" && command != "unstore") ||
         (formatGiven && command == "unstore") || (formatGiven && command == "formats"))
         return Usage(("an option that " + command + " does not take").c_str());
+    return 0;
+}
 
+void CatchInterrupt() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+}
 
+int ListFormats(ITranslatorManager* manager) {
+    ComPtr<IFormatEnumerator> formats;
+    if (const HRESULT hr = manager->EnumerateLoadFormats(&formats); FAILED(hr))
+        return Report("cannot list the formats", hr);
+    char extension[16]{}, description[128]{};
+    while (formats->Next(sizeof extension - 1, sizeof description - 1, extension, description) ==
+           S_OK)
+        std::printf("%-4s %s\n", extension, description);
+    return 0;
+}
+
+int Unstore(ITranslatorManager* manager, const Options& options, ProgressBar& bar) {
+    ComPtr<IBitmapImage> bitmap;
+    if (const HRESULT hr = Make(CLSID_Bitmap, IID_IBitmapImage, &bitmap); FAILED(hr))
+        return Report("cannot create a bitmap", hr);
+    if (const HRESULT hr = bitmap->LoadFromStorage(options.files[0].c_str()); FAILED(hr))
+        return Report("cannot read " + options.files[0], hr);
+    return SaveByExtension(manager, bitmap.get(), options.files[1], options, bar);
+}
+
+void PrintInfo(ITranslator* translator, IBitmapImage* bitmap) {
+    char extension[16]{};
+    translator->GetExtension(sizeof extension - 1, extension);
+    BitmapImage image{};
+    bitmap->GetImage(&image);
+    std::printf("translator %s\nwidth %d\nheight %d\nformat 0x%X\n", extension,
+                static_cast<int>(image.header->biWidth), static_cast<int>(image.header->biHeight),
+                static_cast<unsigned>(image.format));
+}
+
+int Store(IBitmapImage* bitmap, const std::string& out) {
+    const HRESULT hr = bitmap->SaveToStorage(out.c_str());
+    if (hr == REGDB_E_CLASSNOTREG)
+        return NotRegistered(hr, "thumbnail writer", "librastrel-thumbnail.so");
+    if (hr == E_INVALIDARG) {
+        std::fprintf(stderr,
+                     "rastrel: cannot store %s: the compound-file form holds one "
+                     "720 x 486 frame\n",
+                     out.c_str());
+        return kFailed;
+    }
+    return FAILED(hr) ? Report("cannot store " + out, hr) : 0;
+}
+
+// info, convert and store: the input loaded by probing, then used.
+int LoadAndUse(ITranslatorManager* manager, const std::string& command, const Options& options,
+               ProgressBar& bar) {
+    ComPtr<IBitmapImage> bitmap;
+    ComPtr<ITranslator> translator;
+    const std::string& in = options.files[0];
+    const HRESULT loaded = manager->Load(in.c_str(), options.format, &bitmap, &bar, &translator);
+    if (loaded == S_FALSE) {
+        std::fprintf(stderr, "rastrel: %s: no translator reads this file\n", in.c_str());
+        return kFailed;
+    }
+    if (FAILED(loaded)) return Report("cannot load " + in, loaded);
+    if (command == "info") {
+        PrintInfo(translator.get(), bitmap.get());
+        return 0;
+    }
+    if (command == "convert")
+        return SaveByExtension(manager, bitmap.get(), options.files[1], options, bar);
+    return Store(bitmap.get(), options.files[1]);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    std::string command;
+    Options options;
+    if (const int status = ParseCommandLine(argc, argv, command, options); status != 0)
+        return status;
+    CatchInterrupt();
     if (FAILED(CoInitialize(nullptr))) {
         std::fprintf(stderr, "rastrel: the component runtime does not start\n");
         return kFailed;
@@ -298,69 +370,8 @@ int main(int argc, char** argv) {
     if (made == REGDB_E_CLASSNOTREG || made == CO_E_DLLNOTFOUND)
         return NotRegistered(made, "rastrel", "librastrel.so");
     if (FAILED(made)) return Report("cannot create the translator manager", made);
-    ITranslatorManager* manager = session.manager;
     ProgressBar bar;
-
-    if (command == "formats") {
-        IFormatEnumerator* formats = nullptr;
-        if (const HRESULT hr = manager->EnumerateLoadFormats(&formats); FAILED(hr))
-            return Report("cannot list the formats", hr);
-        char extension[16]{}, description[128]{};
-        while (formats->Next(sizeof extension - 1, sizeof description - 1, extension,
-                             description) == S_OK)
-            std::printf("%-4s %s\n", extension, description);
-        formats->Release();
-        return 0;
-    }
-
-    if (command == "unstore") {
-        IBitmapImage* bitmap = nullptr;
-        if (const HRESULT hr = Make(CLSID_Bitmap, IID_IBitmapImage, &bitmap); FAILED(hr))
-            return Report("cannot create a bitmap", hr);
-        int status = 0;
-        if (const HRESULT hr = bitmap->LoadFromStorage(options.files[0].c_str()); FAILED(hr))
-            status = Report("cannot read " + options.files[0], hr);
-        else
-            status = SaveByExtension(manager, bitmap, options.files[1], options, bar);
-        bitmap->Release();
-        return status;
-    }
-
-    IBitmapImage* bitmap = nullptr;
-    ITranslator* translator = nullptr;
-    const std::string& in = options.files[0];
-    const HRESULT loaded = manager->Load(in.c_str(), options.format, &bitmap, &bar, &translator);
-    if (loaded == S_FALSE) {
-        std::fprintf(stderr, "rastrel: %s: no translator reads this file\n", in.c_str());
-        return kFailed;
-    }
-    if (FAILED(loaded)) return Report("cannot load " + in, loaded);
-    int status = 0;
-    if (command == "info") {
-        char extension[16]{};
-        translator->GetExtension(sizeof extension - 1, extension);
-        BitmapImage image{};
-        bitmap->GetImage(&image);
-        std::printf("translator %s\nwidth %d\nheight %d\nformat 0x%X\n", extension,
-                    static_cast<int>(image.header->biWidth),
-                    static_cast<int>(image.header->biHeight), static_cast<unsigned>(image.format));
-    } else if (command == "convert") {
-        status = SaveByExtension(manager, bitmap, options.files[1], options, bar);
-    } else {
-        const HRESULT hr = bitmap->SaveToStorage(options.files[1].c_str());
-        if (hr == REGDB_E_CLASSNOTREG)
-            status = NotRegistered(hr, "thumbnail writer", "librastrel-thumbnail.so");
-        else if (hr == E_INVALIDARG)
-            std::fprintf(stderr,
-                         "rastrel: cannot store %s: the compound-file form holds one "
-                         "720 x 486 frame\n",
-                         options.files[1].c_str());
-        if (hr == E_INVALIDARG)
-            status = kFailed;
-        else if (FAILED(hr) && status == 0)
-            status = Report("cannot store " + options.files[1], hr);
-    }
-    translator->Release();
-    bitmap->Release();
-    return status;
+    if (command == "formats") return ListFormats(session.manager.get());
+    if (command == "unstore") return Unstore(session.manager.get(), options, bar);
+    return LoadAndUse(session.manager.get(), command, options, bar);
 }

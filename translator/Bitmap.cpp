@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace rastrel {
 
@@ -41,7 +42,13 @@ BitmapObject::BitmapObject(IUnknown* outer) : ComObjectBase(outer) {}
 
 BitmapObject::~BitmapObject() {
     Drop();
-    if (translator_) translator_->Release();
+}
+
+IBitmapImage* NewBitmapObject() {
+    auto* object = new (std::nothrow) BitmapObject(nullptr);
+    if (object == nullptr) return nullptr;
+    object->ComObjectBase::AddRef();
+    return object;
 }
 
 HRESULT BitmapObject::QueryOwnInterface(REFIID riid, void** ppv) {
@@ -84,23 +91,20 @@ HRESULT BitmapObject::Attach(BITMAPINFOHEADER* header, DWORD format, BYTE* pixel
 HRESULT BitmapObject::Clone(IBitmapImage** copy) {
     if (copy == nullptr) return E_INVALIDARG;
     if (!HasImage()) return S_OK;
-    IBitmapImage* clone = nullptr;
+    ComPtr<IBitmapImage> clone;
     HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
-                                  reinterpret_cast<void**>(&clone));
+                                  clone.Out());
     if (FAILED(hr)) return hr;
     hr = clone->Create(image_.header->biWidth, image_.header->biHeight, image_.format);
     BitmapImage target{};
     if (SUCCEEDED(hr)) hr = clone->GetImage(&target);
-    if (FAILED(hr)) {
-        clone->Release();
-        return hr;
-    }
+    if (FAILED(hr)) return hr;
     DWORD headerBytes = 0, pixelBytes = 0;
     GetHeaderSize(&headerBytes);
     GetPixelBytes(&pixelBytes);
     std::memcpy(target.header, image_.header, headerBytes);
     std::memcpy(target.pixels, image_.pixels, pixelBytes);
-    *copy = clone;
+    *copy = clone.Detach();
     return S_OK;
 }
 
@@ -129,15 +133,13 @@ HRESULT BitmapObject::GetPixelBytes(DWORD* bytes) {
 
 HRESULT BitmapObject::GetTranslator(ITranslator** translator) {
     if (translator == nullptr) return E_INVALIDARG;
-    *translator = translator_;
-    if (translator_) translator_->AddRef();
+    *translator = ComPtr<ITranslator>(translator_).Detach();
     return S_OK;
 }
 
 HRESULT BitmapObject::SetTranslator(ITranslator* translator) {
     if (translator) translator->AddRef();
-    if (translator_) translator_->Release();
-    translator_ = translator;
+    translator_.Attach(translator);
     return S_OK;
 }
 

@@ -2,6 +2,7 @@
 // The bitmap object: one image as a device-independent bitmap in one of the
 // seventeen pixel formats.
 #include "ServerFrame.h"
+#include "platform/ComPtr.h"
 
 namespace rastrel {
 
@@ -12,6 +13,13 @@ struct ImageMemory {
     void Free();
 };
 HRESULT AllocateImage(LONG width, LONG height, DWORD format, ImageMemory& memory);
+// The compound-file form's frame from an open storage into new memory
+// (format 0x4, or 0x8 with its alpha stream); nothing is kept on failure.
+HRESULT ReadFrame(IStorage* storage, ImageMemory& memory, DWORD& format);
+
+// A new, empty bitmap object holding one reference, made without the
+// component runtime; null when out of memory.
+IBitmapImage* NewBitmapObject();
 
 class BitmapObject final : public ComObjectBase, public Delegating<BitmapObject, IBitmapImage> {
 public:
@@ -45,7 +53,7 @@ private:
 
     BitmapImage image_{nullptr, 0, nullptr};
     bool owned_ = false;
-    ITranslator* translator_ = nullptr;
+    ComPtr<ITranslator> translator_;
 };
 
 } // namespace rastrel

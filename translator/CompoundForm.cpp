@@ -111,12 +111,67 @@ HRESULT ReadAll(IStream* stream, BYTE* data, DWORD count) {
     return hr == S_FALSE || read != count ? E_FAIL : S_OK;
 }
 
-template <class T> void ReleaseAll(std::initializer_list<T*> objects) {
-    for (T* object : objects)
-        if (object) object->Release();
+// The thumbnail component's picture of the frame in the storage.
+HRESULT WriteThumbnailOf(const BitmapImage& rgb, IStorage* storage) {
+    HBITMAP section = MakeThumbnail(rgb);
+    if (section == nullptr) return E_OUTOFMEMORY;
+    ComPtr<IThumbnailWriter> thumbnails;
+    HRESULT hr = CoCreateInstance(CLSID_ThumbnailWriter, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IThumbnailWriter, thumbnails.Out());
+    if (SUCCEEDED(hr)) hr = thumbnails->WriteThumbnail(section, storage);
+    DeleteObject(section);
+    return hr;
+}
+
+// The frame's streams: two bytes a pixel, and the alpha bytes apart.
+HRESULT WriteFrame(IStorage* storage, const BitmapImage& yuv, bool alpha) {
+    ComPtr<IStream> pixels, alphaStream;
+    HRESULT hr = storage->CreateStream(u"NTSC601", kCreateMode, 0, 0, &pixels);
+    if (FAILED(hr)) return hr;
+    if (!alpha) return WriteAll(pixels.get(), yuv.pixels, kLumaChromaBytes);
+    hr = storage->CreateStream(u"NTSCALPHA", kCreateMode, 0, 0, &alphaStream);
+    if (FAILED(hr)) return hr;
+    std::vector<BYTE> lumaChroma(kLumaChromaBytes), alphaBytes(kAlphaBytes);
+    for (DWORD i = 0; i < kAlphaBytes; ++i) {
+        lumaChroma[2 * i] = yuv.pixels[3 * i];
+        lumaChroma[2 * i + 1] = yuv.pixels[3 * i + 1];
+        alphaBytes[i] = yuv.pixels[3 * i + 2];
+    }
+    hr = WriteAll(pixels.get(), lumaChroma.data(), kLumaChromaBytes);
+    if (SUCCEEDED(hr)) hr = WriteAll(alphaStream.get(), alphaBytes.data(), kAlphaBytes);
+    return hr;
 }
 
 } // namespace
+
+HRESULT ReadFrame(IStorage* storage, ImageMemory& memory, DWORD& format) {
+    ComPtr<IStream> pixels, alphaStream;
+    HRESULT hr = storage->OpenStream(u"NTSC601", nullptr, kOpenStreamMode, 0, &pixels);
+    if (FAILED(hr)) return hr;
+    bool alpha = false;
+    const HRESULT opened =
+        storage->OpenStream(u"NTSCALPHA", nullptr, kOpenStreamMode, 0, &alphaStream);
+    if (SUCCEEDED(opened))
+        alpha = true;
+    else if (opened != STG_E_FILENOTFOUND)
+        return opened;
+    format = alpha ? 0x8 : 0x4;
+    hr = AllocateImage(kFrameWidth, kFrameHeight, format, memory);
+    if (SUCCEEDED(hr) && !alpha) hr = ReadAll(pixels.get(), memory.pixels, kLumaChromaBytes);
+    if (SUCCEEDED(hr) && alpha) {
+        std::vector<BYTE> lumaChroma(kLumaChromaBytes), alphaBytes(kAlphaBytes);
+        hr = ReadAll(pixels.get(), lumaChroma.data(), kLumaChromaBytes);
+        if (SUCCEEDED(hr)) hr = ReadAll(alphaStream.get(), alphaBytes.data(), kAlphaBytes);
+        if (SUCCEEDED(hr))
+            for (DWORD i = 0; i < kAlphaBytes; ++i) {
+                memory.pixels[3 * i] = lumaChroma[2 * i];
+                memory.pixels[3 * i + 1] = lumaChroma[2 * i + 1];
+                memory.pixels[3 * i + 2] = alphaBytes[i];
+            }
+    }
+    if (FAILED(hr)) memory.Free();
+    return hr;
+}
 
 HRESULT BitmapObject::SaveToStorage(const char* fileName) {
     if (!HasImage()) return E_FAIL;
@@ -131,56 +186,23 @@ HRESULT BitmapObject::SaveToStorage(const char* fileName) {
     const DWORD target = alpha ? 0x8 : 0x4;
 
     // Conversions first: a bitmap that cannot be stored leaves no file.
-    IBitmapImage* rgbView = nullptr;
-    IBitmapImage* yuvView = nullptr;
+    ComPtr<IBitmapImage> rgbView, yuvView;
     HRESULT hr = S_OK;
     if (image_.format != 0x400) hr = Convert(0x400, &rgbView, nullptr);
     if (SUCCEEDED(hr) && image_.format != target) hr = Convert(target, &yuvView, nullptr);
-    if (FAILED(hr)) {
-        ReleaseAll<IBitmapImage>({rgbView, yuvView});
-        return hr;
-    }
+    if (FAILED(hr)) return hr;
     BitmapImage rgb = image_, yuv = image_;
     if (rgbView) rgbView->GetImage(&rgb);
     if (yuvView) yuvView->GetImage(&yuv);
 
-    IStorage* storage = nullptr;
-    IThumbnailWriter* thumbnails = nullptr;
-    IStream* pixels = nullptr;
-    IStream* alphaStream = nullptr;
-    HBITMAP section = nullptr;
+    ComPtr<IStorage> storage;
     hr = StgCreateDocfile(name.c_str(), kCreateMode, 0, &storage);
     const bool created = SUCCEEDED(hr);
-    if (SUCCEEDED(hr)) {
-        section = MakeThumbnail(rgb);
-        hr = section ? S_OK : E_OUTOFMEMORY;
-    }
-    if (SUCCEEDED(hr))
-        hr = CoCreateInstance(CLSID_ThumbnailWriter, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IThumbnailWriter, reinterpret_cast<void**>(&thumbnails));
-    if (SUCCEEDED(hr)) hr = thumbnails->WriteThumbnail(section, storage);
-    if (section) DeleteObject(section);
-    if (SUCCEEDED(hr)) hr = storage->CreateStream(u"NTSC601", kCreateMode, 0, 0, &pixels);
-    if (SUCCEEDED(hr) && !alpha) hr = WriteAll(pixels, yuv.pixels, kLumaChromaBytes);
-    if (SUCCEEDED(hr) && alpha) {
-        hr = storage->CreateStream(u"NTSCALPHA", kCreateMode, 0, 0, &alphaStream);
-        if (SUCCEEDED(hr)) {
-            std::vector<BYTE> lumaChroma(kLumaChromaBytes), alphaBytes(kAlphaBytes);
-            for (DWORD i = 0; i < kAlphaBytes; ++i) {
-                lumaChroma[2 * i] = yuv.pixels[3 * i];
-                lumaChroma[2 * i + 1] = yuv.pixels[3 * i + 1];
-                alphaBytes[i] = yuv.pixels[3 * i + 2];
-            }
-            hr = WriteAll(pixels, lumaChroma.data(), kLumaChromaBytes);
-            if (SUCCEEDED(hr)) hr = WriteAll(alphaStream, alphaBytes.data(), kAlphaBytes);
-        }
-    }
-    ReleaseAll<IStream>({pixels, alphaStream});
-    ReleaseAll<IThumbnailWriter>({thumbnails});
+    if (SUCCEEDED(hr)) hr = WriteThumbnailOf(rgb, storage.get());
+    if (SUCCEEDED(hr)) hr = WriteFrame(storage.get(), yuv, alpha);
     // Committing reports a failed write, which a release cannot.
     if (SUCCEEDED(hr)) hr = storage->Commit(STGC_DEFAULT);
-    ReleaseAll<IStorage>({storage});
-    ReleaseAll<IBitmapImage>({rgbView, yuvView});
+    storage.Reset();
     if (FAILED(hr) && created) ::unlink(fileName);
     return hr;
 }
@@ -189,43 +211,15 @@ HRESULT BitmapObject::LoadFromStorage(const char* fileName) {
     if (fileName == nullptr) return E_INVALIDARG;
     std::u16string name;
     if (!Widen(fileName, name)) return E_INVALIDARG;
-    IStorage* storage = nullptr;
-    IStream* pixels = nullptr;
-    IStream* alphaStream = nullptr;
+    ComPtr<IStorage> storage;
     HRESULT hr = StgOpenStorage(name.c_str(), nullptr, kOpenStorageMode, nullptr, 0, &storage);
-    if (SUCCEEDED(hr)) hr = storage->OpenStream(u"NTSC601", nullptr, kOpenStreamMode, 0, &pixels);
-    bool alpha = false;
-    if (SUCCEEDED(hr)) {
-        const HRESULT opened =
-            storage->OpenStream(u"NTSCALPHA", nullptr, kOpenStreamMode, 0, &alphaStream);
-        if (SUCCEEDED(opened))
-            alpha = true;
-        else if (opened != STG_E_FILENOTFOUND)
-            hr = opened;
-    }
     // Read into a new image, so that a failed load keeps the previous one.
     ImageMemory memory;
-    if (SUCCEEDED(hr)) hr = AllocateImage(kFrameWidth, kFrameHeight, alpha ? 0x8 : 0x4, memory);
-    if (SUCCEEDED(hr) && !alpha) hr = ReadAll(pixels, memory.pixels, kLumaChromaBytes);
-    if (SUCCEEDED(hr) && alpha) {
-        std::vector<BYTE> lumaChroma(kLumaChromaBytes), alphaBytes(kAlphaBytes);
-        hr = ReadAll(pixels, lumaChroma.data(), kLumaChromaBytes);
-        if (SUCCEEDED(hr)) hr = ReadAll(alphaStream, alphaBytes.data(), kAlphaBytes);
-        if (SUCCEEDED(hr))
-            for (DWORD i = 0; i < kAlphaBytes; ++i) {
-                memory.pixels[3 * i] = lumaChroma[2 * i];
-                memory.pixels[3 * i + 1] = lumaChroma[2 * i + 1];
-                memory.pixels[3 * i + 2] = alphaBytes[i];
-            }
-    }
-    ReleaseAll<IStream>({pixels, alphaStream});
-    ReleaseAll<IStorage>({storage});
-    if (FAILED(hr)) {
-        memory.Free();
-        return hr;
-    }
-    Keep({reinterpret_cast<BITMAPINFOHEADER*>(memory.header), alpha ? 0x8u : 0x4u, memory.pixels},
-         true);
+    DWORD format = 0;
+    if (SUCCEEDED(hr)) hr = ReadFrame(storage.get(), memory, format);
+    storage.Reset();
+    if (FAILED(hr)) return hr;
+    Keep({reinterpret_cast<BITMAPINFOHEADER*>(memory.header), format, memory.pixels}, true);
     return S_OK;
 }
 

@@ -89,27 +89,21 @@ class TranslatorManager final : public ComObjectBase,
                                 public Delegating<TranslatorManager, ITranslatorManager> {
 public:
     explicit TranslatorManager(IUnknown* outer) : ComObjectBase(outer) {}
-    ~TranslatorManager() override {
-        if (sink_) sink_->Release();
-    }
 
     HRESULT FindTranslator(const char* fileName, LONG size, char* extension,
                            ITranslator** translator) override {
         if (translator == nullptr) return E_INVALIDARG;
         for (int row = 0; row < kRowCount && kFormatTable[row].extension != nullptr; ++row) {
-            ITranslator* candidate = nullptr;
+            ComPtr<ITranslator> candidate;
             HRESULT hr = CoCreateInstance(*kFormatTable[row].clsid, nullptr, CLSCTX_INPROC_SERVER,
-                                          IID_ITranslator, reinterpret_cast<void**>(&candidate));
+                                          IID_ITranslator, candidate.Out());
             if (FAILED(hr)) return hr;
             hr = candidate->Probe(fileName);
-            if (hr != S_OK) {
-                candidate->Release();
-                if (FAILED(hr)) return hr;
-                continue;
-            }
+            if (FAILED(hr)) return hr;
+            if (hr != S_OK) continue;
             if (extension != nullptr && size > 0) candidate->GetExtension(size, extension);
-            if (sink_) candidate->SetProgressSink(sink_);
-            *translator = candidate;
+            if (sink_) candidate->SetProgressSink(sink_.get());
+            *translator = candidate.Detach();
             return S_OK;
         }
         return S_FALSE;
@@ -123,7 +117,7 @@ public:
             const HRESULT hr =
                 CoCreateInstance(*kFormatTable[row].clsid, nullptr, CLSCTX_INPROC_SERVER,
                                  IID_ITranslator, reinterpret_cast<void**>(&made));
-            if (SUCCEEDED(hr) && sink_) made->SetProgressSink(sink_);
+            if (SUCCEEDED(hr) && sink_) made->SetProgressSink(sink_.get());
             *translator = made;
             return hr;
         }
@@ -134,26 +128,19 @@ public:
                  ITranslator** translatorOut) override {
         if (bitmap == nullptr) return E_INVALIDARG;
         *bitmap = nullptr;
-        ITranslator* translator = nullptr;
+        ComPtr<ITranslator> translator;
         HRESULT hr = FindTranslator(fileName, 0, nullptr, &translator);
         if (hr != S_OK) return hr;
         hr = translator->Load(fileName, format, bitmap, sink);
-        if (SUCCEEDED(hr) && translatorOut != nullptr) {
-            translator->AddRef();
-            *translatorOut = translator;
-        }
-        translator->Release();
+        if (SUCCEEDED(hr) && translatorOut != nullptr) *translatorOut = ComPtr(translator).Detach();
         return hr;
     }
 
     HRESULT Save(const char* fileName, IBitmapImage* bitmap, IProgressSink* sink) override {
         if (bitmap == nullptr) return E_INVALIDARG;
-        ITranslator* translator = nullptr;
-        if (FAILED(bitmap->GetTranslator(&translator)) || translator == nullptr)
-            return E_INVALIDARG;
-        const HRESULT hr = translator->Save(fileName, bitmap, sink);
-        translator->Release();
-        return hr;
+        ComPtr<ITranslator> translator;
+        if (FAILED(bitmap->GetTranslator(&translator)) || !translator) return E_INVALIDARG;
+        return translator->Save(fileName, bitmap, sink);
     }
 
     HRESULT EnumerateLoadFormats(IFormatEnumerator** formats) override {
@@ -177,8 +164,7 @@ public:
     HRESULT SetProgressSink(IProgressSink* sink) override {
         if (sink == nullptr) return S_OK;
         sink->AddRef();
-        if (sink_) sink_->Release();
-        sink_ = sink;
+        sink_.Attach(sink);
         return S_OK;
     }
     using ComObjectBase::AddRef;
@@ -193,7 +179,7 @@ protected:
     }
 
 private:
-    IProgressSink* sink_ = nullptr;
+    ComPtr<IProgressSink> sink_;
 };
 
 } // namespace

@@ -214,20 +214,33 @@ std::vector<DWORD> PlanConversion(DWORD source, DWORD target) {
     return {};
 }
 
-HRESULT RunConversion(const BitmapImage& source, const BitmapImage& target, IProgressSink* sink) {
-    const std::vector<DWORD> path = PlanConversion(source.format, target.format);
-    if (path.size() < 2) return E_FAIL;
-    const LONG width = source.header->biWidth;
-    const LONG height = source.header->biHeight;
+namespace {
 
-    // Stages and the row buffer after each.
-    std::vector<std::unique_ptr<Stage>> stages;
-    std::vector<std::vector<BYTE>> buffers;
-    bool reorder = false, toYuv = false;
-    std::size_t reduceAt = 0; // index of the reduction stage + 1, or 0
-    std::vector<RGBQUAD> reductionPalette;
-    ConversionState& settings = Settings();
-    try {
+// The reduction palette of the fixed mode (mode 1): 16 colours for the
+// 16-colour format, else the palette set or the built-in one.
+std::vector<RGBQUAD> FixedReductionPalette(const FormatInfo& to) {
+    const ConversionState& settings = Settings();
+    if (to.paletteEntries == 16) {
+        const auto& table = SixteenColours();
+        return {table.begin(), table.end()};
+    }
+    if (settings.paletteSet)
+        return {settings.palette.begin(), settings.palette.begin() + settings.count};
+    const auto& builtIn = BuiltInPalette();
+    return {builtIn.begin(), builtIn.end()};
+}
+
+// The stages of one conversion and the row buffer after each.
+class Chain {
+public:
+    Chain(const BitmapImage& source, LONG width, LONG height)
+        : source_(source), width_(width), height_(height),
+          sourceRowBytes_(static_cast<std::size_t>(
+              RowBytes(*FindFormat(source.format), static_cast<std::uint64_t>(width)))) {}
+
+    // One stage per step of the path; a reduction to a palette made from
+    // the image's colours stays empty until the colours are collected.
+    HRESULT Build(const std::vector<DWORD>& path) {
         for (std::size_t i = 0; i + 1 < path.size(); ++i) {
             const FormatInfo& from = *FindFormat(path[i]);
             const FormatInfo& to = *FindFormat(path[i + 1]);
@@ -235,95 +248,121 @@ HRESULT RunConversion(const BitmapImage& source, const BitmapImage& target, IPro
             if (from.family == Family::Yuv && to.family == Family::Yuv) {
                 stage = std::make_unique<YuvDepth>(to.bits > from.bits);
             } else if (from.family == Family::Yuv || to.family == Family::Yuv) {
-                if (height % 2 != 0) return E_INVALIDARG;
-                reorder = true;
-                toYuv = to.family == Family::Yuv;
-                if (toYuv)
+                if (height_ % 2 != 0) return E_INVALIDARG;
+                reorder_ = true;
+                toYuv_ = to.family == Family::Yuv;
+                if (toYuv_)
                     stage = std::make_unique<ToYuv>(from.alpha, to.alpha);
                 else
                     stage = std::make_unique<FromYuv>(from.alpha, to.alpha);
             } else if (from.paletteEntries > 0) {
-                stage = std::make_unique<Expand>(PaletteOf(source.header), from.bits);
+                stage = std::make_unique<Expand>(PaletteOf(source_.header), from.bits);
             } else if (to.paletteEntries > 0) {
-                reduceAt = i + 1;
-                if (settings.mode == 1) {
-                    if (to.paletteEntries == 16) {
-                        const auto& table = SixteenColours();
-                        reductionPalette.assign(table.begin(), table.end());
-                    } else if (settings.paletteSet) {
-                        reductionPalette.assign(settings.palette.begin(),
-                                                settings.palette.begin() + settings.count);
-                    } else {
-                        const auto& builtIn = BuiltInPalette();
-                        reductionPalette.assign(builtIn.begin(), builtIn.end());
-                    }
-                    if (reductionPalette.empty()) return E_FAIL;
-                    stage = std::make_unique<Reduce>(reductionPalette, to.bits);
+                reduceAt_ = i + 1;
+                if (Settings().mode == 1) {
+                    palette_ = FixedReductionPalette(to);
+                    if (palette_.empty()) return E_FAIL;
+                    stage = std::make_unique<Reduce>(palette_, to.bits);
                 }
             } else {
                 stage = std::make_unique<DibDepth>(from.bits, to.bits);
             }
-            stages.push_back(std::move(stage));
-            buffers.emplace_back(
-                static_cast<std::size_t>(RowBytes(to, static_cast<std::uint64_t>(width))) + 8, 0);
+            stages_.push_back(std::move(stage));
+            buffers_.emplace_back(
+                static_cast<std::size_t>(RowBytes(to, static_cast<std::uint64_t>(width_))) + 8, 0);
         }
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        return S_OK;
     }
 
-    const FormatInfo& sourceFormat = *FindFormat(source.format);
-    const FormatInfo& targetFormat = *FindFormat(target.format);
-    const auto sourceRowBytes =
-        static_cast<std::size_t>(RowBytes(sourceFormat, static_cast<std::uint64_t>(width)));
-    const auto targetRowBytes =
-        static_cast<std::size_t>(RowBytes(targetFormat, static_cast<std::uint64_t>(width)));
-    auto sourceRowFor = [&](LONG row) {
-        if (!reorder) return row;
-        return toYuv ? DibRowForYuvRow(row, height) : YuvRowForDibRow(row, height);
-    };
-    // Runs the stages up to (not including) `end` over one source row; the
-    // last stage of the chain writes straight into `into` when given.
-    auto runStages = [&](LONG row, std::size_t end, BYTE* into) -> const BYTE* {
-        const BYTE* data =
-            source.pixels + static_cast<std::size_t>(sourceRowFor(row)) * sourceRowBytes;
-        for (std::size_t s = 0; s < end; ++s) {
-            BYTE* out = (into != nullptr && s + 1 == stages.size()) ? into : buffers[s].data();
-            stages[s]->Run(data, out, width);
-            data = out;
-        }
-        return data;
-    };
-
     // A palette made from the image's own colours needs a first pass.
-    const bool collect = reduceAt > 0 && stages[reduceAt - 1] == nullptr;
-    const LONG passes = collect ? 2 : 1;
-    ProgressRecord progress{0, height, 0, passes};
-    if (collect) {
-        const int limit = targetFormat.paletteEntries;
-        auto collector = std::make_unique<ColourCollector>(limit);
-        for (LONG row = 0; row < height; ++row) {
-            const BYTE* rgb = runStages(row, reduceAt - 1, nullptr);
-            for (LONG x = 0; x < width; ++x)
+    bool CollectsColours() const { return reduceAt_ > 0 && stages_[reduceAt_ - 1] == nullptr; }
+
+    // The first pass: the colours the reduction stage sees, then that stage.
+    HRESULT CollectColours(const FormatInfo& target, IProgressSink* sink,
+                           ProgressRecord& progress) {
+        auto collector = std::make_unique<ColourCollector>(target.paletteEntries);
+        for (LONG row = 0; row < height_; ++row) {
+            const BYTE* rgb = Run(row, reduceAt_ - 1, nullptr);
+            for (LONG x = 0; x < width_; ++x)
                 collector->Add(rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2]);
             if (const HRESULT hr = StepRow(sink, progress); FAILED(hr)) return hr;
         }
-        reductionPalette = collector->Palette();
-        if (reductionPalette.empty()) reductionPalette.push_back({0, 0, 0, 0});
-        stages[reduceAt - 1] = std::make_unique<Reduce>(reductionPalette, targetFormat.bits);
+        palette_ = collector->Palette();
+        if (palette_.empty()) palette_.push_back({0, 0, 0, 0});
+        stages_[reduceAt_ - 1] = std::make_unique<Reduce>(palette_, target.bits);
+        return S_OK;
+    }
+
+    // The target's palette when the chain reduces to one.
+    void StorePalette(const BitmapImage& target, const FormatInfo& targetFormat) const {
+        if (reduceAt_ == 0) return;
+        RGBQUAD* palette = PaletteOf(target.header);
+        std::memset(palette, 0, 1024);
+        std::memcpy(palette, palette_.data(), palette_.size() * sizeof(RGBQUAD));
+        target.header->biClrUsed =
+            palette_.size() < static_cast<std::size_t>(targetFormat.paletteEntries)
+                ? static_cast<DWORD>(palette_.size())
+                : 0;
+    }
+
+    // Runs the stages up to (not including) `end` over one row; the last
+    // stage of the chain writes straight into `into` when given.
+    const BYTE* Run(LONG row, std::size_t end, BYTE* into) {
+        const BYTE* data =
+            source_.pixels + static_cast<std::size_t>(SourceRowFor(row)) * sourceRowBytes_;
+        for (std::size_t s = 0; s < end; ++s) {
+            BYTE* out = (into != nullptr && s + 1 == stages_.size()) ? into : buffers_[s].data();
+            stages_[s]->Run(data, out, width_);
+            data = out;
+        }
+        return data;
+    }
+    std::size_t Size() const { return stages_.size(); }
+
+private:
+    // YUV rows pair up differently from DIB rows.
+    LONG SourceRowFor(LONG row) const {
+        if (!reorder_) return row;
+        return toYuv_ ? DibRowForYuvRow(row, height_) : YuvRowForDibRow(row, height_);
+    }
+
+    const BitmapImage& source_;
+    LONG width_, height_;
+    std::size_t sourceRowBytes_;
+    std::vector<std::unique_ptr<Stage>> stages_;
+    std::vector<std::vector<BYTE>> buffers_;
+    bool reorder_ = false, toYuv_ = false;
+    std::size_t reduceAt_ = 0; // index of the reduction stage + 1, or 0
+    std::vector<RGBQUAD> palette_;
+};
+
+} // namespace
+
+HRESULT RunConversion(const BitmapImage& source, const BitmapImage& target, IProgressSink* sink) {
+    const std::vector<DWORD> path = PlanConversion(source.format, target.format);
+    if (path.size() < 2) return E_FAIL;
+    const LONG width = source.header->biWidth;
+    const LONG height = source.header->biHeight;
+    Chain chain(source, width, height);
+    try {
+        if (const HRESULT hr = chain.Build(path); FAILED(hr)) return hr;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    const FormatInfo& targetFormat = *FindFormat(target.format);
+    const auto targetRowBytes =
+        static_cast<std::size_t>(RowBytes(targetFormat, static_cast<std::uint64_t>(width)));
+    const bool collect = chain.CollectsColours();
+    ProgressRecord progress{0, height, 0, collect ? 2 : 1};
+    if (collect) {
+        if (const HRESULT hr = chain.CollectColours(targetFormat, sink, progress); FAILED(hr))
+            return hr;
         progress.step = 0;
         progress.pass = 1;
     }
-    if (reduceAt > 0) {
-        RGBQUAD* palette = PaletteOf(target.header);
-        std::memset(palette, 0, 1024);
-        std::memcpy(palette, reductionPalette.data(), reductionPalette.size() * sizeof(RGBQUAD));
-        target.header->biClrUsed =
-            reductionPalette.size() < static_cast<std::size_t>(targetFormat.paletteEntries)
-                ? static_cast<DWORD>(reductionPalette.size())
-                : 0;
-    }
+    chain.StorePalette(target, targetFormat);
     for (LONG row = 0; row < height; ++row) {
-        runStages(row, stages.size(),
+        chain.Run(row, chain.Size(),
                   target.pixels + static_cast<std::size_t>(row) * targetRowBytes);
         if (const HRESULT hr = StepRow(sink, progress); FAILED(hr)) return hr;
     }

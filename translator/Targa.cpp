@@ -14,23 +14,12 @@ constexpr char kFooterSignature[] = "TRUEVISION-XFILE";
 constexpr char kSoftware[] = "Pixora Video Snapshot";
 constexpr int kIdentificationBytes = 46;
 
-WORD Word(const BYTE* p) {
-    return static_cast<WORD>(p[0] | p[1] << 8);
-}
-
-void PutWord(BYTE* p, unsigned value) {
-    p[0] = static_cast<BYTE>(value);
-    p[1] = static_cast<BYTE>(value >> 8);
-}
-
 class File {
 public:
     explicit File(HFILE handle) : handle_(handle) {}
     ~File() { Close(); }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    bool IsOpen() const { return handle_ != HFILE_ERROR; }
-    HFILE Handle() const { return handle_; }
     bool Close() {
         const bool closed = handle_ == HFILE_ERROR || _lclose(handle_) == 0;
         handle_ = HFILE_ERROR;
@@ -60,45 +49,12 @@ inline void ToBgr(const BYTE* in, int bytes, BYTE* out) {
         out[1] = in[1];
         out[2] = in[2];
     } else {
-        const unsigned v = Word(in);
+        const unsigned v = platform::LoadU16Le(in);
         out[0] = static_cast<BYTE>(v << 3);
         out[1] = static_cast<BYTE>((v >> 2) & 0xF8);
         out[2] = static_cast<BYTE>((v >> 7) & 0xF8);
     }
 }
-
-// The pixel data, read through one buffer a chunk at a time.
-class ChunkReader {
-public:
-    ChunkReader(HFILE file, std::size_t capacity) : file_(file), buffer_(capacity) {}
-    // Makes at least `want` bytes available unless the file ends first;
-    // returns how many are.
-    std::size_t Ensure(std::size_t want) {
-        if (filled_ - position_ >= want || ended_) return filled_ - position_;
-        const std::size_t rest = filled_ - position_;
-        std::memmove(buffer_.data(), buffer_.data() + position_, rest);
-        position_ = 0;
-        filled_ = rest;
-        // A run-length row can need more than one chunk.
-        while (filled_ < want && !ended_ && filled_ < buffer_.size()) {
-            const std::size_t room = std::min(kChunkBytes, buffer_.size() - filled_);
-            const UINT got = _lread(file_, buffer_.data() + filled_, static_cast<UINT>(room));
-            if (got == 0 || got == static_cast<UINT>(HFILE_ERROR))
-                ended_ = true;
-            else
-                filled_ += got;
-        }
-        return filled_;
-    }
-    const BYTE* Data() const { return buffer_.data() + position_; }
-    void Advance(std::size_t bytes) { position_ += bytes; }
-
-private:
-    HFILE file_;
-    std::vector<BYTE> buffer_;
-    std::size_t filled_ = 0, position_ = 0;
-    bool ended_ = false;
-};
 
 // A run-length packet may run on into the next row: what is left of it is
 // kept here between rows.
@@ -110,7 +66,8 @@ struct PacketState {
 
 // Decodes one row of `width` pixels into row; pixels the data does not
 // reach are 0. False when not one pixel was left to decode.
-bool DecodeRow(ChunkReader& reader, PacketState& packet, int bytes, LONG width, BYTE* row) {
+bool DecodeRow(platform::ChunkedReader& reader, PacketState& packet, int bytes, LONG width,
+               BYTE* row) {
     const std::size_t worst = static_cast<std::size_t>(width) * (bytes + 1);
     const std::size_t available = reader.Ensure(worst);
     const BYTE* in = reader.Data();
@@ -156,46 +113,43 @@ bool DecodeRow(ChunkReader& reader, PacketState& packet, int bytes, LONG width, 
 
 } // namespace
 
-int ProbeTarga(const char* fileName, TargaHeader& header) {
-    File file(_lopen(fileName, OF_READ));
-    if (!file.IsOpen()) return kCodecCannotOpen;
+int ProbeTarga(platform::ByteSource& source, TargaHeader& header) {
     std::memset(&header, 0, sizeof header);
     BYTE raw[18]{};
     char footer[18]{};
-    _lread(file.Handle(), raw, sizeof raw);
-    if (_llseek(file.Handle(), -18, 2) != HFILE_ERROR) _lread(file.Handle(), footer, sizeof footer);
+    // Short files read as zeros past their end.
+    source.Seek(0);
+    source.Read(raw, sizeof raw);
+    if (source.SeekFromEnd(sizeof footer)) source.Read(footer, sizeof footer);
     const bool signed_ = std::memcmp(footer, kFooterSignature, 16) == 0;
     if ((raw[2] < 1 || raw[2] > 11) && !signed_) return kCodecNotTarga;
     header.idLength = raw[0];
     header.colourMapType = raw[1];
     header.imageType = raw[2];
-    header.firstEntry = Word(raw + 3);
-    header.colourMapLength = Word(raw + 5);
+    header.firstEntry = platform::LoadU16Le(raw + 3);
+    header.colourMapLength = platform::LoadU16Le(raw + 5);
     header.colourMapEntrySize = raw[7];
-    header.xOrigin = Word(raw + 8);
-    header.yOrigin = Word(raw + 10);
-    header.width = Word(raw + 12);
-    header.height = Word(raw + 14);
+    header.xOrigin = platform::LoadU16Le(raw + 8);
+    header.yOrigin = platform::LoadU16Le(raw + 10);
+    header.width = platform::LoadU16Le(raw + 12);
+    header.height = platform::LoadU16Le(raw + 14);
     header.pixelDepth = raw[16];
     header.descriptor = raw[17];
     header.outputDepth = header.pixelDepth == 8 ? 8 : 24;
     return kCodecOk;
 }
 
-int ReadTargaPalette(const char* fileName, RGBQUAD* palette) {
+int ReadTargaPalette(platform::ByteSource& source, RGBQUAD* palette) {
     TargaHeader header{};
-    if (ProbeTarga(fileName, header) != kCodecOk) return 0;
+    if (ProbeTarga(source, header) != kCodecOk) return 0;
     if ((header.imageType != 1 && header.imageType != 9) || header.colourMapType == 0) return 0;
     const int entryBytes = (header.colourMapEntrySize + 7) / 8;
     // Entries narrower than 15 bits are no colour map this codec knows.
     if (entryBytes < 2 || entryBytes > 4) return 0;
     const int entries = std::min<int>(header.colourMapLength, 256);
     std::vector<BYTE> map(static_cast<std::size_t>(entryBytes) * entries, 0);
-    File file(_lopen(fileName, OF_READ));
-    if (!file.IsOpen()) return 0;
-    if (_llseek(file.Handle(), static_cast<LONG>(ColourMapOffset(header)), 0) == HFILE_ERROR)
-        return 0;
-    _lread(file.Handle(), map.data(), static_cast<UINT>(map.size()));
+    if (!source.Seek(ColourMapOffset(header))) return 0;
+    source.Read(map.data(), map.size());
     for (int i = 0; i < entries; ++i) {
         BYTE bgr[3];
         ToBgr(map.data() + static_cast<std::size_t>(i) * entryBytes, entryBytes, bgr);
@@ -204,18 +158,11 @@ int ReadTargaPalette(const char* fileName, RGBQUAD* palette) {
     return entries;
 }
 
-int ReadTarga(const char* fileName, CodecImage& image, IProgressSink* sink,
-              ProgressRecord* progress) {
-    SetCodecProgress(sink, progress);
-    if (const int code = ValidateCodecImage(image); code != kCodecOk) return code;
-    if (image.pixels == nullptr) return kCodecBadImage;
-    TargaHeader header{};
-    if (const int code = ProbeTarga(fileName, header); code != kCodecOk) return code;
-    File file(_lopen(fileName, OF_READ));
-    if (!file.IsOpen()) return kCodecCannotOpen;
+namespace {
 
-    const LONG rows = std::min<LONG>(image.bottom - image.top + 1, header.height);
-    const LONG columns = std::min<LONG>(image.right - image.left + 1, header.width);
+// The layouts the reader decodes: colour-mapped, true-colour or grey, 8 to
+// 32 bits, plain or run-length, rows from the bottom or the top.
+int CheckLayout(const TargaHeader& header, const CodecImage& image) {
     const int type = header.imageType;
     const bool trueColour = (type & 7) == 2;
     if (image.header->biBitCount != (trueColour ? 24 : 8)) return kCodecBadDepth;
@@ -225,59 +172,98 @@ int ReadTarga(const char* fileName, CodecImage& image, IProgressSink* sink,
         header.pixelDepth != 32)
         return kCodecNotTarga;
     if (header.width >= 8096 || header.height >= 32768) return kCodecNotTarga;
-    if (_llseek(file.Handle(), static_cast<LONG>(PixelDataOffset(header)), 0) == HFILE_ERROR)
-        return kCodecNotTarga;
+    return kCodecOk;
+}
 
-    const int bytes = header.pixelDepth / 8;
-    const LONG width = header.width;
-    const bool runLength = (type & 8) != 0;
-    // A run-length row can take one header byte per pixel on top of its pixels.
-    const std::size_t worstRow = static_cast<std::size_t>(width) * (bytes + (runLength ? 1 : 0));
-    std::vector<BYTE> row;
-    std::vector<BYTE> scratch;
-    try {
-        row.assign(static_cast<std::size_t>(width) * bytes + 4, 0);
-    } catch (...) {
-        return kCodecNoMemory;
-    }
-    ChunkReader reader(file.Handle(), std::max(kChunkBytes, worstRow));
-    PacketState packet;
-    auto nextRow = [&]() -> bool {
-        if (runLength) return DecodeRow(reader, packet, bytes, width, row.data());
-        const std::size_t need = static_cast<std::size_t>(width) * bytes;
-        const std::size_t available = std::min(reader.Ensure(need), need);
-        if (available == 0) return false;
-        std::memcpy(row.data(), reader.Data(), available);
-        if (available < need) std::memset(row.data() + available, 0, need - available);
-        reader.Advance(available);
+// The file's rows in file order, plain or run-length decoded.
+class RowReader {
+public:
+    RowReader(platform::ByteSource& source, const TargaHeader& header)
+        : bytes_(header.pixelDepth / 8), width_(header.width),
+          runLength_((header.imageType & 8) != 0),
+          // A run-length row can take one header byte per pixel on top of its pixels.
+          reader_(source,
+                  std::max(kChunkBytes,
+                           static_cast<std::size_t>(width_) * (bytes_ + (runLength_ ? 1 : 0))),
+                  kChunkBytes) {}
+
+    // Room for one row (and a pixel's slack); false when out of memory.
+    bool Allocate() {
+        try {
+            row_.assign(static_cast<std::size_t>(width_) * bytes_ + 4, 0);
+        } catch (...) {
+            return false;
+        }
         return true;
-    };
+    }
+    // The next row into Row(); false when the data has ended.
+    bool Next() {
+        if (runLength_) return DecodeRow(reader_, packet_, bytes_, width_, row_.data());
+        const std::size_t need = static_cast<std::size_t>(width_) * bytes_;
+        const std::size_t available = std::min(reader_.Ensure(need), need);
+        if (available == 0) return false;
+        std::memcpy(row_.data(), reader_.Data(), available);
+        if (available < need) std::memset(row_.data() + available, 0, need - available);
+        reader_.Advance(available);
+        return true;
+    }
+    const BYTE* Row() const { return row_.data(); }
+    int Bytes() const { return bytes_; }
 
+private:
+    int bytes_;
+    LONG width_;
+    bool runLength_;
+    platform::ChunkedReader reader_;
+    PacketState packet_;
+    std::vector<BYTE> row_;
+};
+
+// One file row into the image's 8- or 24-bit row.
+void PutRow(const BYTE* in, int bytes, LONG columns, BYTE* out) {
+    if (bytes == 1)
+        std::memcpy(out, in, static_cast<std::size_t>(columns));
+    else if (bytes == 3)
+        std::memcpy(out, in, static_cast<std::size_t>(columns) * 3);
+    else
+        for (LONG x = 0; x < columns; ++x)
+            ToBgr(in + x * bytes, bytes, out + 3 * x);
+}
+
+} // namespace
+
+int ReadTarga(platform::ByteSource& source, CodecImage& image, IProgressSink* sink,
+              ProgressRecord* progress) {
+    SetCodecProgress(sink, progress);
+    if (const int code = ValidateCodecImage(image); code != kCodecOk) return code;
+    if (image.pixels == nullptr) return kCodecBadImage;
+    TargaHeader header{};
+    if (const int code = ProbeTarga(source, header); code != kCodecOk) return code;
+    if (const int code = CheckLayout(header, image); code != kCodecOk) return code;
+    if (!source.Seek(PixelDataOffset(header))) return kCodecNotTarga;
+
+    RowReader rows(source, header);
+    if (!rows.Allocate()) return kCodecNoMemory;
+    const LONG rowCount = std::min<LONG>(image.bottom - image.top + 1, header.height);
+    const LONG columns = std::min<LONG>(image.right - image.left + 1, header.width);
     const bool topFirst = (header.descriptor & 0x20) != 0;
-    const LONG imageHeight = image.header->biHeight;
+    // Bottom-first files hold the rows below the rectangle first.
     if (!topFirst)
-        for (LONG skip = header.height - rows; skip > 0; --skip)
-            if (!nextRow()) break;
+        for (LONG skip = header.height - rowCount; skip > 0; --skip)
+            if (!rows.Next()) break;
+    const LONG imageHeight = image.header->biHeight;
     const int outBytes = image.header->biBitCount / 8;
-    for (LONG j = 0; j < rows; ++j) {
-        if (!nextRow()) break;
+    for (LONG j = 0; j < rowCount; ++j) {
+        if (!rows.Next()) break;
         if (CodecStepCancelled()) return kCodecCancelled;
-        const LONG pictureRow = topFirst ? image.top + j : image.top + rows - 1 - j;
+        const LONG pictureRow = topFirst ? image.top + j : image.top + rowCount - 1 - j;
         BYTE* out = image.pixels +
                     static_cast<std::size_t>(imageHeight - 1 - pictureRow) * image.rowBytes +
                     static_cast<std::size_t>(image.left) * outBytes;
-        const BYTE* in = row.data();
-        if (bytes == 1)
-            std::memcpy(out, in, static_cast<std::size_t>(columns));
-        else if (bytes == 3)
-            std::memcpy(out, in, static_cast<std::size_t>(columns) * 3);
-        else
-            for (LONG x = 0; x < columns; ++x)
-                ToBgr(in + x * bytes, bytes, out + 3 * x);
+        PutRow(rows.Row(), rows.Bytes(), columns, out);
     }
-    file.Close();
     if (image.palette != nullptr) {
-        const int entries = ReadTargaPalette(fileName, image.palette);
+        const int entries = ReadTargaPalette(source, image.palette);
         image.flags &= ~kGreyRampFlag;
         image.paletteEntries = entries;
         if (entries == 0) PutGreyRamp(image);
@@ -379,8 +365,8 @@ int WriteTarga(const char* fileName, CodecImage& image, bool runLength, IProgres
     BYTE head[18 + kIdentificationBytes]{};
     head[0] = kIdentificationBytes;
     head[2] = runLength ? 10 : 2;
-    PutWord(head + 12, static_cast<unsigned>(columns));
-    PutWord(head + 14, static_cast<unsigned>(rows));
+    platform::StoreU16Le(head + 12, static_cast<WORD>(columns));
+    platform::StoreU16Le(head + 14, static_cast<WORD>(rows));
     head[16] = 24;
     std::memcpy(head + 18, kSoftware, sizeof kSoftware - 1);
     if (_lwrite(handle, head, sizeof head) != sizeof head) return fail(kCodecWriteError);

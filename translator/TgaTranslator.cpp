@@ -15,7 +15,9 @@ public:
     explicit TgaTranslator(IUnknown* outer) : TranslatorBase(outer, "TGA", kTgaOptions) {}
 
     HRESULT Probe(const char* fileName) override {
-        const int code = ProbeTarga(fileName, header_);
+        platform::ByteSource source;
+        if (!source.OpenFile(fileName)) return E_FAIL;
+        const int code = ProbeTarga(source, header_);
         return code == kCodecOk ? S_OK : code == kCodecNotTarga ? S_FALSE : E_FAIL;
     }
     HRESULT CanLoad() override { return S_OK; }
@@ -32,32 +34,18 @@ public:
         *bitmap = nullptr;
         IProgressSink* sink = SinkFor(given);
         SinkSession session(sink);
-        if (ProbeTarga(fileName, header_) != kCodecOk) return E_FAIL;
+        platform::ByteSource source;
+        if (!source.OpenFile(fileName) || ProbeTarga(source, header_) != kCodecOk) return E_FAIL;
         // Size and depth are checked as the codec image allocation checks them.
         if (header_.width == 0 || header_.height == 0) return E_FAIL;
-        const DWORD own = header_.outputDepth == 8 ? PF_PALETTE8 : PF_RGB24;
-        ProgressRecord progress{0, header_.height, 0, LoadPhases(own, format)};
-        if (sink) sink->SetPhaseCount(progress.phases);
-        // The codec reads straight into the bitmap's rows and palette.
-        IBitmapImage* made = nullptr;
+        if (sink) sink->SetPhaseCount(LoadPhases(TargaFormat(header_), format));
+        ComPtr<IBitmapImage> made;
         HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
-                                      reinterpret_cast<void**>(&made));
-        if (SUCCEEDED(hr)) hr = made->Create(header_.width, header_.height, own);
-        if (SUCCEEDED(hr)) {
-            BitmapImage target{};
-            made->GetImage(&target);
-            CodecImage image{};
-            DescribeCodecImage(image, target.header, target.pixels);
-            hr = CodecResultToHresult(ReadTarga(fileName, image, sink, &progress));
-            target.header->biClrUsed = target.header->biClrImportant = 0;
-        }
-        if (SUCCEEDED(hr) && format != own) hr = ConvertLoaded(made, format, sink);
-        if (FAILED(hr)) {
-            if (made) made->Release();
-            return hr;
-        }
+                                      made.Out());
+        if (SUCCEEDED(hr)) hr = ReadTargaBitmap(source, header_, format, sink, made);
+        if (FAILED(hr)) return hr;
         made->SetTranslator(Self());
-        *bitmap = made;
+        *bitmap = made.Detach();
         return S_OK;
     }
 
@@ -69,7 +57,7 @@ public:
         if (FAILED(bitmap->GetImage(&source))) return E_FAIL;
         const LONG phases = source.format == PF_RGB24 ? 1 : 2;
         if (sink) sink->SetPhaseCount(phases);
-        IBitmapImage* converted = nullptr;
+        ComPtr<IBitmapImage> converted;
         if (source.format != PF_RGB24) {
             if (const HRESULT hr = bitmap->Convert(PF_RGB24, &converted, sink); FAILED(hr))
                 return hr;
@@ -86,9 +74,8 @@ public:
         CodecImage image{};
         DescribeCodecImage(image, &rows, source.pixels);
         ProgressRecord progress{0, source.header->biHeight, 0, phases};
-        const int code = WriteTarga(fileName, image, compression_ == 1, sink, &progress);
-        if (converted) converted->Release();
-        return CodecResultToHresult(code);
+        return CodecResultToHresult(
+            WriteTarga(fileName, image, compression_ == 1, sink, &progress));
     }
 
 private:
@@ -96,6 +83,24 @@ private:
 };
 
 } // namespace
+
+HRESULT ReadTargaBitmap(platform::ByteSource& source, const TargaHeader& header, DWORD format,
+                        IProgressSink* sink, ComPtr<IBitmapImage>& bitmap) {
+    const DWORD own = TargaFormat(header);
+    ProgressRecord progress{0, header.height, 0, LoadPhases(own, format)};
+    // The codec reads straight into the bitmap's rows and palette.
+    HRESULT hr = bitmap->Create(header.width, header.height, own);
+    if (SUCCEEDED(hr)) {
+        BitmapImage target{};
+        bitmap->GetImage(&target);
+        CodecImage image{};
+        DescribeCodecImage(image, target.header, target.pixels);
+        hr = CodecResultToHresult(ReadTarga(source, image, sink, &progress));
+        target.header->biClrUsed = target.header->biClrImportant = 0;
+    }
+    if (SUCCEEDED(hr) && format != own) hr = ConvertLoaded(bitmap, format, sink);
+    return hr;
+}
 
 ComObjectBase* CreateTgaTranslator(IUnknown* outer, HRESULT* result) {
     return Create<TgaTranslator>(outer, result);

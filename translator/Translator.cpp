@@ -82,8 +82,8 @@ TranslatorBase::TranslatorBase(IUnknown* outer, const char* extension, const Opt
     : ComObjectBase(outer), stream_(NewFileStream()), extension_(extension), values_(values) {}
 
 TranslatorBase::~TranslatorBase() {
-    if (stream_) stream_->Release();
-    if (sink_) sink_->Release();
+    stream_.Reset();
+    sink_.Reset();
 }
 
 HRESULT TranslatorBase::QueryOwnInterface(REFIID riid, void** ppv) {
@@ -112,8 +112,7 @@ HRESULT TranslatorBase::Reserved() {
 HRESULT TranslatorBase::SetProgressSink(IProgressSink* sink) {
     if (sink == nullptr) return S_OK;
     sink->AddRef();
-    if (sink_) sink_->Release();
-    sink_ = sink;
+    sink_.Attach(sink);
     return S_OK;
 }
 HRESULT TranslatorBase::Load(const char*, DWORD, IBitmapImage**, IProgressSink*) {
@@ -175,13 +174,12 @@ LONG LoadPhases(DWORD own, DWORD requested) {
     return Settings().mode == 0 && format != nullptr && format->paletteEntries > 0 ? 3 : 2;
 }
 
-HRESULT ConvertLoaded(IBitmapImage*& bitmap, DWORD format, IProgressSink* sink) {
-    IBitmapImage* converted = nullptr;
+HRESULT ConvertLoaded(ComPtr<IBitmapImage>& bitmap, DWORD format, IProgressSink* sink) {
+    ComPtr<IBitmapImage> converted;
     const HRESULT hr = bitmap->Convert(format, &converted, sink);
-    bitmap->Release();
-    bitmap = nullptr;
+    bitmap.Reset();
     if (FAILED(hr)) return hr == E_ABORT ? E_ABORT : E_FAIL;
-    bitmap = converted;
+    bitmap = std::move(converted);
     return S_OK;
 }
 

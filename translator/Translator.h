@@ -3,6 +3,7 @@
 // ITranslatorOptions with the base's answers, the file stream, the progress
 // sink, and the helpers of the common load and save sequences.
 #include "ServerFrame.h"
+#include "platform/ComPtr.h"
 
 namespace rastrel {
 
@@ -67,17 +68,17 @@ public:
 protected:
     HRESULT QueryOwnInterface(REFIID riid, void** ppv) override;
     // The sink of a call: the one given, else the translator's own.
-    IProgressSink* SinkFor(IProgressSink* given) const { return given ? given : sink_; }
+    IProgressSink* SinkFor(IProgressSink* given) const { return given ? given : sink_.get(); }
     ITranslator* Self() { return static_cast<ITranslator*>(this); }
 
-    IFileStream* stream_;
+    ComPtr<IFileStream> stream_;
     LONG saveDepth_ = 0;
     WORD compression_ = 0;
 
 private:
     const char* extension_;
     OptionValues values_;
-    IProgressSink* sink_ = nullptr;
+    ComPtr<IProgressSink> sink_;
 };
 
 // Begin on construction, End on destruction, when there is a sink.
@@ -101,7 +102,7 @@ private:
 LONG LoadPhases(DWORD own, DWORD requested);
 // Converts a loaded bitmap to the requested format, replacing it. A cancel
 // stays E_ABORT; every other conversion failure is E_FAIL.
-HRESULT ConvertLoaded(IBitmapImage*& bitmap, DWORD format, IProgressSink* sink);
+HRESULT ConvertLoaded(ComPtr<IBitmapImage>& bitmap, DWORD format, IProgressSink* sink);
 
 ComObjectBase* CreateTgaTranslator(IUnknown* outer, HRESULT* result);
 ComObjectBase* CreateBmpTranslator(IUnknown* outer, HRESULT* result);

@@ -1,0 +1,258 @@
+// The Windows Bitmap reader.
+#include "Bmp.h"
+
+#include "Bitmap.h"
+#include "PixelFormats.h"
+#include "Translator.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+namespace rastrel {
+namespace {
+
+constexpr DWORD kFileHeaderBytes = 14;
+constexpr DWORD kInfoHeaderBytes = 40;
+
+bool HeaderCheck(const BITMAPINFOHEADER& info) {
+    if (info.biSize != kInfoHeaderBytes || info.biPlanes != 1) return false;
+    switch (info.biBitCount) {
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        break;
+    default:
+        return false;
+    }
+    return info.biCompression == 0 || (info.biCompression == 1 && info.biBitCount == 8) ||
+           (info.biCompression == 2 && info.biBitCount == 4);
+}
+
+// The decoded picture of run-length data: one byte a pixel, bottom row first.
+void DecodeRunLength(const std::vector<BYTE>& data, bool fourBit, LONG width, LONG height,
+                     std::vector<BYTE>& picture) {
+    const std::size_t n = data.size();
+    LONG x = 0, y = 0;
+    auto put = [&](BYTE value) {
+        if (x >= 0 && x < width && y >= 0 && y < height)
+            picture[static_cast<std::size_t>(y) * width + x] = value;
+        ++x;
+    };
+    std::size_t i = 0;
+    while (i + 1 < n && y < height) {
+        const BYTE count = data[i], value = data[i + 1];
+        i += 2;
+        if (count > 0) {
+            for (int k = 0; k < count; ++k)
+                put(fourBit ? static_cast<BYTE>(k % 2 == 0 ? value >> 4 : value & 15) : value);
+        } else if (value == 0) {
+            x = 0;
+            ++y;
+        } else if (value == 1) {
+            break;
+        } else if (value == 2) {
+            if (i + 1 >= n) break;
+            x += data[i];
+            y += data[i + 1];
+            i += 2;
+        } else {
+            const std::size_t bytes = fourBit ? (value + 1u) / 2 : value;
+            if (bytes > n - i) break;
+            for (int k = 0; k < value; ++k)
+                put(fourBit ? static_cast<BYTE>(k % 2 == 0 ? data[i + k / 2] >> 4
+                                                           : data[i + k / 2] & 15)
+                            : data[i + k]);
+            i += bytes + (bytes & 1);
+        }
+    }
+}
+
+// What the headers say: the information header, 256 palette entries (black
+// where the file holds fewer) and where the pixels start.
+struct BmpLayout {
+    BITMAPINFOHEADER info{};
+    std::vector<RGBQUAD> palette;
+    DWORD pixelOffset = 0;
+};
+
+HRESULT ReadHeaders(platform::ByteSource& source, BmpLayout& layout) {
+    BYTE fileHeader[kFileHeaderBytes];
+    if (!source.Seek(0) || !source.ReadExact(fileHeader, sizeof fileHeader)) return E_FAIL;
+    if (fileHeader[0] != 'B' || fileHeader[1] != 'M') return E_FAIL;
+    layout.pixelOffset = platform::LoadU32Le(fileHeader + 10);
+    if (layout.pixelOffset < kFileHeaderBytes + 4) return E_FAIL;
+    // Only the information header and at most 256 palette entries are used
+    // of the block before the pixels, however long the file says it is.
+    const DWORD blockBytes =
+        std::min<DWORD>(layout.pixelOffset - kFileHeaderBytes, kInfoHeaderBytes + 1024);
+    std::vector<BYTE> block(blockBytes);
+    std::size_t done = 0;
+    if (!source.Read(block.data(), blockBytes, done)) return E_FAIL;
+    if (done < 4) return E_FAIL;
+    const DWORD size = platform::LoadU32Le(block.data());
+    if (size != kInfoHeaderBytes)
+        return size == 12 || size == 16 || size == 64 || size > 40 ? E_NOTIMPL : E_FAIL;
+    if (done < kInfoHeaderBytes) return E_FAIL;
+    BITMAPINFOHEADER& info = layout.info;
+    std::memcpy(&info, block.data(), sizeof info);
+    if (!HeaderCheck(info) || info.biWidth <= 0 || info.biHeight == 0 ||
+        info.biHeight == std::numeric_limits<LONG>::min() ||
+        (info.biHeight < 0 && info.biCompression != 0))
+        return E_FAIL;
+    layout.palette.assign(256, RGBQUAD{0, 0, 0, 0});
+    if (info.biBitCount < 16) {
+        // A palette shorter than the bit count allows is common (biClrUsed);
+        // entries the file does not hold stay black.
+        const DWORD full = 1u << info.biBitCount;
+        DWORD entries = info.biClrUsed > 0 && info.biClrUsed < full ? info.biClrUsed : full;
+        entries = std::min(entries, static_cast<DWORD>(done - kInfoHeaderBytes) / 4);
+        std::memcpy(layout.palette.data(), block.data() + kInfoHeaderBytes, entries * 4);
+        for (DWORD i = 0; i < entries; ++i)
+            layout.palette[i].rgbReserved = 0;
+    }
+    return S_OK;
+}
+
+// The bitmap the rows go into, in the file's own format, with its palette
+// and resolution.
+HRESULT MakeTarget(const BmpLayout& layout, DWORD own, ComPtr<IBitmapImage>& image,
+                   BitmapImage& target) {
+    image.Attach(NewBitmapObject());
+    if (!image) return E_OUTOFMEMORY;
+    const LONG height = layout.info.biHeight < 0 ? -layout.info.biHeight : layout.info.biHeight;
+    if (const HRESULT hr = image->Create(layout.info.biWidth, height, own); FAILED(hr)) return hr;
+    image->GetImage(&target);
+    if (own == PF_PALETTE8) {
+        std::memcpy(PaletteOf(target.header), layout.palette.data(), 1024);
+        const DWORD entries = layout.info.biClrUsed;
+        target.header->biClrUsed = entries < 256 ? entries : 0;
+    }
+    target.header->biXPelsPerMeter = layout.info.biXPelsPerMeter;
+    target.header->biYPelsPerMeter = layout.info.biYPelsPerMeter;
+    return S_OK;
+}
+
+// One Step per row; true when the sink cancels.
+class RowSteps {
+public:
+    RowSteps(IProgressSink* sink, ProgressRecord progress) : sink_(sink), progress_(progress) {}
+    bool Cancelled() {
+        if (sink_ == nullptr) return false;
+        const HRESULT answer = sink_->Step(&progress_);
+        ++progress_.step;
+        return answer == S_FALSE;
+    }
+
+private:
+    IProgressSink* sink_;
+    ProgressRecord progress_;
+};
+
+HRESULT ReadRunLengthRows(platform::ByteSource& source, const BmpLayout& layout, DWORD rest,
+                          const BitmapImage& target, std::size_t targetRowBytes, RowSteps& steps) {
+    const LONG width = layout.info.biWidth, height = layout.info.biHeight;
+    const DWORD size = layout.info.biSizeImage > 0 && layout.info.biSizeImage <= rest
+                           ? layout.info.biSizeImage
+                           : rest;
+    std::vector<BYTE> data(size);
+    std::size_t done = 0;
+    if (!source.Read(data.data(), size, done)) return E_FAIL;
+    data.resize(done);
+    std::vector<BYTE> picture(static_cast<std::size_t>(width) * height, 0);
+    DecodeRunLength(data, layout.info.biBitCount == 4, width, height, picture);
+    for (LONG row = 0; row < height; ++row) {
+        if (steps.Cancelled()) return E_ABORT;
+        std::memcpy(target.pixels + row * targetRowBytes,
+                    picture.data() + static_cast<std::size_t>(row) * width,
+                    static_cast<std::size_t>(width));
+    }
+    return S_OK;
+}
+
+HRESULT ReadPlainRows(platform::ByteSource& source, const BmpLayout& layout,
+                      const BitmapImage& target, std::size_t targetRowBytes, RowSteps& steps) {
+    const int bits = layout.info.biBitCount;
+    const LONG width = layout.info.biWidth;
+    const bool topFirst = layout.info.biHeight < 0;
+    const LONG height = topFirst ? -layout.info.biHeight : layout.info.biHeight;
+    const DWORD fileRowBytes = StoredRowBytes(width, bits);
+    std::vector<BYTE> packed(bits < 8 ? fileRowBytes : 0);
+    for (LONG row = 0; row < height; ++row) {
+        if (steps.Cancelled()) return E_ABORT;
+        BYTE* out = target.pixels +
+                    static_cast<std::size_t>(topFirst ? height - 1 - row : row) * targetRowBytes;
+        BYTE* in = bits < 8 ? packed.data() : out;
+        if (!source.ReadExact(in, fileRowBytes)) return E_FAIL;
+        if (bits == 1)
+            for (LONG x = 0; x < width; ++x)
+                out[x] = static_cast<BYTE>(in[x / 8] >> (7 - x % 8) & 1);
+        else if (bits == 4)
+            for (LONG x = 0; x < width; ++x)
+                out[x] = static_cast<BYTE>(x % 2 == 0 ? in[x / 2] >> 4 : in[x / 2] & 15);
+    }
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT ProbeBmp(platform::ByteSource& source) {
+    BYTE head[18]{};
+    if (!source.Seek(0) || !source.ReadExact(head, sizeof head)) return S_FALSE;
+    return head[0] == 'B' && head[1] == 'M' && (head[14] == 12 || head[14] == 40 || head[14] == 64)
+               ? S_OK
+               : S_FALSE;
+}
+
+HRESULT ReadBmp(platform::ByteSource& source, DWORD format, IProgressSink* sink,
+                ComPtr<IBitmapImage>& bitmap) {
+    BmpLayout layout;
+    if (const HRESULT hr = ReadHeaders(source, layout); FAILED(hr)) return hr;
+    const BITMAPINFOHEADER& info = layout.info;
+    const int bits = info.biBitCount;
+    const LONG width = info.biWidth;
+    const LONG height = info.biHeight < 0 ? -info.biHeight : info.biHeight;
+    const DWORD own = bits <= 8    ? PF_PALETTE8
+                      : bits == 16 ? PF_RGB16
+                      : bits == 24 ? PF_RGB24
+                                   : PF_RGB32A;
+    std::uint64_t sourceSize = 0;
+    if (!source.Size(sourceSize)) return E_FAIL;
+    const DWORD fileSize = sourceSize > 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<DWORD>(sourceSize);
+    if (fileSize < layout.pixelOffset) return E_FAIL;
+    const std::uint64_t fileRowBytes = StoredRowBytes(width, bits);
+    const bool runLength = info.biCompression != 0;
+    // Rows the file cannot hold are a damaged file, not an image to invent.
+    if (!runLength &&
+        fileRowBytes * static_cast<std::uint64_t>(height) > fileSize - layout.pixelOffset)
+        return E_FAIL;
+
+    ComPtr<IBitmapImage> image;
+    BitmapImage target{};
+    if (const HRESULT hr = MakeTarget(layout, own, image, target); FAILED(hr)) return hr;
+    const auto targetRowBytes =
+        static_cast<std::size_t>(RowBytes(*FindFormat(own), static_cast<std::uint64_t>(width)));
+    RowSteps steps(sink, ProgressRecord{0, height, 0, LoadPhases(own, format)});
+    if (sink) sink->SetPhaseCount(LoadPhases(own, format));
+
+    if (!source.Seek(layout.pixelOffset)) return E_FAIL;
+    try {
+        const HRESULT hr = runLength
+                               ? ReadRunLengthRows(source, layout, fileSize - layout.pixelOffset,
+                                                   target, targetRowBytes, steps)
+                               : ReadPlainRows(source, layout, target, targetRowBytes, steps);
+        if (FAILED(hr)) return hr;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    if (format != own)
+        if (const HRESULT hr = ConvertLoaded(image, format, sink); FAILED(hr)) return hr;
+    bitmap = std::move(image);
+    return S_OK;
+}
+
+} // namespace rastrel
