@@ -2,6 +2,7 @@
 // The Compound File Binary format: a file image parsed into a tree of
 // storages and streams, and a tree written back as a version 3 image.
 #include "platform/ByteSource.h"
+#include "platform/Storage.h"
 #include "platform/Types.h"
 
 #include <memory>
@@ -85,5 +86,8 @@ private:
 HRESULT LoadEntry(Entry& entry);
 // Loads every stream of the tree, then writes the tree as a version 3 image.
 HRESULT WriteImage(Entry& root, std::vector<BYTE>& out);
+// The root storage of a file image read as StgOpenStorage reads a file;
+// `path` is the name it writes back to when opened for writing.
+HRESULT OpenImage(const std::string& path, std::vector<BYTE> bytes, DWORD mode, IStorage** storage);
 
 } // namespace platform::cfb

@@ -567,10 +567,16 @@ HRESULT StgOpenStorage(LPCOLESTR name, IStorage* priority, DWORD mode, SNB exclu
     if ((mode & 3) == 3 || (mode & STGM_CREATE)) return STG_E_INVALIDFLAG;
     std::vector<BYTE> bytes;
     if (const HRESULT hr = ReadWholeFile(path, bytes); FAILED(hr)) return hr;
+    return platform::cfb::OpenImage(path, std::move(bytes), mode, storage);
+}
+
+namespace platform::cfb {
+
+HRESULT OpenImage(const std::string& path, std::vector<BYTE> bytes, DWORD mode,
+                  IStorage** storage) {
     std::shared_ptr<Entry> root;
     try {
-        if (const HRESULT hr = platform::cfb::Image::Parse(std::move(bytes), root); FAILED(hr))
-            return hr;
+        if (const HRESULT hr = Image::Parse(std::move(bytes), root); FAILED(hr)) return hr;
     } catch (const std::bad_alloc&) {
         return STG_E_INSUFFICIENTMEMORY;
     }
@@ -580,3 +586,5 @@ HRESULT StgOpenStorage(LPCOLESTR name, IStorage* priority, DWORD mode, SNB exclu
     *storage = object;
     return S_OK;
 }
+
+} // namespace platform::cfb

@@ -1,51 +1,28 @@
 #pragma once
-// rastrel as its fuzz targets reach it: registered into a registry file of
-// this process (removed at exit), one object made by class identifier and
-// kept for every input.
+// What rastrel's reader fuzz targets share: pictures of hundreds of
+// megabytes say nothing more about a reader, and a loaded picture is read
+// to its last byte.
+#include "platform/ComPtr.h"
 #include "rastrel.h"
 
-#include <cstdlib>
-#include <string>
-#include <unistd.h>
+#include <cstdint>
 
-namespace merkanix::fuzzing {
+namespace rastrel::fuzzing {
 
-template <typename Interface> Interface* RegisteredObject(REFCLSID clsid, REFIID iid) {
-    static std::string registry =
-        "/tmp/rastrel-fuzz-registry-" + std::to_string(::getpid()) + ".reg";
-    ::setenv("RASTREL_REGISTRY", registry.c_str(), 1);
-    std::atexit([] {
-        ::unlink(registry.c_str());
-        ::unlink((registry + ".lock").c_str());
-    });
-    CoInitialize(nullptr);
-    HMODULE module = LoadLibraryA(RASTREL_LIBRARY);
-    auto registerServer =
-        reinterpret_cast<DllRegisterServerFunction>(GetProcAddress(module, "DllRegisterServer"));
-    if (registerServer == nullptr || FAILED(registerServer())) __builtin_trap();
-    Interface* made = nullptr;
-    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
-                                reinterpret_cast<void**>(&made))))
-        __builtin_trap();
-    return made;
+inline bool TooLarge(std::int64_t width, std::int64_t height) {
+    return width * (height < 0 ? -height : height) > std::int64_t{1} << 20;
 }
 
-// Any file given to Probe and, when it is accepted, to Load in two formats;
-// a loaded picture is read to its last byte.
-inline void ProbeAndLoad(ITranslator* translator, const char* path) {
-    if (translator->Probe(path) != S_OK) return;
-    for (DWORD format : {DWORD{0x400}, DWORD{0x4000}}) {
-        IBitmapImage* bitmap = nullptr;
-        if (SUCCEEDED(translator->Load(path, format, &bitmap, nullptr))) {
-            DWORD bytes = 0;
-            BitmapImage image{};
-            bitmap->GetImage(&image);
-            bitmap->GetPixelBytes(&bytes);
-            volatile BYTE last = image.pixels[bytes - 1];
-            (void)last;
-            bitmap->Release();
-        }
-    }
+inline void ReadToLastByte(IBitmapImage* bitmap) {
+    DWORD bytes = 0;
+    BitmapImage image{};
+    bitmap->GetImage(&image);
+    bitmap->GetPixelBytes(&bytes);
+    volatile BYTE last = image.pixels[bytes - 1];
+    (void)last;
 }
 
-} // namespace merkanix::fuzzing
+// The formats every load is tried in: the common one and a palette.
+inline constexpr DWORD kLoadFormats[] = {PF_RGB24, PF_PALETTE8};
+
+} // namespace rastrel::fuzzing

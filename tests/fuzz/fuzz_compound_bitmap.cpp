@@ -1,32 +1,22 @@
-// The compound-file form of a bitmap, loaded as a client loads it: the
-// library registered in a private registry, the bitmap made by class
-// identifier, any file given to LoadFromStorage.
-#include "FuzzSupport.h"
-#include "RastrelFuzzSupport.h"
+// The compound-file form of a bitmap, fed from memory: any input opened as
+// a compound file and, when it opens, read as the form's frame.
+#include "Bitmap.h"
+#include "CompoundFile.h"
+#include "platform/ComPtr.h"
 
 #include <cstdint>
 
-namespace {
-
-IBitmapImage* Bitmap() {
-    static IBitmapImage* const object =
-        merkanix::fuzzing::RegisteredObject<IBitmapImage>(CLSID_Bitmap, IID_IBitmapImage);
-    return object;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    IBitmapImage* bitmap = Bitmap();
-    merkanix::fuzzing::MemoryFile file(data, size);
-    if (SUCCEEDED(bitmap->LoadFromStorage(file.path().c_str()))) {
-        BitmapImage image{};
-        DWORD bytes = 0;
-        bitmap->GetImage(&image);
-        bitmap->GetPixelBytes(&bytes);
-        if (bytes != (image.format == 0x8 ? 720u * 486u * 3u : 699840u)) __builtin_trap();
-        volatile BYTE last = image.pixels[bytes - 1];
+    ComPtr<IStorage> storage;
+    if (FAILED(platform::cfb::OpenImage("", {data, data + size}, 0x40010, &storage))) return 0;
+    rastrel::ImageMemory memory;
+    DWORD format = 0;
+    if (SUCCEEDED(rastrel::ReadFrame(storage.get(), memory, format))) {
+        // The whole frame: 720 x 486, three bytes a pixel with alpha, else two.
+        const std::size_t bytes = format == 0x8 ? 720u * 486u * 3u : 699840u;
+        volatile BYTE last = memory.pixels[bytes - 1];
         (void)last;
+        memory.Free();
     }
     return 0;
 }

@@ -1,25 +1,21 @@
-// Targa probe and load through the translator, as a client uses it: any
-// file given to Probe and, when it is accepted, to Load in two formats.
-#include "FuzzSupport.h"
+// The Targa reader as its translator uses it, fed from memory: any input
+// given to the probe and, when it is accepted, read in two formats.
+#include "Bitmap.h"
 #include "RastrelFuzzSupport.h"
+#include "Targa.h"
 
-#include <cstdint>
-
-namespace {
-
-ITranslator* Translator() {
-    static ITranslator* const object =
-        merkanix::fuzzing::RegisteredObject<ITranslator>(CLSID_TgaTranslator, IID_ITranslator);
-    return object;
-}
-
-} // namespace
+using namespace rastrel;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // Pictures of hundreds of megabytes say nothing more about the reader.
-    if (size >= 16 && std::size_t(data[12] | data[13] << 8) * (data[14] | data[15] << 8) > 1u << 20)
+    if (size >= 16 && fuzzing::TooLarge(data[12] | data[13] << 8, data[14] | data[15] << 8))
         return 0;
-    const merkanix::fuzzing::MemoryFile file(data, size);
-    merkanix::fuzzing::ProbeAndLoad(Translator(), file.path().c_str());
+    platform::ByteSource source(data, size);
+    TargaHeader header{};
+    if (ProbeTarga(source, header) != kCodecOk || header.width == 0 || header.height == 0) return 0;
+    for (DWORD format : fuzzing::kLoadFormats) {
+        ComPtr<IBitmapImage> bitmap(NewBitmapObject());
+        if (SUCCEEDED(ReadTargaBitmap(source, header, format, nullptr, bitmap)))
+            fuzzing::ReadToLastByte(bitmap.get());
+    }
     return 0;
 }

@@ -1,5 +1,6 @@
 // Speed of the frame paths: conversion between RGB and the NTSC form, the
 // compound-file save and load, and a warm CoCreateInstance.
+#include "platform/ComPtr.h"
 #include "rastrel.h"
 
 #include <benchmark/benchmark.h>
@@ -32,17 +33,17 @@ Setup& Once() {
     return setup;
 }
 
-IBitmapImage* NewBitmap() {
+ComPtr<IBitmapImage> NewBitmap() {
     Once();
-    IBitmapImage* bitmap = nullptr;
+    ComPtr<IBitmapImage> bitmap;
     if (FAILED(CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
-                                reinterpret_cast<void**>(&bitmap))))
+                                bitmap.Out())))
         std::abort();
     return bitmap;
 }
 
-IBitmapImage* Frame(DWORD format) {
-    IBitmapImage* bitmap = NewBitmap();
+ComPtr<IBitmapImage> Frame(DWORD format) {
+    ComPtr<IBitmapImage> bitmap = NewBitmap();
     bitmap->Create(720, 486, format);
     BitmapImage image{};
     DWORD bytes = 0;
@@ -55,13 +56,11 @@ IBitmapImage* Frame(DWORD format) {
 }
 
 void Convert(benchmark::State& state, DWORD from, DWORD to) {
-    IBitmapImage* frame = Frame(from);
+    const ComPtr<IBitmapImage> frame = Frame(from);
     for (auto _ : state) {
-        IBitmapImage* converted = nullptr;
+        ComPtr<IBitmapImage> converted;
         if (FAILED(frame->Convert(to, &converted, nullptr))) std::abort();
-        converted->Release();
     }
-    frame->Release();
 }
 
 void BM_ConvertRgbToNtsc(benchmark::State& state) {
@@ -72,28 +71,25 @@ void BM_ConvertNtscToRgb(benchmark::State& state) {
 }
 
 void BM_SaveToStorage(benchmark::State& state) {
-    IBitmapImage* frame = Frame(0x4);
+    const ComPtr<IBitmapImage> frame = Frame(0x4);
     const std::string path = Once().directory + "/frame.stg";
     for (auto _ : state)
         if (FAILED(frame->SaveToStorage(path.c_str()))) std::abort();
-    frame->Release();
 }
 
 void BM_LoadFromStorage(benchmark::State& state) {
-    IBitmapImage* frame = Frame(0x4);
+    const ComPtr<IBitmapImage> frame = Frame(0x4);
     const std::string path = Once().directory + "/load.stg";
     frame->SaveToStorage(path.c_str());
     for (auto _ : state)
         if (FAILED(frame->LoadFromStorage(path.c_str()))) std::abort();
-    frame->Release();
 }
 
 void BM_WarmCreateInstance(benchmark::State& state) {
-    NewBitmap()->Release();
-    IBitmapImage* keep = NewBitmap(); // keeps the library loaded
+    NewBitmap();
+    const ComPtr<IBitmapImage> keep = NewBitmap(); // keeps the library loaded
     for (auto _ : state)
-        NewBitmap()->Release();
-    keep->Release();
+        NewBitmap();
 }
 
 BENCHMARK(BM_ConvertRgbToNtsc)->Unit(benchmark::kMillisecond);
