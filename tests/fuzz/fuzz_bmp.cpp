@@ -1,7 +1,7 @@
 // The Windows Bitmap reader as its translator uses it, fed from memory: any
 // input given to the probe and, when it is accepted, read in two formats.
 #include "Bmp.h"
-#include "RastrelFuzzSupport.h"
+#include "support/RastrelFuzzing.h"
 
 using namespace rastrel;
 

@@ -1,7 +1,7 @@
 // The Targa reader as its translator uses it, fed from memory: any input
 // given to the probe and, when it is accepted, read in two formats.
 #include "Bitmap.h"
-#include "RastrelFuzzSupport.h"
+#include "support/RastrelFuzzing.h"
 #include "Targa.h"
 
 using namespace rastrel;

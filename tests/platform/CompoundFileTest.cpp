@@ -1,4 +1,7 @@
-#include "RastrelTestSupport.h"
+// Compound files: what we write reads back and opens in olefile, files of
+// gsf open, damage gives errors, streams and storages behave as the
+// platform's do.
+#include "support/RastrelTesting.h"
 
 #include <random>
 #include <sstream>
@@ -18,26 +21,30 @@ std::vector<BYTE> Pattern(std::size_t size, unsigned seed) {
     return data;
 }
 
+ComPtr<IStorage> Open(const std::string& path, DWORD mode = kReadOnly) {
+    ComPtr<IStorage> root;
+    EXPECT_EQ(StgOpenStorage(Wide(path).c_str(), nullptr, mode, nullptr, 0, &root), S_OK);
+    return root;
+}
+
 void PutStream(IStorage* storage, const char16_t* name, const std::vector<BYTE>& data) {
-    IStream* stream = nullptr;
+    ComPtr<IStream> stream;
     ASSERT_EQ(storage->CreateStream(name, kCreate, 0, 0, &stream), S_OK);
     ULONG written = 0;
     ASSERT_EQ(stream->Write(data.data(), static_cast<ULONG>(data.size()), &written), S_OK);
     EXPECT_EQ(written, data.size());
-    stream->Release();
 }
 
 std::vector<BYTE> GetStream(IStorage* storage, const char16_t* name) {
-    IStream* stream = nullptr;
+    ComPtr<IStream> stream;
     EXPECT_EQ(storage->OpenStream(name, nullptr, kReadOnly, 0, &stream), S_OK);
-    if (stream == nullptr) return {};
+    if (!stream) return {};
     STATSTG status{};
     EXPECT_EQ(stream->Stat(&status, STATFLAG_NONAME), S_OK);
     std::vector<BYTE> data(static_cast<std::size_t>(status.cbSize.QuadPart));
     ULONG read = 0;
     EXPECT_EQ(stream->Read(data.data(), static_cast<ULONG>(data.size()), &read), S_OK);
     EXPECT_EQ(read, data.size());
-    stream->Release();
     return data;
 }
 
@@ -55,136 +62,104 @@ std::vector<Sample> WriteSample(const std::string& path, std::size_t manyStreams
                                    {u"Empty", {}}};
     for (std::size_t i = 0; i < manyStreams; ++i)
         samples.push_back({u"S" + Wide(std::to_string(i)), Pattern(i * 37, 10 + unsigned(i))});
-    IStorage* root = nullptr;
+    ComPtr<IStorage> root, nested;
     EXPECT_EQ(StgCreateDocfile(Wide(path).c_str(), kCreate, 0, &root), S_OK);
     for (const Sample& sample : samples)
-        PutStream(root, sample.name.c_str(), sample.data);
-    IStorage* nested = nullptr;
+        PutStream(root.get(), sample.name.c_str(), sample.data);
     EXPECT_EQ(root->CreateStorage(u"Inner", kCreate, 0, 0, &nested), S_OK);
-    PutStream(nested, u"Deep", Pattern(5000, 99));
-    nested->Release();
+    PutStream(nested.get(), u"Deep", Pattern(5000, 99));
+    nested.Reset();
     EXPECT_EQ(root->Commit(STGC_DEFAULT), S_OK);
-    root->Release();
     return samples;
 }
 
-std::string Sha256Lines(const std::vector<Sample>& samples, const std::string& folder) {
-    Scratch scratch;
-    std::ostringstream lines;
-    for (const Sample& sample : samples) {
-        WriteFile(scratch / "s", sample.data);
-        const auto sum = RunCommand("sha256sum " + Quote(scratch / "s")).output;
-        lines << folder << std::string(sample.name.begin(), sample.name.end()) << ' '
-              << sample.data.size() << ' ' << sum.substr(0, 64) << '\n';
-    }
-    return lines.str();
+// The lines of a listing, sorted.
+std::vector<std::string> SortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    return lines;
 }
 
 TEST(CompoundFile, WhatWeWriteReadsBackAndOpensInOlefile) {
-    Scratch scratch;
+    ScratchFolder scratch;
     const std::string path = scratch / "sample.cfb";
-    const auto samples = WriteSample(path);
+    auto samples = WriteSample(path);
     EXPECT_EQ(ReadFile(path).size() % 512, 0u);
-
-    IStorage* root = nullptr;
-    ASSERT_EQ(
-        StgOpenStorage(Wide(path).c_str(), nullptr, STGM_PRIORITY | kReadOnly, nullptr, 0, &root),
-        S_OK);
+    ComPtr<IStorage> root = Open(path, STGM_PRIORITY | kReadOnly), nested;
     for (const Sample& sample : samples)
-        EXPECT_EQ(GetStream(root, sample.name.c_str()), sample.data);
-    EXPECT_EQ(GetStream(root, u"ntsc601"), samples[0].data); // names ignore case
-    IStorage* nested = nullptr;
+        EXPECT_EQ(GetStream(root.get(), sample.name.c_str()), sample.data);
+    EXPECT_EQ(GetStream(root.get(), u"ntsc601"), samples[0].data); // names ignore case
     ASSERT_EQ(root->OpenStorage(u"Inner", nullptr, kReadOnly, nullptr, 0, &nested), S_OK);
-    EXPECT_EQ(GetStream(nested, u"Deep"), Pattern(5000, 99));
-    nested->Release();
-    root->Release();
+    EXPECT_EQ(GetStream(nested.get(), u"Deep"), Pattern(5000, 99));
 
     // The independent reader sees the same streams, sizes and bytes.
-    std::vector<Sample> all = samples;
-    all.push_back({u"Inner/Deep", Pattern(5000, 99)});
-    std::vector<std::string> expected, actual;
-    std::istringstream want(Sha256Lines(all, ""));
-    for (std::string line; std::getline(want, line);)
-        expected.push_back(line);
-    const auto dump =
-        RunCommand("/usr/bin/python3 " + Quote(std::string(RASTREL_TEST_DIR) + "/olefile_dump.py") +
-                   " " + Quote(path));
-    ASSERT_EQ(dump.status, 0) << dump.output;
-    std::istringstream got(dump.output);
-    for (std::string line; std::getline(got, line);)
-        actual.push_back(line);
-    std::sort(expected.begin(), expected.end());
-    std::sort(actual.begin(), actual.end());
-    EXPECT_EQ(actual, expected);
+    samples.push_back({u"Inner/Deep", Pattern(5000, 99)});
+    std::string expected;
+    for (const Sample& sample : samples) {
+        WriteFile(scratch / "s", sample.data);
+        expected += std::string(sample.name.begin(), sample.name.end()) + ' ' +
+                    std::to_string(sample.data.size()) + ' ' +
+                    RunProgram("sha256sum", Quote(scratch / "s")).out.substr(0, 64) + '\n';
+    }
+    const auto dump = OlefileDump(path);
+    ASSERT_EQ(dump.status, 0) << dump.err;
+    EXPECT_EQ(SortedLines(dump.out), SortedLines(expected));
 }
 
 TEST(CompoundFile, ManyFatSectorsNeedTheDifat) {
     // Over 109 FAT sectors: a file of more than 7 MB.
-    Scratch scratch;
+    ScratchFolder scratch;
     const std::string path = scratch / "big.cfb";
-    IStorage* root = nullptr;
+    ComPtr<IStorage> root;
     ASSERT_EQ(StgCreateDocfile(Wide(path).c_str(), kCreate, 0, &root), S_OK);
     const auto big = Pattern(8 << 20, 7);
-    PutStream(root, u"Big", big);
-    root->Release();
-    ASSERT_EQ(StgOpenStorage(Wide(path).c_str(), nullptr, kReadOnly, nullptr, 0, &root), S_OK);
-    EXPECT_EQ(GetStream(root, u"Big"), big);
-    root->Release();
-    const auto dump =
-        RunCommand("/usr/bin/python3 " + Quote(std::string(RASTREL_TEST_DIR) + "/olefile_dump.py") +
-                   " " + Quote(path));
-    EXPECT_EQ(dump.status, 0) << dump.output;
-    EXPECT_NE(dump.output.find("Big 8388608 "), std::string::npos) << dump.output;
+    PutStream(root.get(), u"Big", big);
+    root.Reset();
+    EXPECT_EQ(GetStream(Open(path).get(), u"Big"), big);
+    const auto dump = OlefileDump(path);
+    EXPECT_EQ(dump.status, 0) << dump.err;
+    EXPECT_NE(dump.out.find("Big 8388608 "), std::string::npos) << dump.out;
 }
 
 TEST(CompoundFile, AFileMadeByAnotherToolOpens) {
-    Scratch scratch;
+    ScratchFolder scratch;
     std::filesystem::create_directories(scratch / "in/Folder");
     const auto frame = Pattern(699840, 5), note = Pattern(300, 6);
     WriteFile(scratch / "in/NTSC601", frame);
     WriteFile(scratch / "in/Folder/Note", note);
-    const auto made = RunCommand("cd " + Quote(scratch / "in") + " && gsf createole " +
-                                 Quote(scratch / "gsf.cfb") + " NTSC601 Folder");
-    ASSERT_EQ(made.status, 0) << made.output;
-    IStorage* root = nullptr;
-    ASSERT_EQ(
-        StgOpenStorage(Wide(scratch / "gsf.cfb").c_str(), nullptr, kReadOnly, nullptr, 0, &root),
-        S_OK);
-    EXPECT_EQ(GetStream(root, u"NTSC601"), frame);
-    IStorage* folder = nullptr;
+    MakeWithGsf(scratch / "in", scratch / "gsf.cfb", "NTSC601 Folder");
+    ComPtr<IStorage> root = Open(scratch / "gsf.cfb"), folder;
+    EXPECT_EQ(GetStream(root.get(), u"NTSC601"), frame);
     ASSERT_EQ(root->OpenStorage(u"Folder", nullptr, kReadOnly, nullptr, 0, &folder), S_OK);
-    EXPECT_EQ(GetStream(folder, u"Note"), note);
-    folder->Release();
-    root->Release();
+    EXPECT_EQ(GetStream(folder.get(), u"Note"), note);
 }
 
 TEST(CompoundFile, DamagedFilesGiveErrorsNotCrashes) {
-    Scratch scratch;
+    ScratchFolder scratch;
     const std::string path = scratch / "sample.cfb";
     WriteSample(path, 8);
     const auto good = ReadFile(path);
     const std::string damaged = scratch / "damaged.cfb";
     auto readEverything = [&](const std::vector<BYTE>& bytes) {
         WriteFile(damaged, bytes);
-        IStorage* root = nullptr;
+        ComPtr<IStorage> root;
         HRESULT hr = StgOpenStorage(Wide(damaged).c_str(), nullptr, kReadOnly, nullptr, 0, &root);
         if (FAILED(hr)) {
-            EXPECT_EQ(root, nullptr);
+            EXPECT_FALSE(root);
             return hr;
         }
         for (const char16_t* name : {u"NTSC601", u"Small", u"Edge4096", u"S3", u"Inner"}) {
-            IStream* stream = nullptr;
+            ComPtr<IStream> stream;
             const HRESULT opened = root->OpenStream(name, nullptr, kReadOnly, 0, &stream);
             if (FAILED(opened)) hr = opened;
-            if (stream) {
-                BYTE buffer[8192];
-                ULONG read = 0;
-                while (stream->Read(buffer, sizeof buffer, &read) == S_OK) {
-                }
-                stream->Release();
+            BYTE buffer[8192];
+            ULONG read = 0;
+            while (stream && stream->Read(buffer, sizeof buffer, &read) == S_OK) {
             }
         }
-        root->Release();
         return hr;
     };
     EXPECT_EQ(readEverything(good), STG_E_FILENOTFOUND); // "Inner" is a storage, not a stream
@@ -213,21 +188,19 @@ TEST(CompoundFile, DamagedFilesGiveErrorsNotCrashes) {
 }
 
 TEST(CompoundFile, StreamOperations) {
-    Scratch scratch;
+    ScratchFolder scratch;
     const std::string path = scratch / "ops.cfb";
-    IStorage* root = nullptr;
+    ComPtr<IStorage> root, second;
     ASSERT_EQ(StgCreateDocfile(Wide(path).c_str(), kCreate, 0, &root), S_OK);
-    IStorage* second = nullptr;
     EXPECT_EQ(
         StgCreateDocfile(Wide(path).c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &second),
         STG_E_FILEALREADYEXISTS);
-    IStream* stream = nullptr;
+    ComPtr<IStream> stream, again;
     EXPECT_EQ(root->CreateStream(u"A", STGM_READWRITE, 0, 0, &stream), STG_E_INVALIDFLAG);
     EXPECT_EQ(root->CreateStream(u"a/b", kCreate, 0, 0, &stream), STG_E_INVALIDNAME);
     EXPECT_EQ(root->CreateStream(u"ThisNameIsLongerThanThirtyOneChars", kCreate, 0, 0, &stream),
               STG_E_INVALIDNAME);
     ASSERT_EQ(root->CreateStream(u"A", kCreate, 0, 0, &stream), S_OK);
-    IStream* again = nullptr;
     EXPECT_EQ(root->OpenStream(u"A", nullptr, kReadOnly, 0, &again), STG_E_ACCESSDENIED);
     EXPECT_EQ(root->CreateStream(u"A", STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &again),
               STG_E_FILEALREADYEXISTS);
@@ -251,42 +224,36 @@ TEST(CompoundFile, StreamOperations) {
     EXPECT_EQ(status.type, STGTY_STREAM);
     CoTaskMemFree(status.pwcsName);
     EXPECT_EQ(stream->SetSize({11}), S_OK);
-    stream->Release();
+    stream.Reset();
     EXPECT_EQ(root->DestroyElement(u"Nope"), STG_E_FILENOTFOUND);
-    root->Release();
-
-    ASSERT_EQ(StgOpenStorage(Wide(path).c_str(), nullptr, kReadOnly, nullptr, 0, &root), S_OK);
-    const auto data = GetStream(root, u"A");
+    root.Reset(); // written when the last element goes
+    root = Open(path);
+    const auto data = GetStream(root.get(), u"A");
     EXPECT_EQ(std::string(data.begin(), data.end()), "hello world");
     EXPECT_EQ(root->OpenStream(u"A", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &stream),
               STG_E_ACCESSDENIED);
     EXPECT_EQ(root->CreateStream(u"B", kCreate, 0, 0, &stream), STG_E_ACCESSDENIED);
     EXPECT_EQ(root->OpenStream(u"Missing", nullptr, kReadOnly, 0, &stream), STG_E_FILENOTFOUND);
-    root->Release();
     EXPECT_EQ(
         StgOpenStorage(Wide(scratch / "none.cfb").c_str(), nullptr, kReadOnly, nullptr, 0, &root),
         STG_E_FILENOTFOUND);
 }
 
 TEST(CompoundFile, ChangesToAnOpenedFileAreKept) {
-    Scratch scratch;
+    ScratchFolder scratch;
     const std::string path = scratch / "edit.cfb";
     WriteSample(path, 2);
-    IStorage* root = nullptr;
-    ASSERT_EQ(StgOpenStorage(Wide(path).c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                             nullptr, 0, &root),
-              S_OK);
+    ComPtr<IStorage> root = Open(path, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
     EXPECT_EQ(root->DestroyElement(u"Small"), S_OK);
     EXPECT_EQ(root->RenameElement(u"S1", u"Renamed"), S_OK);
-    PutStream(root, u"Added", Pattern(10, 1));
-    root->Release();
-    ASSERT_EQ(StgOpenStorage(Wide(path).c_str(), nullptr, kReadOnly, nullptr, 0, &root), S_OK);
-    IStream* stream = nullptr;
+    PutStream(root.get(), u"Added", Pattern(10, 1));
+    root.Reset();
+    root = Open(path);
+    ComPtr<IStream> stream;
     EXPECT_EQ(root->OpenStream(u"Small", nullptr, kReadOnly, 0, &stream), STG_E_FILENOTFOUND);
-    EXPECT_EQ(GetStream(root, u"Renamed"), Pattern(37, 11));
-    EXPECT_EQ(GetStream(root, u"Added"), Pattern(10, 1));
-    EXPECT_EQ(GetStream(root, u"NTSC601"), Pattern(699840, 1));
-    root->Release();
+    EXPECT_EQ(GetStream(root.get(), u"Renamed"), Pattern(37, 11));
+    EXPECT_EQ(GetStream(root.get(), u"Added"), Pattern(10, 1));
+    EXPECT_EQ(GetStream(root.get(), u"NTSC601"), Pattern(699840, 1));
 }
 
 } // namespace

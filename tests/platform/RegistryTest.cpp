@@ -1,5 +1,5 @@
-#include "RastrelTestSupport.h"
 #include "RegistryFile.h"
+#include "support/RastrelTesting.h"
 
 #include <cstring>
 #include <sys/wait.h>
@@ -16,7 +16,7 @@ protected:
         const auto bytes = ReadFile(scratch_ / "reg.reg");
         return {bytes.begin(), bytes.end()};
     }
-    Scratch scratch_;
+    ScratchFolder scratch_;
 };
 
 HKEY CreateKey(HKEY parent, const char* name) {

@@ -1,4 +1,4 @@
-#include "RastrelTestSupport.h"
+#include "support/RastrelTesting.h"
 
 #include <cstring>
 #include <dlfcn.h>
@@ -26,7 +26,7 @@ protected:
         ASSERT_EQ(CallEntry(THUMBNAIL_LIBRARY, "DllRegisterServer"), S_OK);
     }
     void TearDown() override { ::unsetenv("RASTREL_REGISTRY"); }
-    Scratch scratch_;
+    ScratchFolder scratch_;
 };
 
 TEST(Guid, TextFormBothWays) {
@@ -45,19 +45,6 @@ TEST(Guid, TextFormBothWays) {
     EXPECT_EQ(back, kServerClass);
 }
 
-TEST(HresultCodes, HaveThePlatformValues) {
-    EXPECT_EQ(static_cast<std::uint32_t>(E_FAIL), 0x80004005u);
-    EXPECT_EQ(static_cast<std::uint32_t>(E_OUTOFMEMORY), 0x8007000Eu);
-    EXPECT_EQ(static_cast<std::uint32_t>(E_INVALIDARG), 0x80070057u);
-    EXPECT_EQ(static_cast<std::uint32_t>(REGDB_E_CLASSNOTREG), 0x80040154u);
-    EXPECT_EQ(static_cast<std::uint32_t>(STG_E_FILENOTFOUND), 0x80030002u);
-    EXPECT_EQ(static_cast<std::uint32_t>(HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER)), 0x80070057u);
-    EXPECT_EQ(HRESULT_FROM_WIN32(0), S_OK);
-    EXPECT_EQ(sizeof(LONG), 4u);
-    EXPECT_EQ(sizeof(OLECHAR), 2u);
-    EXPECT_EQ(sizeof(GUID), 16u);
-}
-
 TEST_F(RuntimeTest, CreatesLoadsOnceAndUnloadsWhenUnused) {
     void* object = nullptr;
     EXPECT_EQ(CoCreateInstance(kServerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
@@ -72,40 +59,35 @@ TEST_F(RuntimeTest, CreatesLoadsOnceAndUnloadsWhenUnused) {
     EXPECT_EQ(CoCreateInstance(kServerClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &object),
               REGDB_E_CLASSNOTREG);
 
-    IUnknown* first = nullptr;
-    IUnknown* second = nullptr;
-    ASSERT_EQ(CoCreateInstance(kServerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                               reinterpret_cast<void**>(&first)),
-              S_OK);
-    ASSERT_EQ(CoCreateInstance(kServerClass, nullptr, CLSCTX_ALL, IID_IUnknown,
-                               reinterpret_cast<void**>(&second)),
+    ComPtr<IUnknown> first, second;
+    ASSERT_EQ(
+        CoCreateInstance(kServerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, first.Out()),
+        S_OK);
+    ASSERT_EQ(CoCreateInstance(kServerClass, nullptr, CLSCTX_ALL, IID_IUnknown, second.Out()),
               S_OK);
     // One copy of the library serves both objects.
     Dl_info a{}, b{};
-    ASSERT_NE(::dladdr(*reinterpret_cast<void**>(first), &a), 0);
-    ASSERT_NE(::dladdr(*reinterpret_cast<void**>(second), &b), 0);
+    ASSERT_NE(::dladdr(*reinterpret_cast<void**>(first.get()), &a), 0);
+    ASSERT_NE(::dladdr(*reinterpret_cast<void**>(second.get()), &b), 0);
     EXPECT_EQ(a.dli_fbase, b.dli_fbase);
     const std::string name = "librastrel-thumbnail.so";
     CoFreeUnusedLibraries();
     EXPECT_TRUE(IsLoaded(name)); // objects alive
-    first->Release();
-    second->Release();
+    first.Reset();
+    second.Reset();
     CoFreeUnusedLibraries();
     EXPECT_FALSE(IsLoaded(name));
 
-    IClassFactory* factory = nullptr;
-    ASSERT_EQ(CoGetClassObject(kServerClass, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                               reinterpret_cast<void**>(&factory)),
-              S_OK);
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-    factory->Release();
-    CoFreeUnusedLibraries();
-    EXPECT_TRUE(IsLoaded(name)); // locked
-    ASSERT_EQ(CoGetClassObject(kServerClass, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
-                               reinterpret_cast<void**>(&factory)),
-              S_OK);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
-    factory->Release();
+    ComPtr<IClassFactory> factory;
+    for (BOOL lock : {TRUE, FALSE}) {
+        ASSERT_EQ(CoGetClassObject(kServerClass, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                   factory.Out()),
+                  S_OK);
+        EXPECT_EQ(factory->LockServer(lock), S_OK);
+        factory.Reset();
+        if (lock) CoFreeUnusedLibraries();
+        EXPECT_TRUE(IsLoaded(name)); // locked, then not freed yet
+    }
     CoUninitialize(); // the last one frees what is unused
     EXPECT_FALSE(IsLoaded(name));
 }
@@ -162,7 +144,7 @@ TEST(Memory, GlobalBlocksKeepTheirSizeAndContent) {
 }
 
 TEST(Files, HandlesAndTheOlderCalls) {
-    Scratch scratch;
+    ScratchFolder scratch;
     const std::string path = scratch / "f";
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);

@@ -21,18 +21,22 @@ inline std::string Quote(const std::string& text) {
     return quoted + "'";
 }
 
-// `tool` is a program of build/bin; `args` are passed through the shell as they are.
-inline CommandResult RunTool(const std::string& tool, const std::string& args) {
+// Runs `program` with `args` passed through the shell as they are.
+inline CommandResult RunProgram(const std::string& program, const std::string& args) {
     ScratchFolder scratch;
-    const std::string command = Quote(std::string(MERKANIX_BIN_DIR) + "/" + tool) + " " + args +
-                                " >" + Quote(scratch / "out") + " 2>" + Quote(scratch / "err") +
-                                " </dev/null";
+    const std::string command = Quote(program) + " " + args + " >" + Quote(scratch / "out") +
+                                " 2>" + Quote(scratch / "err") + " </dev/null";
     const int raw = std::system(command.c_str());
     CommandResult r;
     r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     r.out = ReadBytes(scratch / "out");
     r.err = ReadBytes(scratch / "err");
     return r;
+}
+
+// `tool` is a program of build/bin; `args` are passed through the shell as they are.
+inline CommandResult RunTool(const std::string& tool, const std::string& args) {
+    return RunProgram(std::string(MERKANIX_BIN_DIR) + "/" + tool, args);
 }
 
 } // namespace merkanix::testing

@@ -1,4 +1,4 @@
-#include "BitmapTestSupport.h"
+#include "support/RastrelTesting.h"
 
 using namespace rastrel::testing;
 
@@ -76,9 +76,8 @@ TEST(Bitmap, AttachUsesTheCallersMemoryAndCloneCopiesIt) {
     EXPECT_EQ(bitmap->Attach(nullptr, PF_PALETTE8, pixels), E_INVALIDARG);
     ASSERT_EQ(bitmap->Attach(&block.header, PF_PALETTE8, pixels), S_OK);
     EXPECT_EQ(ImageOf(bitmap.get()).pixels, pixels);
-    IBitmapImage* raw = nullptr;
-    ASSERT_EQ(bitmap->Clone(&raw), S_OK);
-    Ref<IBitmapImage> clone(raw);
+    ComPtr<IBitmapImage> clone;
+    ASSERT_EQ(bitmap->Clone(&clone), S_OK);
     const BitmapImage copy = ImageOf(clone.get());
     EXPECT_NE(copy.pixels, pixels);
     EXPECT_EQ(PixelsOf(clone.get()), std::vector<BYTE>(pixels, pixels + 8));
@@ -87,21 +86,17 @@ TEST(Bitmap, AttachUsesTheCallersMemoryAndCloneCopiesIt) {
     EXPECT_EQ(ImageOf(bitmap.get()).pixels[0], 9);
     EXPECT_EQ(copy.pixels[0], 5);
 
-    auto empty = NewBitmap();
-    raw = reinterpret_cast<IBitmapImage*>(0x1);
-    EXPECT_EQ(empty->Clone(&raw), S_OK);
+    auto raw = reinterpret_cast<IBitmapImage*>(0x1);
+    EXPECT_EQ(NewBitmap()->Clone(&raw), S_OK);
     EXPECT_EQ(raw, reinterpret_cast<IBitmapImage*>(0x1));
 }
 
 TEST(Bitmap, CloneKeepsTheSixteenColourPalette) {
     auto bitmap = NewBitmap(5, 3, PF_PALETTE4);
-    RGBQUAD* palette = reinterpret_cast<RGBQUAD*>(ImageOf(bitmap.get()).header + 1);
-    palette[15] = {10, 20, 30, 0};
-    IBitmapImage* raw = nullptr;
-    ASSERT_EQ(bitmap->Clone(&raw), S_OK);
-    Ref<IBitmapImage> clone(raw);
-    const RGBQUAD* copied = reinterpret_cast<RGBQUAD*>(ImageOf(clone.get()).header + 1);
-    EXPECT_EQ(copied[15].rgbRed, 30);
+    PaletteOf(bitmap.get())[15] = {10, 20, 30, 0};
+    ComPtr<IBitmapImage> clone;
+    ASSERT_EQ(bitmap->Clone(&clone), S_OK);
+    EXPECT_EQ(PaletteOf(clone.get())[15].rgbRed, 30);
 }
 
 // A translator stand-in that counts its references.

@@ -1,15 +1,14 @@
-// The Windows Bitmap translator: files of other programs load to their
-// pixels, files we write open in them, run-length data with every escape,
-// the headers it refuses, and cancelling.
-#include "FileFormatSupport.h"
+// The Windows Bitmap translator: file sizes and headers, run-length data
+// with every escape, the headers it refuses, palettes and grey levels.
+#include "platform/ByteSource.h"
+#include "support/RastrelFormats.h"
 
 using namespace rastrel::testing;
 
 namespace {
 
 void PutDword(std::vector<BYTE>& bytes, std::size_t at, DWORD value) {
-    for (int i = 0; i < 4; ++i)
-        bytes[at + i] = static_cast<BYTE>(value >> (8 * i));
+    platform::StoreU32Le(bytes.data() + at, value);
 }
 
 // File and information header; the palette and pixel data follow.
@@ -38,7 +37,7 @@ std::vector<BYTE> Greys(const RgbPicture& picture) {
     return levels;
 }
 
-std::string SaveBmp(IBitmapImage* bitmap, LONG depth, const Scratch& scratch,
+std::string SaveBmp(IBitmapImage* bitmap, LONG depth, const ScratchFolder& scratch,
                     const std::string& name = "out.bmp") {
     auto translator = TranslatorFor("BMP");
     if (depth != 0) {
@@ -50,52 +49,8 @@ std::string SaveBmp(IBitmapImage* bitmap, LONG depth, const Scratch& scratch,
     return path;
 }
 
-TEST(Bmp, FilesOfOtherProgramsLoadToTheirPixels) {
-    const auto names = FixturesEndingIn(".bmp");
-    ASSERT_GE(names.size(), 9u);
-    for (const std::string& name : names) {
-        auto bitmap = Load(kFixtures + "/" + name);
-        ASSERT_TRUE(bitmap) << name;
-        EXPECT_EQ(PictureOf(bitmap.get()), ReadPpm(kFixtures + "/" + name + ".ppm")) << name;
-    }
-}
-
-TEST(Bmp, FilesWeWriteOpenInPillowAndImageMagick) {
-    if (!HavePillow() || !HaveImageMagick()) GTEST_SKIP() << "Pillow or ImageMagick missing";
-    Scratch scratch;
-    const RgbPicture picture = ReadPpm(kFixtures + "/pil-rgb24.bmp.ppm");
-    const RgbPicture few = ReadPpm(kFixtures + "/netpbm-palette4.bmp.ppm");
-    const RgbPicture two = ReadPpm(kFixtures + "/pil-mono1.bmp.ppm");
-    struct Case {
-        const RgbPicture* picture;
-        DWORD format;
-        LONG depth;
-    };
-    // 24 from 0x400, 32 from 0x800, 8 from a palette bitmap, 4 and 1 made
-    // by the save depth from a picture of few colours.
-    for (const Case& c : {Case{&picture, 0x400, 0}, Case{&picture, 0x800, 0}, Case{&few, 0x4000, 0},
-                          Case{&few, 0x400, 4}, Case{&two, 0x400, 1}}) {
-        auto rgb = BitmapOf(*c.picture);
-        Ref<IBitmapImage> bitmap;
-        if (c.format == 0x400) {
-            bitmap = std::move(rgb);
-        } else {
-            IBitmapImage* converted = nullptr;
-            ASSERT_EQ(rgb->Convert(c.format, &converted, nullptr), S_OK);
-            bitmap.reset(converted);
-        }
-        const std::string path = SaveBmp(bitmap.get(), c.depth, scratch);
-        EXPECT_EQ(DecodeWithPillow(path, scratch / "p.ppm"), *c.picture) << c.format << c.depth;
-        EXPECT_EQ(DecodeWithImageMagick(path, scratch / "m.ppm"), *c.picture)
-            << c.format << c.depth;
-        auto again = Load(path);
-        ASSERT_TRUE(again);
-        EXPECT_EQ(PictureOf(again.get()), *c.picture);
-    }
-}
-
 TEST(Bmp, OneBitFileOf33By2Has78Bytes) {
-    Scratch scratch;
+    ScratchFolder scratch;
     RgbPicture picture{33, 2, {}};
     for (int i = 0; i < 66; ++i)
         for (int k = 0; k < 3; ++k)
@@ -112,7 +67,7 @@ TEST(Bmp, OneBitFileOf33By2Has78Bytes) {
 }
 
 TEST(Bmp, RunLengthDataWithEveryEscape) {
-    Scratch scratch;
+    ScratchFolder scratch;
     // 8-bit, 6 x 3: a run, an absolute run with its pad byte, end of line,
     // a delta, end of bitmap; what is skipped stays index 0.
     std::vector<BYTE> rle8 = BmpHeaders(6, 3, 8, 1, 16);
@@ -142,16 +97,16 @@ TEST(Bmp, RunLengthDataWithEveryEscape) {
 }
 
 TEST(Bmp, HeadersItDoesNotRead) {
-    Scratch scratch;
+    ScratchFolder scratch;
     auto translator = TranslatorFor("BMP");
     // The 12-byte core header is a bitmap file, but not one this reads.
     std::vector<BYTE> core = BmpHeaders(1, 1, 24, 0, 0, 12);
     core.resize(core.size() + 4, 0);
     WriteFile(scratch / "core.bmp", core);
     EXPECT_EQ(translator->Probe((scratch / "core.bmp").c_str()), S_OK);
-    IBitmapImage* bitmap = nullptr;
+    ComPtr<IBitmapImage> bitmap;
     EXPECT_TRUE(FAILED(translator->Load((scratch / "core.bmp").c_str(), 0x400, &bitmap, nullptr)));
-    EXPECT_EQ(bitmap, nullptr);
+    EXPECT_FALSE(bitmap);
 
     // Rows the file does not hold: refused, not invented.
     std::vector<BYTE> cut = BmpHeaders(4, 4, 24, 0, 0);
@@ -172,7 +127,7 @@ TEST(Bmp, HeadersItDoesNotRead) {
 }
 
 TEST(Bmp, ShortPalettesAndTopFirstRows) {
-    Scratch scratch;
+    ScratchFolder scratch;
     // A 2-colour palette announced by biClrUsed, rows stored top first.
     std::vector<BYTE> file = BmpHeaders(2, -2, 8, 0, 2);
     PutDword(file, 46, 2);
@@ -185,7 +140,7 @@ TEST(Bmp, ShortPalettesAndTopFirstRows) {
 }
 
 TEST(Bmp, GreyBitmapsKeepTheirLevels) {
-    Scratch scratch;
+    ScratchFolder scratch;
     auto grey = NewBitmap(5, 3, 0x1);
     const BitmapImage image = ImageOf(grey.get());
     for (int i = 0; i < 3 * 8; ++i)
@@ -195,51 +150,6 @@ TEST(Bmp, GreyBitmapsKeepTheirLevels) {
     const std::vector<BYTE> levels = Greys(PictureOf(again.get()));
     EXPECT_EQ(levels[0], 160); // top row first: stored row 2
     EXPECT_EQ(levels[14], 40);
-}
-
-TEST(Bmp, PhasesAndCancelling) {
-    Scratch scratch;
-    auto translator = TranslatorFor("BMP");
-    const std::string palette = kFixtures + "/pil-palette8.bmp";
-    for (auto [format, phases] : {std::pair<DWORD, LONG>{0x4000, 1}, {0x400, 2}}) {
-        CountingSink sink;
-        IBitmapImage* bitmap = nullptr;
-        ASSERT_EQ(translator->Load(palette.c_str(), format, &bitmap, &sink), S_OK);
-        bitmap->Release();
-        EXPECT_EQ(sink.phases, std::vector<LONG>{phases});
-        EXPECT_EQ(sink.records.size(), static_cast<std::size_t>(23 * phases));
-    }
-    CountingSink cancel;
-    cancel.cancelAt = 1;
-    IBitmapImage* bitmap = nullptr;
-    EXPECT_EQ(translator->Load(palette.c_str(), 0x400, &bitmap, &cancel), E_ABORT);
-    EXPECT_EQ(bitmap, nullptr);
-    EXPECT_EQ(cancel.ends, 1);
-
-    const std::string out = scratch / "cancelled.bmp";
-    WriteFile(out, {1, 2, 3}); // an existing file is replaced, then removed
-    auto source = BitmapOf(ReadPpm(kFixtures + "/pil-rgb24.bmp.ppm"));
-    CountingSink cancelSave;
-    cancelSave.cancelAt = 1;
-    EXPECT_EQ(translator->Save(out.c_str(), source.get(), &cancelSave), E_ABORT);
-    EXPECT_FALSE(std::filesystem::exists(out));
-}
-
-TEST(Bmp, BothFormatsTurnIntoEachOtherWithTheSamePixels) {
-    Scratch scratch;
-    auto bmp = TranslatorFor("BMP");
-    auto tga = TranslatorFor("TGA");
-    for (const std::string& name : FixturesEndingIn(".bmp")) {
-        auto bitmap = Load(kFixtures + "/" + name);
-        ASSERT_TRUE(bitmap);
-        ASSERT_EQ(tga->Save((scratch / "x.tga").c_str(), bitmap.get(), nullptr), S_OK);
-        auto viaTarga = Load(scratch / "x.tga");
-        ASSERT_TRUE(viaTarga);
-        ASSERT_EQ(bmp->Save((scratch / "y.bmp").c_str(), viaTarga.get(), nullptr), S_OK);
-        auto back = Load(scratch / "y.bmp");
-        ASSERT_TRUE(back);
-        EXPECT_EQ(PictureOf(back.get()), PictureOf(bitmap.get())) << name;
-    }
 }
 
 } // namespace

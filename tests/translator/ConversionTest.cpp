@@ -1,4 +1,4 @@
-#include "BitmapTestSupport.h"
+#include "support/RastrelTesting.h"
 
 #include <map>
 #include <random>
@@ -13,7 +13,7 @@ const DWORD kAllFormats[] = {0x1,   0x2,   0x4,   0x8,    0x10,   0x20,   0x40, 
 // The formats some chain of stages reaches; the rest have no stage.
 const std::set<DWORD> kConvertible = {0x4, 0x8, 0x40, 0x400, 0x800, 0x4000, 0x8000, 0x10000};
 
-Ref<IBitmapOperations> Operations() {
+ComPtr<IBitmapOperations> Operations() {
     return Make<IBitmapOperations>(CLSID_BitmapOperations, IID_IBitmapOperations);
 }
 
@@ -33,11 +33,11 @@ std::vector<BYTE> FromYuv(const std::vector<BYTE>& yuv) {
     return bgr;
 }
 
-Ref<IBitmapImage> Convert(IBitmapImage* bitmap, DWORD format, HRESULT expected = S_OK,
-                          IProgressSink* sink = nullptr) {
-    IBitmapImage* raw = nullptr;
-    EXPECT_EQ(bitmap->Convert(format, &raw, sink), expected) << std::hex << format;
-    return Ref<IBitmapImage>(raw);
+ComPtr<IBitmapImage> Convert(IBitmapImage* bitmap, DWORD format, HRESULT expected = S_OK,
+                             IProgressSink* sink = nullptr) {
+    ComPtr<IBitmapImage> converted;
+    EXPECT_EQ(bitmap->Convert(format, &converted, sink), expected) << std::hex << format;
+    return converted;
 }
 
 void Fill(IBitmapImage* bitmap, unsigned seed) {
@@ -157,7 +157,7 @@ TEST(Convert, LosslessPairsRoundTripExactly) {
             for (std::size_t i = 1; i < 6 * 28; i += 2)
                 ImageOf(bitmap.get()).pixels[i] &= 0x7F;
         if (trip.format == 0x4000 || trip.format == 0x10000) {
-            RGBQUAD* palette = reinterpret_cast<RGBQUAD*>(ImageOf(bitmap.get()).header + 1);
+            RGBQUAD* palette = PaletteOf(bitmap.get());
             for (int i = 0; i < 256; ++i)
                 palette[i] = {BYTE(i), BYTE(255 - i), BYTE(i * 7), 0};
         }

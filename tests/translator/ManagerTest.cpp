@@ -1,7 +1,8 @@
-// The translator manager: probing order, lookup by extension, the format
-// enumerator, load and save through the translator that made a bitmap, and
-// each translator's fixed option values.
-#include "FileFormatSupport.h"
+// The translator manager and what every translator shares: probing order,
+// lookup by extension, the format enumerator, load and save through the
+// translator that made a bitmap, fixed option values, files of and for
+// other programs, phases and cancelling.
+#include "support/RastrelFormats.h"
 
 #include <cstring>
 
@@ -10,20 +11,20 @@ using namespace rastrel::testing;
 namespace {
 
 std::string ProbedExtension(const std::string& path, HRESULT expected) {
-    auto manager = NewManager();
     char extension[8] = "unset";
     ITranslator* translator = reinterpret_cast<ITranslator*>(&extension);
-    EXPECT_EQ(manager->FindTranslator(path.c_str(), sizeof extension, extension, &translator),
+    EXPECT_EQ(NewManager()->FindTranslator(path.c_str(), sizeof extension, extension, &translator),
               expected);
-    if (expected == S_OK)
-        translator->Release();
-    else
+    if (expected == S_OK) {
+        ComPtr<ITranslator>{translator}.Reset();
+    } else {
         EXPECT_EQ(translator, reinterpret_cast<ITranslator*>(&extension)); // untouched
+    }
     return extension;
 }
 
 TEST(Manager, ProbesInTableOrder) {
-    Scratch scratch;
+    ScratchFolder scratch;
     EXPECT_EQ(ProbedExtension(kFixtures + "/pil-rgb24.bmp", S_OK), "BMP");
     EXPECT_EQ(ProbedExtension(kFixtures + "/pil-rgb24.tga", S_OK), "TGA");
     // Both probes accept it (third byte 2, information header size 40): the
@@ -41,37 +42,31 @@ TEST(Manager, ProbesInTableOrder) {
     EXPECT_EQ(ProbedExtension(scratch / "text", S_FALSE), "unset");
     EXPECT_EQ(ProbedExtension(scratch / "missing", E_FAIL), "unset");
 
-    auto manager = NewManager();
-    IBitmapImage* bitmap = nullptr;
-    EXPECT_EQ(manager->Load((scratch / "text").c_str(), 0x400, &bitmap, nullptr, nullptr), S_FALSE);
-    EXPECT_EQ(bitmap, nullptr);
+    Load(scratch / "text", 0x400, S_FALSE);
 }
 
 TEST(Manager, ExtensionLookupIsExact) {
     auto manager = NewManager();
     for (const char* extension : {"BMP", "TGA"}) {
-        ITranslator* translator = nullptr;
-        ASSERT_EQ(manager->TranslatorForExtension(extension, &translator), S_OK);
         char text[4]{};
-        EXPECT_EQ(translator->GetExtension(sizeof text, text), S_OK);
+        EXPECT_EQ(TranslatorFor(extension)->GetExtension(sizeof text, text), S_OK);
         EXPECT_STREQ(text, extension);
-        translator->Release();
     }
     // Formats without a translator in this build answer like unknown ones.
     for (const char* extension : {"tga", ".TGA", "Bmp", "PNG", "JPG", "TIF", "PCX", ""}) {
-        ITranslator* translator = reinterpret_cast<ITranslator*>(&manager);
+        ITranslator* translator = reinterpret_cast<ITranslator*>(&extension);
         EXPECT_EQ(manager->TranslatorForExtension(extension, &translator), S_FALSE) << extension;
-        EXPECT_EQ(translator, reinterpret_cast<ITranslator*>(&manager));
+        EXPECT_EQ(translator, reinterpret_cast<ITranslator*>(&extension)); // untouched
     }
 }
 
 TEST(Manager, EnumeratorsListTheTableRows) {
     auto manager = NewManager();
     for (bool save : {false, true}) {
-        IFormatEnumerator* raw = nullptr;
-        ASSERT_EQ(save ? manager->EnumerateSaveFormats(&raw) : manager->EnumerateLoadFormats(&raw),
+        ComPtr<IFormatEnumerator> formats;
+        ASSERT_EQ(save ? manager->EnumerateSaveFormats(&formats)
+                       : manager->EnumerateLoadFormats(&formats),
                   S_OK);
-        Ref<IFormatEnumerator> formats(raw);
         char extension[8], description[40];
         std::vector<std::string> rows;
         while (formats->Next(sizeof extension, sizeof description, extension, description) == S_OK)
@@ -79,18 +74,15 @@ TEST(Manager, EnumeratorsListTheTableRows) {
         EXPECT_EQ(rows, (std::vector<std::string>{"BMP=Windows Bitmap", "TGA=Truevision Targa"}));
     }
 
-    IFormatEnumerator* raw = nullptr;
-    ASSERT_EQ(manager->EnumerateLoadFormats(&raw), S_OK);
-    Ref<IFormatEnumerator> formats(raw);
+    ComPtr<IFormatEnumerator> formats, clone;
+    ASSERT_EQ(manager->EnumerateLoadFormats(&formats), S_OK);
     EXPECT_EQ(formats->Skip(7), S_FALSE);
     char extension[8], description[40];
     EXPECT_EQ(formats->Next(8, 40, extension, description), S_FALSE);
     EXPECT_EQ(formats->Reset(), S_OK);
     EXPECT_EQ(formats->Skip(0), S_OK);
     EXPECT_EQ(formats->Skip(1), S_OK);
-    IFormatEnumerator* copy = nullptr;
-    ASSERT_EQ(formats->Clone(&copy), S_OK);
-    Ref<IFormatEnumerator> clone(copy);
+    ASSERT_EQ(formats->Clone(&clone), S_OK);
     EXPECT_EQ(formats->Clone(nullptr), E_INVALIDARG);
     // A cut copy has no terminator.
     std::memset(extension, 'x', sizeof extension);
@@ -102,15 +94,12 @@ TEST(Manager, EnumeratorsListTheTableRows) {
 }
 
 TEST(Manager, SavesWithTheTranslatorThatLoaded) {
-    Scratch scratch;
+    ScratchFolder scratch;
     auto manager = NewManager();
-    IBitmapImage* raw = nullptr;
-    ITranslator* translator = nullptr;
-    ASSERT_EQ(
-        manager->Load((kFixtures + "/pil-rgb24.tga").c_str(), 0x400, &raw, nullptr, &translator),
-        S_OK);
-    Ref<IBitmapImage> bitmap(raw);
-    Ref<ITranslator> used(translator);
+    ComPtr<IBitmapImage> bitmap;
+    ComPtr<ITranslator> used;
+    ASSERT_EQ(manager->Load((kFixtures + "/pil-rgb24.tga").c_str(), 0x400, &bitmap, nullptr, &used),
+              S_OK);
     char extension[4]{};
     used->GetExtension(4, extension);
     EXPECT_STREQ(extension, "TGA");
@@ -128,13 +117,11 @@ TEST(Manager, ProgressSinkOfTheManagerReachesItsTranslators) {
     auto manager = NewManager();
     EXPECT_EQ(manager->SetProgressSink(nullptr), S_OK);
     EXPECT_EQ(manager->SetProgressSink(&sink), S_OK);
-    ITranslator* raw = nullptr;
-    ASSERT_EQ(manager->TranslatorForExtension("BMP", &raw), S_OK);
-    Ref<ITranslator> translator(raw);
-    IBitmapImage* bitmap = nullptr;
+    ComPtr<ITranslator> translator;
+    ASSERT_EQ(manager->TranslatorForExtension("BMP", &translator), S_OK);
+    ComPtr<IBitmapImage> bitmap;
     ASSERT_EQ(translator->Load((kFixtures + "/pil-rgb24.bmp").c_str(), 0x400, &bitmap, nullptr),
               S_OK);
-    bitmap->Release();
     EXPECT_EQ(sink.records.size(), 23u);
     EXPECT_EQ(sink.begins, 1);
 }
@@ -183,6 +170,98 @@ TEST(Manager, TranslatorOptionsHaveEachFormatsValues) {
     EXPECT_EQ(bmp->SetCompression(50), S_OK);
     bmp->GetCompression(&word);
     EXPECT_EQ(word, 0);
+}
+
+TEST(Translators, FilesOfOtherProgramsLoadToTheirPixels) {
+    std::vector<std::string> names = FixturesEndingIn(".tga"), bmp = FixturesEndingIn(".bmp");
+    ASSERT_GE(names.size(), 10u);
+    ASSERT_GE(bmp.size(), 9u);
+    names.insert(names.end(), bmp.begin(), bmp.end());
+    for (const std::string& name : names) {
+        auto bitmap = Load(kFixtures + "/" + name);
+        ASSERT_TRUE(bitmap) << name;
+        EXPECT_EQ(PictureOf(bitmap.get()), ReadPpm(kFixtures + "/" + name + ".ppm")) << name;
+    }
+}
+
+TEST(Translators, FilesWeWriteOpenInPillowAndImageMagick) {
+    if (!HavePillowAndImageMagick()) GTEST_SKIP() << "Pillow or ImageMagick missing";
+    ScratchFolder scratch;
+    const RgbPicture picture = ReadPpm(kFixtures + "/pil-rgb24.bmp.ppm");
+    const RgbPicture few = ReadPpm(kFixtures + "/netpbm-palette4.bmp.ppm");
+    const RgbPicture two = ReadPpm(kFixtures + "/pil-mono1.bmp.ppm");
+    struct Case {
+        const char* extension;
+        const RgbPicture* picture;
+        DWORD format;
+        LONG depth;
+        WORD compression;
+    };
+    // Targa plain and run-length; bitmap files of 24 bits from 0x400, 32
+    // from 0x800, 8 from a palette bitmap, 4 and 1 made by the save depth
+    // from a picture of few colours.
+    for (const Case& c : {Case{"TGA", &picture, 0x400, 0, 0}, Case{"TGA", &picture, 0x400, 0, 1},
+                          Case{"BMP", &picture, 0x400, 0, 0}, Case{"BMP", &picture, 0x800, 0, 0},
+                          Case{"BMP", &few, 0x4000, 0, 0}, Case{"BMP", &few, 0x400, 4, 0},
+                          Case{"BMP", &two, 0x400, 1, 0}}) {
+        SCOPED_TRACE(std::string(c.extension) + " " + std::to_string(c.format) + " depth " +
+                     std::to_string(c.depth) + " compression " + std::to_string(c.compression));
+        auto translator = TranslatorFor(c.extension);
+        auto options = As<ITranslatorOptions>(translator.get(), IID_ITranslatorOptions);
+        EXPECT_EQ(options->SetCompression(c.compression), S_OK);
+        EXPECT_EQ(options->SetSaveDepth(c.depth), c.depth != 0 ? S_OK : S_FALSE);
+        auto bitmap = BitmapOf(*c.picture);
+        if (c.format != 0x400) {
+            ComPtr<IBitmapImage> converted;
+            ASSERT_EQ(bitmap->Convert(c.format, &converted, nullptr), S_OK);
+            bitmap = converted;
+        }
+        const std::string path = scratch / (std::string("out.") + c.extension);
+        ASSERT_EQ(translator->Save(path.c_str(), bitmap.get(), nullptr), S_OK);
+        EXPECT_EQ(DecodeWithPillow(path, scratch / "p.ppm"), *c.picture);
+        EXPECT_EQ(DecodeWithImageMagick(path, scratch / "m.ppm"), *c.picture);
+        auto again = Load(path);
+        ASSERT_TRUE(again);
+        EXPECT_EQ(PictureOf(again.get()), *c.picture);
+    }
+}
+
+TEST(Translators, PhasesAndCancelling) {
+    ScratchFolder scratch;
+    const auto source = BitmapOf(ReadPpm(kFixtures + "/pil-rgb24.bmp.ppm"));
+    // Files of 23 rows in an 8-bit palette form.
+    for (const char* extension : {"TGA", "BMP"}) {
+        SCOPED_TRACE(extension);
+        const std::string file =
+            kFixtures + (extension == std::string("TGA") ? "/pil-grey8.tga" : "/pil-palette8.bmp");
+        auto translator = TranslatorFor(extension);
+        // The file's own format takes one phase, a conversion one more.
+        for (auto [format, phases] : {std::pair<DWORD, LONG>{0x4000, 1}, {0x400, 2}}) {
+            CountingSink sink;
+            ComPtr<IBitmapImage> bitmap;
+            ASSERT_EQ(translator->Load(file.c_str(), format, &bitmap, &sink), S_OK);
+            EXPECT_EQ(sink.phases, std::vector<LONG>{phases});
+            EXPECT_EQ(sink.records.size(), static_cast<std::size_t>(23 * phases));
+            EXPECT_EQ(sink.records.front().total, 23);
+            EXPECT_EQ(sink.begins + sink.ends, 2);
+        }
+        // Cancelled while reading, or in the conversion after the rows were read.
+        for (long at : {1, 24}) {
+            CountingSink cancel;
+            cancel.cancelAt = at;
+            ComPtr<IBitmapImage> bitmap;
+            EXPECT_EQ(translator->Load(file.c_str(), 0x400, &bitmap, &cancel), E_ABORT) << at;
+            EXPECT_FALSE(bitmap);
+            EXPECT_EQ(cancel.ends, 1);
+        }
+        // A cancelled save leaves no file, not even the one it replaced.
+        const std::string out = scratch / (std::string("cancelled.") + extension);
+        WriteFile(out, {1, 2, 3});
+        CountingSink cancelSave;
+        cancelSave.cancelAt = 1;
+        EXPECT_EQ(translator->Save(out.c_str(), source.get(), &cancelSave), E_ABORT);
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }
 
 } // namespace

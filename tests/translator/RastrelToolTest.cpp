@@ -1,26 +1,26 @@
 // The rastrel command-line client, run as a user runs it against the test's
 // private registry.
-#include "FileFormatSupport.h"
+#include "support/RastrelFormats.h"
 
 using namespace rastrel::testing;
 
 namespace {
 
 CommandResult Rastrel(const std::string& arguments) {
-    return RunCommand(std::string(RASTREL_TOOL) + " " + arguments);
+    return RunShell(std::string(RASTREL_TOOL) + " " + arguments);
 }
 
 TEST(RastrelTool, ListsFormatsAndDescribesFiles) {
     CommandResult result = Rastrel("formats");
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, "BMP  Windows Bitmap\nTGA  Truevision Targa\n");
+    EXPECT_EQ(result.out, "BMP  Windows Bitmap\nTGA  Truevision Targa\n");
     result = Rastrel("info " + Quote(kFixtures + "/pil-palette8.tga") + " --format 4000");
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, "translator TGA\nwidth 37\nheight 23\nformat 0x4000\n");
+    EXPECT_EQ(result.out, "translator TGA\nwidth 37\nheight 23\nformat 0x4000\n");
 }
 
 TEST(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
-    Scratch scratch;
+    ScratchFolder scratch;
     for (const std::string& suffix : {std::string(".tga"), std::string(".bmp")}) {
         const std::string other = suffix == ".tga" ? ".BMP" : ".Tga";
         for (const std::string& name : FixturesEndingIn(suffix)) {
@@ -28,10 +28,10 @@ TEST(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
             const std::string there = scratch / ("there" + other);
             const std::string back = scratch / ("back" + suffix);
             CommandResult result = Rastrel("convert " + Quote(in) + " " + Quote(there));
-            ASSERT_EQ(result.status, 0) << name << ": " << result.output;
+            ASSERT_EQ(result.status, 0) << name << ": " << result.out;
             const std::string packed = suffix == ".tga" ? " --rle" : "";
             result = Rastrel("convert " + Quote(there) + " " + Quote(back) + packed);
-            ASSERT_EQ(result.status, 0) << name << ": " << result.output;
+            ASSERT_EQ(result.status, 0) << name << ": " << result.out;
             auto original = Load(in);
             auto again = Load(back);
             ASSERT_TRUE(original && again);
@@ -41,33 +41,33 @@ TEST(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
 }
 
 TEST(RastrelTool, FailuresNameTheirCause) {
-    Scratch scratch;
+    ScratchFolder scratch;
     const std::string tga = Quote(kFixtures + "/pil-rgb24.tga");
     CommandResult result =
         Rastrel("convert " + Quote(scratch / "missing.tga") + " " + Quote(scratch / "out.bmp"));
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.output.find("0x80004005"), std::string::npos) << result.output;
+    EXPECT_NE(result.out.find("0x80004005"), std::string::npos) << result.out;
     result = Rastrel("convert " + tga + " " + Quote(scratch / "out.png"));
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.output.find("no translator writes .PNG files"), std::string::npos);
+    EXPECT_NE(result.out.find("no translator writes .PNG files"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(scratch / "out.png"));
     EXPECT_EQ(Rastrel("convert " + tga).status, 2);
     EXPECT_EQ(Rastrel("convert " + tga + " x.tga --format 3").status, 2);
     EXPECT_EQ(Rastrel("frobnicate").status, 2);
     result = Rastrel("store " + tga + " " + Quote(scratch / "out.stg"));
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.output.find("720 x 486"), std::string::npos);
+    EXPECT_NE(result.out.find("720 x 486"), std::string::npos);
 
     // Without the classes registered the tool says how to register them.
-    result = RunCommand("RASTREL_REGISTRY=" + Quote(scratch / "empty.reg") + " " + RASTREL_TOOL +
-                        " formats");
+    result = RunShell("RASTREL_REGISTRY=" + Quote(scratch / "empty.reg") + " " + RASTREL_TOOL +
+                      " formats");
     EXPECT_EQ(result.status, 3);
-    EXPECT_NE(result.output.find("regsvr "), std::string::npos) << result.output;
-    EXPECT_NE(result.output.find("librastrel.so"), std::string::npos);
+    EXPECT_NE(result.out.find("regsvr "), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("librastrel.so"), std::string::npos);
 }
 
 TEST(RastrelTool, StoresFramesInCompoundFilesAndBack) {
-    Scratch scratch;
+    ScratchFolder scratch;
     RgbPicture frame{720, 486, {}};
     for (int y = 0; y < 486; ++y)
         for (int x = 0; x < 720; ++x)
@@ -80,7 +80,7 @@ TEST(RastrelTool, StoresFramesInCompoundFilesAndBack) {
         const std::string stored = scratch / ("frame" + format + ".stg");
         CommandResult result = Rastrel("store " + Quote(scratch / "frame.bmp") + " " +
                                        Quote(stored) + " --format " + format);
-        ASSERT_EQ(result.status, 0) << result.output;
+        ASSERT_EQ(result.status, 0) << result.out;
         const std::vector<BYTE> file = ReadFile(stored);
         const std::string alphaName("N\0T\0S\0C\0A\0L\0P\0H\0A\0", 18);
         EXPECT_EQ(std::search(file.begin(), file.end(), alphaName.begin(), alphaName.end()) !=
@@ -88,7 +88,7 @@ TEST(RastrelTool, StoresFramesInCompoundFilesAndBack) {
                   format == "800");
         const std::string back = scratch / "back.tga";
         result = Rastrel("unstore " + Quote(stored) + " " + Quote(back));
-        ASSERT_EQ(result.status, 0) << result.output;
+        ASSERT_EQ(result.status, 0) << result.out;
         auto again = Load(back);
         ASSERT_TRUE(again);
         // Through the video form's chroma: close, not equal.

@@ -1,6 +1,6 @@
 // regsvr as a person runs it, alone and two at once.
-#include "RastrelTestSupport.h"
 #include "RegistryFile.h"
+#include "support/RastrelTesting.h"
 
 using namespace rastrel::testing;
 
@@ -11,42 +11,42 @@ std::string Regsvr(const std::string& registry, const std::string& arguments) {
 }
 
 TEST(Regsvr, RegistersAndUnregistersBothLibraries) {
-    Scratch scratch;
+    ScratchFolder scratch;
     const std::string registry = scratch / "reg.reg";
-    auto registered = RunCommand(Regsvr(registry, Quote(RASTREL_LIBRARY)));
-    EXPECT_EQ(registered.status, 0) << registered.output;
-    EXPECT_NE(registered.output.find("DllRegisterServer"), std::string::npos);
-    EXPECT_EQ(RunCommand(Regsvr(registry, Quote(THUMBNAIL_LIBRARY))).status, 0);
+    auto registered = RunShell(Regsvr(registry, Quote(RASTREL_LIBRARY)));
+    EXPECT_EQ(registered.status, 0) << registered.out;
+    EXPECT_NE(registered.out.find("DllRegisterServer"), std::string::npos);
+    EXPECT_EQ(RunShell(Regsvr(registry, Quote(THUMBNAIL_LIBRARY))).status, 0);
     auto text = ReadFile(registry);
     std::string content(text.begin(), text.end());
     EXPECT_NE(content.find("{C500588A-AB3B-11CE-8468-0000B468276B}\\InprocServer32]"),
               std::string::npos);
     EXPECT_NE(content.find("{C50058B7-AB3B-11CE-8468-0000B468276B}\\InprocServer32]"),
               std::string::npos);
-    EXPECT_EQ(RunCommand(Regsvr(registry, "-u " + Quote(RASTREL_LIBRARY))).status, 0);
-    EXPECT_EQ(RunCommand(Regsvr(registry, "-u " + Quote(THUMBNAIL_LIBRARY))).status, 0);
+    EXPECT_EQ(RunShell(Regsvr(registry, "-u " + Quote(RASTREL_LIBRARY))).status, 0);
+    EXPECT_EQ(RunShell(Regsvr(registry, "-u " + Quote(THUMBNAIL_LIBRARY))).status, 0);
     text = ReadFile(registry);
     content.assign(text.begin(), text.end());
     EXPECT_EQ(content.find("InprocServer32"), std::string::npos) << content;
 
-    EXPECT_EQ(RunCommand(Regsvr(registry, "")).status, 1);
-    EXPECT_EQ(RunCommand(Regsvr(registry, Quote(scratch / "missing.so"))).status, 3);
+    EXPECT_EQ(RunShell(Regsvr(registry, "")).status, 1);
+    EXPECT_EQ(RunShell(Regsvr(registry, Quote(scratch / "missing.so"))).status, 3);
     // Loads, but is no component server.
-    EXPECT_EQ(RunCommand(Regsvr(registry, "/lib/x86_64-linux-gnu/libz.so.1")).status, 4);
+    EXPECT_EQ(RunShell(Regsvr(registry, "/lib/x86_64-linux-gnu/libz.so.1")).status, 4);
     // Unregistering what is not registered fails with the registry's code.
-    const auto again = RunCommand(Regsvr(registry, "-u " + Quote(RASTREL_LIBRARY)));
+    const auto again = RunShell(Regsvr(registry, "-u " + Quote(RASTREL_LIBRARY)));
     EXPECT_EQ(again.status, 5);
-    EXPECT_NE(again.output.find("0x80070002"), std::string::npos) << again.output;
+    EXPECT_NE(again.out.find("0x80070002"), std::string::npos) << again.out;
 }
 
 TEST(Regsvr, TwoAtOnceLeaveAValidRegistryWithBoth) {
-    Scratch scratch;
+    ScratchFolder scratch;
     const std::string registry = scratch / "reg.reg";
     for (int round = 0; round < 5; ++round) {
-        const auto both = RunCommand("(" + Regsvr(registry, "-s " + Quote(RASTREL_LIBRARY)) +
-                                     " & " + Regsvr(registry, "-s " + Quote(THUMBNAIL_LIBRARY)) +
-                                     " & wait %1 && wait %2)");
-        ASSERT_EQ(both.status, 0) << both.output;
+        const auto both =
+            RunShell("(" + Regsvr(registry, "-s " + Quote(RASTREL_LIBRARY)) + " & " +
+                     Regsvr(registry, "-s " + Quote(THUMBNAIL_LIBRARY)) + " & wait %1 && wait %2)");
+        ASSERT_EQ(both.status, 0) << both.out;
         const auto text = ReadFile(registry);
         auto tree = platform::ParseRegistryText(std::string(text.begin(), text.end()));
         ASSERT_TRUE(tree);

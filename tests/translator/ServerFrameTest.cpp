@@ -1,7 +1,7 @@
 // The library's exports, class factory, aggregation, unload rule and
 // self-registration, through its entry points as a loader sees them.
-#include "RastrelTestSupport.h"
 #include "rastrel.h"
+#include "support/RastrelTesting.h"
 
 using namespace rastrel::testing;
 
@@ -43,7 +43,7 @@ protected:
         return {bytes.begin(), bytes.end()};
     }
 
-    Scratch scratch_;
+    ScratchFolder scratch_;
     std::string previous_;
     HMODULE module_ = nullptr;
     DllGetClassObjectFunction getClassObject_ = nullptr;

@@ -1,6 +1,6 @@
 // Every test of the binary runs against a registry file of its own with
 // rastrel and the thumbnail writer registered in it.
-#include "RastrelTestSupport.h"
+#include "support/RastrelTesting.h"
 
 namespace {
 const auto* const g_environment =

@@ -1,12 +1,10 @@
 #pragma once
-// Loading and saving through the translator manager as a client does, and
-// pictures as independent programs (Pillow, ImageMagick) decode them.
-#include "BitmapTestSupport.h"
+// Loading and saving through the translator manager as a client does, the
+// fixtures made by other programs, and pictures as independent programs
+// (Pillow, ImageMagick) decode them.
+#include "support/RastrelTesting.h"
 
-#include <algorithm>
 #include <ostream>
-#include <string>
-#include <vector>
 
 namespace rastrel::testing {
 
@@ -74,7 +72,7 @@ inline RgbPicture PictureOf(IBitmapImage* bitmap) {
 }
 
 // A 0x400 bitmap holding the picture.
-inline Ref<IBitmapImage> BitmapOf(const RgbPicture& picture) {
+inline ComPtr<IBitmapImage> BitmapOf(const RgbPicture& picture) {
     auto bitmap = NewBitmap(picture.width, picture.height, 0x400);
     const BitmapImage image = ImageOf(bitmap.get());
     const std::size_t rowBytes = (static_cast<std::size_t>(picture.width) * 3 + 3) / 4 * 4;
@@ -90,51 +88,42 @@ inline Ref<IBitmapImage> BitmapOf(const RgbPicture& picture) {
     return bitmap;
 }
 
-inline Ref<ITranslatorManager> NewManager() {
+inline ComPtr<ITranslatorManager> NewManager() {
     return Make<ITranslatorManager>(CLSID_TranslatorManager, IID_ITranslatorManager);
 }
 
-inline Ref<IBitmapImage> Load(const std::string& path, DWORD format = 0x400,
-                              HRESULT expected = S_OK) {
-    auto manager = NewManager();
-    IBitmapImage* bitmap = nullptr;
-    EXPECT_EQ(manager->Load(path.c_str(), format, &bitmap, nullptr, nullptr), expected) << path;
-    return Ref<IBitmapImage>(bitmap);
+inline ComPtr<IBitmapImage> Load(const std::string& path, DWORD format = 0x400,
+                                 HRESULT expected = S_OK) {
+    ComPtr<IBitmapImage> bitmap;
+    EXPECT_EQ(NewManager()->Load(path.c_str(), format, &bitmap, nullptr, nullptr), expected)
+        << path;
+    return bitmap;
 }
 
-inline Ref<ITranslator> TranslatorFor(const char* extension) {
-    auto manager = NewManager();
-    ITranslator* translator = nullptr;
-    EXPECT_EQ(manager->TranslatorForExtension(extension, &translator), S_OK);
-    return Ref<ITranslator>(translator);
+inline ComPtr<ITranslator> TranslatorFor(const char* extension) {
+    ComPtr<ITranslator> translator;
+    EXPECT_EQ(NewManager()->TranslatorForExtension(extension, &translator), S_OK);
+    return translator;
 }
 
-template <class T> Ref<T> As(IUnknown* object, const IID& iid) {
-    T* result = nullptr;
-    EXPECT_EQ(object->QueryInterface(iid, reinterpret_cast<void**>(&result)), S_OK);
-    return Ref<T>(result);
-}
-
-inline bool HavePillow() {
-    return RunCommand("/usr/bin/python3 -c 'import PIL'").status == 0;
-}
-inline bool HaveImageMagick() {
-    return RunCommand("/usr/bin/convert -version").status == 0;
+inline bool HavePillowAndImageMagick() {
+    return RunProgram("/usr/bin/python3", "-c 'import PIL'").status == 0 &&
+           RunProgram("/usr/bin/convert", "-version").status == 0;
 }
 
 // The pixels another program decodes from a file we wrote.
 inline RgbPicture DecodeWithPillow(const std::string& path, const std::string& ppm) {
     const CommandResult result =
-        RunCommand("/usr/bin/python3 -c 'import sys; from PIL import Image; "
-                   "Image.open(sys.argv[1]).convert(\"RGB\").save(sys.argv[2])' " +
-                   Quote(path) + " " + Quote(ppm));
-    EXPECT_EQ(result.status, 0) << result.output;
+        RunPython("import sys; from PIL import Image; "
+                  "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])",
+                  Quote(path) + " " + Quote(ppm));
+    EXPECT_EQ(result.status, 0) << result.err;
     return ReadPpm(ppm);
 }
 inline RgbPicture DecodeWithImageMagick(const std::string& path, const std::string& ppm) {
     const CommandResult result =
-        RunCommand("/usr/bin/convert " + Quote(path) + " -auto-orient -depth 8 ppm:" + Quote(ppm));
-    EXPECT_EQ(result.status, 0) << result.output;
+        RunProgram("/usr/bin/convert", Quote(path) + " -auto-orient -depth 8 ppm:" + Quote(ppm));
+    EXPECT_EQ(result.status, 0) << result.err;
     return ReadPpm(ppm);
 }
 

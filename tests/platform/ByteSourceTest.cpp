@@ -1,0 +1,107 @@
+// The byte source reads a file and a buffer alike and never past the end;
+// the owning interface pointer keeps reference counts as hand-written
+// AddRef and Release calls would.
+#include "platform/ByteSource.h"
+#include "support/RastrelTesting.h"
+
+using namespace rastrel::testing;
+
+namespace {
+
+const std::vector<BYTE> kBytes = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC};
+
+TEST(ByteSource, FilesAndBuffersReadAlike) {
+    ScratchFolder scratch;
+    WriteFile(scratch / "bytes", kBytes);
+    platform::ByteSource file, buffer(kBytes.data(), kBytes.size());
+    ASSERT_TRUE(file.OpenFile((scratch / "bytes").c_str()));
+    for (platform::ByteSource* source : {&file, &buffer}) {
+        std::uint64_t size = 0;
+        ASSERT_TRUE(source->Size(size));
+        EXPECT_EQ(size, 6u);
+        std::uint16_t u16 = 0;
+        std::uint32_t u32 = 0;
+        EXPECT_TRUE(source->U16Le(u16));
+        EXPECT_EQ(u16, 0x3412);
+        EXPECT_TRUE(source->U32Be(u32));
+        EXPECT_EQ(u32, 0x56789ABCu);
+        EXPECT_FALSE(source->U16Be(u16)); // at the end
+        ASSERT_TRUE(source->Seek(3));
+        EXPECT_EQ(source->Position(), 3u);
+        EXPECT_TRUE(source->U16Be(u16));
+        EXPECT_EQ(u16, 0x789A);
+        // A short read says how much it read and fills no further.
+        BYTE out[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+        ASSERT_TRUE(source->SeekFromEnd(2));
+        EXPECT_EQ(source->Read(out, sizeof out), 2u);
+        EXPECT_EQ(out[1], 0xBC);
+        EXPECT_EQ(out[2], 0);
+        EXPECT_FALSE(source->SeekFromEnd(7));
+        // Past the end: the position holds, reads find nothing.
+        ASSERT_TRUE(source->Seek(100));
+        EXPECT_EQ(source->Read(out, 1), 0u);
+        ASSERT_TRUE(source->Seek(0));
+        EXPECT_FALSE(source->ReadExact(out, 7));
+        std::uint8_t u8 = 0;
+        ASSERT_TRUE(source->Seek(5) && source->U8(u8));
+        EXPECT_EQ(u8, 0xBC);
+    }
+    EXPECT_FALSE(file.OpenFile((scratch / "missing").c_str()));
+}
+
+TEST(ByteSource, ChunkedReaderRefillsAcrossChunks) {
+    std::vector<BYTE> data(1000);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<BYTE>(i);
+    platform::ByteSource source(data.data(), data.size());
+    platform::ChunkedReader reader(source, 300, 64);
+    std::vector<BYTE> seen;
+    while (std::size_t available = reader.Ensure(250)) {
+        const std::size_t take = std::min<std::size_t>(available, 7);
+        seen.insert(seen.end(), reader.Data(), reader.Data() + take);
+        reader.Advance(take);
+    }
+    EXPECT_EQ(seen, data);
+}
+
+TEST(ByteSource, StoresAndLoadsOfBothOrders) {
+    BYTE bytes[8] = {};
+    platform::StoreU32Be(bytes, 0x01020304);
+    platform::StoreU16Le(bytes + 4, 0x0506);
+    EXPECT_EQ(platform::LoadU32Le(bytes), 0x04030201u);
+    EXPECT_EQ(platform::LoadU16Be(bytes + 4), 0x0605);
+    platform::StoreU64Le(bytes, 0x1122334455667788ull);
+    EXPECT_EQ(platform::LoadU64Le(bytes), 0x1122334455667788ull);
+    EXPECT_EQ(bytes[0], 0x88);
+}
+
+// An object that counts its references.
+struct Counted final : IUnknown {
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return ++references; }
+    ULONG Release() override { return --references; }
+    ULONG references = 1;
+};
+
+TEST(ComPtr, HoldsOneReferenceAndGivesItBack) {
+    Counted a, b;
+    {
+        ComPtr<IUnknown> held(&a);
+        ComPtr<IUnknown> copy = held;
+        EXPECT_EQ(a.references, 2u);
+        ComPtr<IUnknown> moved = std::move(copy);
+        EXPECT_FALSE(copy);
+        EXPECT_EQ(a.references, 2u);
+        IUnknown** out = &moved; // an out parameter releases what was held
+        EXPECT_EQ(a.references, 1u);
+        *out = &b;
+        b.AddRef();
+        EXPECT_EQ(moved.get(), &b);
+        held.Attach(moved.Detach());
+        EXPECT_EQ(a.references, 0u);
+        EXPECT_EQ(b.references, 2u);
+    }
+    EXPECT_EQ(b.references, 1u);
+}
+
+} // namespace
