@@ -12,10 +12,7 @@ class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override { ::setenv("RASTREL_REGISTRY", (scratch_ / "reg.reg").c_str(), 1); }
     void TearDown() override { ::unsetenv("RASTREL_REGISTRY"); }
-    std::string Text() const {
-        const auto bytes = ReadFile(scratch_ / "reg.reg");
-        return {bytes.begin(), bytes.end()};
-    }
+    std::string Text() const { return ReadText(scratch_ / "reg.reg"); }
     ScratchFolder scratch_;
 };
 

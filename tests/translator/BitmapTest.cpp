@@ -12,13 +12,8 @@ TEST(Bitmap, CreateChecksSizesAndFormats) {
     EXPECT_EQ(bitmap->GetPixelBytes(&bytes), S_OK);
     EXPECT_EQ(bytes, 699840u);
     const BitmapImage image = ImageOf(bitmap.get());
-    EXPECT_EQ(image.format, PF_YUV16);
-    EXPECT_EQ(image.header->biSize, 40u);
-    EXPECT_EQ(image.header->biWidth, 720);
-    EXPECT_EQ(image.header->biHeight, 486);
-    EXPECT_EQ(image.header->biPlanes, 1);
-    EXPECT_EQ(image.header->biBitCount, 16);
-    EXPECT_EQ(image.header->biSizeImage, 0u);
+    const BITMAPINFOHEADER expected = {40, 720, 486, 1, 16, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(image.header, &expected, sizeof expected), 0);
     // A refused Create keeps the image there was.
     EXPECT_EQ(bitmap->Create(0, 10, PF_RGB24), E_INVALIDARG);
     EXPECT_EQ(bitmap->Create(-5, 10, PF_RGB24), E_INVALIDARG);

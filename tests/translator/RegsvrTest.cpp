@@ -13,21 +13,15 @@ std::string Regsvr(const std::string& registry, const std::string& arguments) {
 TEST(Regsvr, RegistersAndUnregistersBothLibraries) {
     ScratchFolder scratch;
     const std::string registry = scratch / "reg.reg";
+    // What the entry points write is checked where they are tested; here
+    // the tool's messages and exit codes.
     auto registered = RunShell(Regsvr(registry, Quote(RASTREL_LIBRARY)));
     EXPECT_EQ(registered.status, 0) << registered.out;
     EXPECT_NE(registered.out.find("DllRegisterServer"), std::string::npos);
     EXPECT_EQ(RunShell(Regsvr(registry, Quote(THUMBNAIL_LIBRARY))).status, 0);
-    auto text = ReadFile(registry);
-    std::string content(text.begin(), text.end());
-    EXPECT_NE(content.find("{C500588A-AB3B-11CE-8468-0000B468276B}\\InprocServer32]"),
-              std::string::npos);
-    EXPECT_NE(content.find("{C50058B7-AB3B-11CE-8468-0000B468276B}\\InprocServer32]"),
-              std::string::npos);
     EXPECT_EQ(RunShell(Regsvr(registry, "-u " + Quote(RASTREL_LIBRARY))).status, 0);
     EXPECT_EQ(RunShell(Regsvr(registry, "-u " + Quote(THUMBNAIL_LIBRARY))).status, 0);
-    text = ReadFile(registry);
-    content.assign(text.begin(), text.end());
-    EXPECT_EQ(content.find("InprocServer32"), std::string::npos) << content;
+    EXPECT_EQ(ReadText(registry).find("InprocServer32"), std::string::npos) << ReadText(registry);
 
     EXPECT_EQ(RunShell(Regsvr(registry, "")).status, 1);
     EXPECT_EQ(RunShell(Regsvr(registry, Quote(scratch / "missing.so"))).status, 3);
@@ -47,8 +41,7 @@ TEST(Regsvr, TwoAtOnceLeaveAValidRegistryWithBoth) {
             RunShell("(" + Regsvr(registry, "-s " + Quote(RASTREL_LIBRARY)) + " & " +
                      Regsvr(registry, "-s " + Quote(THUMBNAIL_LIBRARY)) + " & wait %1 && wait %2)");
         ASSERT_EQ(both.status, 0) << both.out;
-        const auto text = ReadFile(registry);
-        auto tree = platform::ParseRegistryText(std::string(text.begin(), text.end()));
+        auto tree = platform::ParseRegistryText(ReadText(registry));
         ASSERT_TRUE(tree);
         for (const char* clsid :
              {"{C500588A-AB3B-11CE-8468-0000B468276B}", "{C5005970-AB3B-11CE-8468-0000B468276B}",

@@ -16,32 +16,27 @@ protected:
         ::setenv("RASTREL_REGISTRY", (scratch_ / "reg.reg").c_str(), 1);
         module_ = LoadLibraryA(RASTREL_LIBRARY);
         ASSERT_NE(module_, nullptr);
-        getClassObject_ = reinterpret_cast<DllGetClassObjectFunction>(
-            GetProcAddress(module_, "DllGetClassObject"));
-        canUnloadNow_ =
-            reinterpret_cast<DllCanUnloadNowFunction>(GetProcAddress(module_, "DllCanUnloadNow"));
-        registerServer_ = reinterpret_cast<DllRegisterServerFunction>(
-            GetProcAddress(module_, "DllRegisterServer"));
-        unregisterServer_ = reinterpret_cast<DllRegisterServerFunction>(
-            GetProcAddress(module_, "DllUnregisterServer"));
+        getClassObject_ = Entry<DllGetClassObjectFunction>("DllGetClassObject");
+        canUnloadNow_ = Entry<DllCanUnloadNowFunction>("DllCanUnloadNow");
+        registerServer_ = Entry<DllRegisterServerFunction>("DllRegisterServer");
+        unregisterServer_ = Entry<DllRegisterServerFunction>("DllUnregisterServer");
         ASSERT_TRUE(getClassObject_ && canUnloadNow_ && registerServer_ && unregisterServer_);
+    }
+    template <class Function> Function Entry(const char* name) const {
+        return reinterpret_cast<Function>(GetProcAddress(module_, name));
     }
     void TearDown() override {
         FreeLibrary(module_);
         ::setenv("RASTREL_REGISTRY", previous_.c_str(), 1);
     }
 
-    IClassFactory* Factory(const CLSID& clsid) {
-        IClassFactory* factory = nullptr;
-        EXPECT_EQ(getClassObject_(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
-                  S_OK);
+    ComPtr<IClassFactory> Factory(const CLSID& clsid) {
+        ComPtr<IClassFactory> factory;
+        EXPECT_EQ(getClassObject_(clsid, IID_IClassFactory, factory.Out()), S_OK);
         return factory;
     }
 
-    std::string RegistryText() const {
-        const auto bytes = ReadFile(scratch_ / "reg.reg");
-        return {bytes.begin(), bytes.end()};
-    }
+    std::string RegistryText() const { return ReadText(scratch_ / "reg.reg"); }
 
     ScratchFolder scratch_;
     std::string previous_;
@@ -62,16 +57,15 @@ TEST_F(Exports, ClassObjectsForKnownClassesOnly) {
               S_OK);
     EXPECT_EQ(unknown->Release(), 0u);
     // Factories keep nothing alive.
-    IClassFactory* factory = Factory(CLSID_Bitmap);
+    ComPtr<IClassFactory> factory = Factory(CLSID_Bitmap);
     EXPECT_EQ(canUnloadNow_(), S_OK);
-    factory->Release();
 }
 
 TEST_F(Exports, EachClassMakesObjectsWithOneReference) {
     const IID interfaces[] = {IID_IBitmapImage, IID_IConversionSettings, IID_IBitmapOperations};
     for (int i = 0; i < 3; ++i) {
-        IClassFactory* factory = Factory(kClasses[i]);
-        ASSERT_NE(factory, nullptr);
+        ComPtr<IClassFactory> factory = Factory(kClasses[i]);
+        ASSERT_TRUE(factory);
         IUnknown* object = nullptr;
         ASSERT_EQ(
             factory->CreateInstance(nullptr, interfaces[i], reinterpret_cast<void**>(&object)),
@@ -91,7 +85,6 @@ TEST_F(Exports, EachClassMakesObjectsWithOneReference) {
         EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &wrong), E_NOINTERFACE);
         EXPECT_EQ(wrong, nullptr);
         EXPECT_EQ(canUnloadNow_(), S_OK); // the refused object was destroyed
-        factory->Release();
     }
 }
 
@@ -114,7 +107,7 @@ public:
 };
 
 TEST_F(Exports, AggregationDelegatesToTheOuterObject) {
-    IClassFactory* factory = Factory(CLSID_Bitmap);
+    ComPtr<IClassFactory> factory = Factory(CLSID_Bitmap);
     Outer outer;
     void* out = nullptr;
     EXPECT_EQ(factory->CreateInstance(&outer, IID_IBitmapImage, &out), E_NOINTERFACE);
@@ -133,18 +126,16 @@ TEST_F(Exports, AggregationDelegatesToTheOuterObject) {
     EXPECT_EQ(canUnloadNow_(), S_FALSE);
     EXPECT_EQ(outer.inner->Release(), 0u);
     EXPECT_EQ(canUnloadNow_(), S_OK);
-    factory->Release();
 }
 
 TEST_F(Exports, LockServerHoldsTheLibrary) {
-    IClassFactory* factory = Factory(CLSID_ConversionSettings);
+    ComPtr<IClassFactory> factory = Factory(CLSID_ConversionSettings);
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
-    factory->Release();
+    factory.Reset();
     EXPECT_EQ(canUnloadNow_(), S_FALSE);
     factory = Factory(CLSID_ConversionSettings);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
     EXPECT_EQ(canUnloadNow_(), S_OK);
-    factory->Release();
 }
 
 TEST_F(Exports, RegistersAndUnregistersEveryClass) {
