@@ -148,6 +148,83 @@ void ColourCollector::Add(BYTE blue, BYTE green, BYTE red) {
     }
 }
 
+void ColourCollector::Measure(Box& box) const {
+    int low[3] = {31, 31, 31}, high[3] = {0, 0, 0};
+    box.count = 0;
+    for (int r = box.low[0]; r <= box.high[0]; ++r)
+        for (int g = box.low[1]; g <= box.high[1]; ++g)
+            for (int b = box.low[2]; b <= box.high[2]; ++b)
+                if (const Bin& bin = BinAt(r, g, b); bin.count > 0) {
+                    box.count += bin.count;
+                    const int at[3] = {r, g, b};
+                    for (int k = 0; k < 3; ++k) {
+                        low[k] = std::min(low[k], at[k]);
+                        high[k] = std::max(high[k], at[k]);
+                    }
+                }
+    if (box.count > 0)
+        for (int k = 0; k < 3; ++k) {
+            box.low[k] = low[k];
+            box.high[k] = high[k];
+        }
+}
+
+bool ColourCollector::SplitLargest(std::vector<Box>& boxes) const {
+    int pick = -1;
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        const Box& box = boxes[i];
+        const bool splittable =
+            box.low[0] < box.high[0] || box.low[1] < box.high[1] || box.low[2] < box.high[2];
+        if (splittable && (pick < 0 || box.count > boxes[pick].count)) pick = static_cast<int>(i);
+    }
+    if (pick < 0) return false;
+    Box box = boxes[pick];
+    int axis = 0;
+    for (int k = 1; k < 3; ++k)
+        if (box.high[k] - box.low[k] > box.high[axis] - box.low[axis]) axis = k;
+    // The plane where half the box's pixels lie below.
+    std::uint64_t below = 0;
+    int cut = box.low[axis];
+    for (int v = box.low[axis]; v < box.high[axis]; ++v) {
+        Box slice = box;
+        slice.low[axis] = slice.high[axis] = v;
+        std::uint64_t sliceCount = 0;
+        for (int r = slice.low[0]; r <= slice.high[0]; ++r)
+            for (int g = slice.low[1]; g <= slice.high[1]; ++g)
+                for (int b = slice.low[2]; b <= slice.high[2]; ++b)
+                    sliceCount += BinAt(r, g, b).count;
+        below += sliceCount;
+        cut = v;
+        if (below * 2 >= box.count) break;
+    }
+    Box lower = box, upper = box;
+    lower.high[axis] = cut;
+    upper.low[axis] = cut + 1;
+    Measure(lower);
+    Measure(upper);
+    boxes[pick] = lower;
+    boxes.push_back(upper);
+    return true;
+}
+
+bool ColourCollector::MeanColour(const Box& box, RGBQUAD& colour) const {
+    std::uint64_t count = 0, blue = 0, green = 0, red = 0;
+    for (int r = box.low[0]; r <= box.high[0]; ++r)
+        for (int g = box.low[1]; g <= box.high[1]; ++g)
+            for (int b = box.low[2]; b <= box.high[2]; ++b) {
+                const Bin& bin = BinAt(r, g, b);
+                count += bin.count;
+                blue += bin.blue;
+                green += bin.green;
+                red += bin.red;
+            }
+    if (count == 0) return false;
+    colour = {static_cast<BYTE>((blue + count / 2) / count),
+              static_cast<BYTE>((green + count / 2) / count),
+              static_cast<BYTE>((red + count / 2) / count), 0};
+    return true;
+}
+
 std::vector<RGBQUAD> ColourCollector::Palette() const {
     std::vector<RGBQUAD> palette;
     if (!overflow_) {
@@ -158,86 +235,12 @@ std::vector<RGBQUAD> ColourCollector::Palette() const {
     }
     // Median cut over the 15-bit histogram: split the most populous box along
     // its longest side until there are enough boxes.
-    struct Box {
-        int low[3], high[3]; // red, green, blue bin ranges, inclusive
-        std::uint64_t count;
-    };
-    auto binAt = [&](int r, int g, int b) -> const Bin& { return bins_[r << 10 | g << 5 | b]; };
-    auto measure = [&](Box& box) {
-        int low[3] = {31, 31, 31}, high[3] = {0, 0, 0};
-        box.count = 0;
-        for (int r = box.low[0]; r <= box.high[0]; ++r)
-            for (int g = box.low[1]; g <= box.high[1]; ++g)
-                for (int b = box.low[2]; b <= box.high[2]; ++b)
-                    if (const Bin& bin = binAt(r, g, b); bin.count > 0) {
-                        box.count += bin.count;
-                        const int at[3] = {r, g, b};
-                        for (int k = 0; k < 3; ++k) {
-                            low[k] = std::min(low[k], at[k]);
-                            high[k] = std::max(high[k], at[k]);
-                        }
-                    }
-        if (box.count > 0)
-            for (int k = 0; k < 3; ++k) {
-                box.low[k] = low[k];
-                box.high[k] = high[k];
-            }
-    };
     std::vector<Box> boxes{{{0, 0, 0}, {31, 31, 31}, 0}};
-    measure(boxes[0]);
-    while (static_cast<int>(boxes.size()) < limit_) {
-        int pick = -1;
-        for (std::size_t i = 0; i < boxes.size(); ++i) {
-            const Box& box = boxes[i];
-            const bool splittable =
-                box.low[0] < box.high[0] || box.low[1] < box.high[1] || box.low[2] < box.high[2];
-            if (splittable && (pick < 0 || box.count > boxes[pick].count))
-                pick = static_cast<int>(i);
-        }
-        if (pick < 0) break;
-        Box box = boxes[pick];
-        int axis = 0;
-        for (int k = 1; k < 3; ++k)
-            if (box.high[k] - box.low[k] > box.high[axis] - box.low[axis]) axis = k;
-        // The plane where half the box's pixels lie below.
-        std::uint64_t below = 0;
-        int cut = box.low[axis];
-        for (int v = box.low[axis]; v < box.high[axis]; ++v) {
-            Box slice = box;
-            slice.low[axis] = slice.high[axis] = v;
-            std::uint64_t sliceCount = 0;
-            for (int r = slice.low[0]; r <= slice.high[0]; ++r)
-                for (int g = slice.low[1]; g <= slice.high[1]; ++g)
-                    for (int b = slice.low[2]; b <= slice.high[2]; ++b)
-                        sliceCount += binAt(r, g, b).count;
-            below += sliceCount;
-            cut = v;
-            if (below * 2 >= box.count) break;
-        }
-        Box lower = box, upper = box;
-        lower.high[axis] = cut;
-        upper.low[axis] = cut + 1;
-        measure(lower);
-        measure(upper);
-        boxes[pick] = lower;
-        boxes.push_back(upper);
+    Measure(boxes[0]);
+    while (static_cast<int>(boxes.size()) < limit_ && SplitLargest(boxes)) {
     }
-    for (const Box& box : boxes) {
-        std::uint64_t count = 0, blue = 0, green = 0, red = 0;
-        for (int r = box.low[0]; r <= box.high[0]; ++r)
-            for (int g = box.low[1]; g <= box.high[1]; ++g)
-                for (int b = box.low[2]; b <= box.high[2]; ++b) {
-                    const Bin& bin = binAt(r, g, b);
-                    count += bin.count;
-                    blue += bin.blue;
-                    green += bin.green;
-                    red += bin.red;
-                }
-        if (count == 0) continue;
-        palette.push_back({static_cast<BYTE>((blue + count / 2) / count),
-                           static_cast<BYTE>((green + count / 2) / count),
-                           static_cast<BYTE>((red + count / 2) / count), 0});
-    }
+    for (const Box& box : boxes)
+        if (RGBQUAD colour; MeanColour(box, colour)) palette.push_back(colour);
     return palette;
 }
 

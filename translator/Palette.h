@@ -62,6 +62,20 @@ private:
         std::uint64_t blue = 0, green = 0, red = 0;
     };
     std::vector<Bin> bins_; // 5 bits per component
+
+    // A box of the histogram for the median cut: bin ranges, inclusive.
+    struct Box {
+        int low[3], high[3]; // red, green, blue
+        std::uint64_t count;
+    };
+    const Bin& BinAt(int r, int g, int b) const { return bins_[r << 10 | g << 5 | b]; }
+    // The pixels of a box, which shrinks to the bins that hold any.
+    void Measure(Box& box) const;
+    // The box split in two where half its pixels lie below; false when no
+    // box can be split any more.
+    bool SplitLargest(std::vector<Box>& boxes) const;
+    // The box's mean colour, false for an empty box.
+    bool MeanColour(const Box& box, RGBQUAD& colour) const;
 };
 
 } // namespace rastrel
