@@ -1,4 +1,5 @@
 #include "platform/Com.h"
+#include "platform/ComPtr.h"
 #include "platform/Kernel.h"
 #include "platform/Registry.h"
 
@@ -85,13 +86,10 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
     if (ppv == nullptr) return E_INVALIDARG;
     *ppv = nullptr;
     // Whether an aggregate may be made is the class factory's answer.
-    IClassFactory* factory = nullptr;
-    HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory,
-                                  reinterpret_cast<void**>(&factory));
+    ComPtr<IClassFactory> factory;
+    const HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory, factory.Out());
     if (FAILED(hr)) return hr;
-    hr = factory->CreateInstance(outer, riid, ppv);
-    factory->Release();
-    return hr;
+    return factory->CreateInstance(outer, riid, ppv);
 }
 
 void CoFreeUnusedLibraries() {
