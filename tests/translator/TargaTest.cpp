@@ -1,5 +1,6 @@
 // The Targa translator: the codec's byte-level layout, run-length packets,
 // pixel depths and colour maps.
+#include "platform/ByteSource.h"
 #include "support/RastrelFormats.h"
 
 using namespace rastrel::testing;
@@ -10,19 +11,21 @@ namespace {
 // for colour-mapped files, the map's length and entry size.
 std::vector<BYTE> TargaHeader(BYTE type, BYTE depth, BYTE descriptor, int width, int height,
                               int mapLength = 0, BYTE mapBits = 0) {
-    std::vector<BYTE> bytes(18, 0);
-    bytes[1] = mapLength > 0 ? 1 : 0;
-    bytes[2] = type;
-    bytes[5] = static_cast<BYTE>(mapLength);
-    bytes[6] = static_cast<BYTE>(mapLength >> 8);
-    bytes[7] = mapBits;
-    bytes[12] = static_cast<BYTE>(width);
-    bytes[13] = static_cast<BYTE>(width >> 8);
-    bytes[14] = static_cast<BYTE>(height);
-    bytes[15] = static_cast<BYTE>(height >> 8);
+    std::vector<BYTE> bytes = {0, mapLength > 0, type, 0, 0, 0, 0, mapBits};
+    bytes.resize(18, 0);
+    platform::StoreU16Le(&bytes[5], static_cast<WORD>(mapLength));
+    platform::StoreU16Le(&bytes[12], static_cast<WORD>(width));
+    platform::StoreU16Le(&bytes[14], static_cast<WORD>(height));
     bytes[16] = depth;
     bytes[17] = descriptor;
     return bytes;
+}
+
+// The bitmap a file of these bytes loads into.
+ComPtr<IBitmapImage> LoadBytes(const std::vector<BYTE>& bytes, const ScratchFolder& scratch,
+                               DWORD format = 0x400) {
+    WriteFile(scratch / "file.tga", bytes);
+    return Load(scratch / "file.tga", format);
 }
 
 void Append(std::vector<BYTE>& bytes, std::initializer_list<int> more) {
@@ -80,47 +83,37 @@ TEST(Targa, RunLengthPacketsStayWithinSegmentsOf128) {
               (std::vector<BYTE>{0x03, 9, 9, 9, 5, 5, 5, 5, 5, 5, 7, 7, 7}));
 }
 
-TEST(Targa, PacketsThatCrossRowEndsDecodeLikeThePlainTwin) {
+TEST(Targa, RunLengthDecodesLikeThePlainTwin) {
     ScratchFolder scratch;
     // 3 x 2 pixels: one run of 4 across the row end, then a raw packet of 2.
     std::vector<BYTE> packed = TargaHeader(10, 24, 0, 3, 2);
     Append(packed, {0x83, 1, 2, 3, 0x01, 4, 5, 6, 7, 8, 9});
     std::vector<BYTE> plain = TargaHeader(2, 24, 0, 3, 2);
     Append(plain, {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9});
-    WriteFile(scratch / "packed.tga", packed);
-    WriteFile(scratch / "plain.tga", plain);
-    auto a = Load(scratch / "packed.tga");
-    auto b = Load(scratch / "plain.tga");
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(PictureOf(a.get()), PictureOf(b.get()));
-    EXPECT_EQ(PictureOf(a.get()).rgb[6], 9); // bottom row first: the second row is seen on top
-}
-
-TEST(Targa, WideRunLengthRowsLongerThanOneChunk) {
-    ScratchFolder scratch;
-    // 32-bit pixels in packets of one: 5 bytes a pixel, 35000 bytes a row.
+    // 32-bit pixels in packets of one: 5 bytes a pixel, 35000 bytes a row,
+    // more than one chunk of the reader.
     const int width = 7000;
-    std::vector<BYTE> packed = TargaHeader(10, 32, 0, width, 2);
-    std::vector<BYTE> plain = TargaHeader(2, 32, 0, width, 2);
+    std::vector<BYTE> widePacked = TargaHeader(10, 32, 0, width, 2);
+    std::vector<BYTE> widePlain = TargaHeader(2, 32, 0, width, 2);
     for (int i = 0; i < 2 * width; ++i) {
         const int v[4] = {i & 255, (i >> 8) & 255, 7, 0};
-        Append(packed, {0x00, v[0], v[1], v[2], v[3]});
-        Append(plain, {v[0], v[1], v[2], v[3]});
+        Append(widePacked, {0x00, v[0], v[1], v[2], v[3]});
+        Append(widePlain, {v[0], v[1], v[2], v[3]});
     }
-    WriteFile(scratch / "packed.tga", packed);
-    WriteFile(scratch / "plain.tga", plain);
-    auto a = Load(scratch / "packed.tga");
-    auto b = Load(scratch / "plain.tga");
-    ASSERT_TRUE(a && b);
-    EXPECT_EQ(PixelsOf(a.get()), PixelsOf(b.get()));
+    for (const auto& [a, b] : {std::pair{&packed, &plain}, std::pair{&widePacked, &widePlain}}) {
+        auto decoded = LoadBytes(*a, scratch), twin = LoadBytes(*b, scratch);
+        ASSERT_TRUE(decoded && twin);
+        EXPECT_EQ(PixelsOf(decoded.get()), PixelsOf(twin.get()));
+    }
+    // Bottom row first: the second row is seen on top.
+    EXPECT_EQ(PictureOf(LoadBytes(packed, scratch).get()).rgb[6], 9);
 }
 
 TEST(Targa, SixteenBitPixelsKeepFiveBitsAChannel) {
     ScratchFolder scratch;
     std::vector<BYTE> file = TargaHeader(2, 16, 0, 2, 1);
     Append(file, {0xFF, 0x7F, 0x00, 0x80});
-    WriteFile(scratch / "16.tga", file);
-    auto bitmap = Load(scratch / "16.tga");
+    auto bitmap = LoadBytes(file, scratch);
     ASSERT_TRUE(bitmap);
     EXPECT_EQ(PictureOf(bitmap.get()).rgb, (std::vector<BYTE>{248, 248, 248, 0, 0, 0}));
 }
@@ -131,8 +124,7 @@ TEST(Targa, ColourMapsAreCutTo256AndGreyRampStandsInForNone) {
     for (int i = 0; i < 300; ++i)
         Append(file, {i & 255, 7, 9});
     Append(file, {255, 3});
-    WriteFile(scratch / "map.tga", file);
-    auto bitmap = Load(scratch / "map.tga", 0x4000);
+    auto bitmap = LoadBytes(file, scratch, 0x4000);
     ASSERT_TRUE(bitmap);
     EXPECT_EQ(PaletteOf(bitmap.get())[255].rgbBlue, 255);
     EXPECT_EQ(PaletteOf(bitmap.get())[3].rgbRed, 9);
@@ -141,8 +133,7 @@ TEST(Targa, ColourMapsAreCutTo256AndGreyRampStandsInForNone) {
     // Colour-mapped type without a map: grey levels.
     file = TargaHeader(1, 8, 0, 1, 1);
     Append(file, {200});
-    WriteFile(scratch / "nomap.tga", file);
-    bitmap = Load(scratch / "nomap.tga");
+    bitmap = LoadBytes(file, scratch);
     ASSERT_TRUE(bitmap);
     EXPECT_EQ(PictureOf(bitmap.get()).rgb, (std::vector<BYTE>{200, 200, 200}));
 }
