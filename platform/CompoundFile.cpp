@@ -93,8 +93,7 @@ HRESULT Image::ReadSectors(const std::vector<DWORD>& chain, std::vector<BYTE>& o
         const std::size_t offset = (static_cast<std::size_t>(chain[i]) + 1) * sectorSize_;
         if (offset >= size_) return STG_E_DOCFILECORRUPT;
         // The last sector of a file may be cut short; the rest reads as zeros.
-        source_.Seek(offset);
-        source_.Read(out.data() + i * sectorSize_, sectorSize_);
+        source_.ReadAt(offset, out.data() + i * sectorSize_, sectorSize_);
     }
     return S_OK;
 }

@@ -71,8 +71,9 @@ private:
     HRESULT Chain(const std::vector<DWORD>& table, DWORD start, std::size_t limit,
                   std::vector<DWORD>& chain) const;
     HRESULT ReadSectors(const std::vector<DWORD>& chain, std::vector<BYTE>& out) const;
-    // The file's bytes; reads move its position, not what the image holds.
-    mutable platform::ByteSource source_;
+    // The file's bytes; sectors are read at their offsets, so streams of one
+    // open file may be read from several threads.
+    platform::ByteSource source_;
     std::size_t size_ = 0;
     std::size_t sectorSize_ = 512;
     std::size_t sectorCount_ = 0;

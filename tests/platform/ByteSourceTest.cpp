@@ -45,6 +45,12 @@ TEST(ByteSource, FilesAndBuffersReadAlike) {
         std::uint8_t u8 = 0;
         ASSERT_TRUE(source->Seek(5) && source->U8(u8));
         EXPECT_EQ(u8, 0xBC);
+        // Reads at an offset stop at the end and leave the position alone.
+        ASSERT_TRUE(source->Seek(1));
+        EXPECT_EQ(source->ReadAt(4, out, sizeof out), 2u);
+        EXPECT_EQ(out[0], 0x9A);
+        EXPECT_EQ(source->ReadAt(9, out, 1), 0u);
+        EXPECT_EQ(source->Position(), 1u);
     }
     EXPECT_FALSE(file.OpenFile((scratch / "missing").c_str()));
 }

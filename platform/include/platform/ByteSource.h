@@ -139,6 +139,26 @@ public:
     bool U16Be(std::uint16_t& value) { return Field(value, LoadU16Be); }
     bool U32Be(std::uint32_t& value) { return Field(value, LoadU32Be); }
 
+    // Up to `count` bytes at `offset`, leaving the position alone, so that
+    // several readers may share one source. Returns how many were read.
+    std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t count) const {
+        if (fd_ < 0) {
+            const std::uint64_t left = offset < size_ ? size_ - offset : 0;
+            const std::size_t done = static_cast<std::size_t>(count < left ? count : left);
+            if (done > 0) std::memcpy(buffer, data_ + offset, done);
+            return done;
+        }
+        std::size_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::pread(fd_, static_cast<char*>(buffer) + done, count - done,
+                                      static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        return done;
+    }
+
     // Any position from the start, also past the end.
     bool Seek(std::uint64_t position) {
         if (fd_ < 0) {
