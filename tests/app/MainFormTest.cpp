@@ -1,12 +1,12 @@
 // The main window driven by control name on the offscreen platform, under a
 // Czech locale as in the lab.
-#include "app/Evaluation.h"
-#include "app/FrameFile.h"
-#include "app/NumberText.h"
-#include "app/gui/ApplicationWindows.h"
-#include "app/gui/ImageBox.h"
-#include "app/gui/RadioButton.h"
-#include "app/gui/UserDialogs.h"
+#include "app/ApplicationWindows.h"
+#include "app/ImageBox.h"
+#include "app/RadioButton.h"
+#include "app/UserDialogs.h"
+#include "common/NumberText.h"
+#include "measurement/Evaluation.h"
+#include "measurement/FrameFile.h"
 #include "reconstruction/ReconstructionView.h"
 #include "support/RunCommand.h"
 
@@ -88,7 +88,6 @@ class MainFormTest : public QObject {
 private slots:
     void initTestCase() {
         QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic));
-        SetDecimalSeparator(',');
         UserDialogs::Install(&dialogs_);
         samples_ = std::make_unique<ScratchFolder>();
         const auto sim = merkanix::testing::RunTool(
@@ -106,23 +105,25 @@ private slots:
     void cleanupTestCase() { UserDialogs::Install(nullptr); }
 
     void startsWithItsDefaultsAndWindows() {
-        QCOMPARE(form().windowTitle(), QString("Merkana"));
-        QCOMPARE(windows_->cam1Form.windowTitle(), QString("Kalibrace CAM1"));
-        QCOMPARE(windows_->cam2Form.windowTitle(), QString("Kalibrace CAM2"));
-        QCOMPARE(windows_->cam3Form.windowTitle(), QString("Kalibrace CAM3"));
-        QCOMPARE(windows_->histoForm.windowTitle(), QString("HistoForm"));
-        QCOMPARE(windows_->optimisationForm.windowTitle(),
-                 QString("Kalibrace kamer optimalizačně"));
+        const std::pair<QWidget*, QString> captions[] = {
+            {&form(), "Merkana"},
+            {&windows_->cam1Form, "Kalibrace CAM1"},
+            {&windows_->cam2Form, "Kalibrace CAM2"},
+            {&windows_->cam3Form, "Kalibrace CAM3"},
+            {&windows_->histoForm, "HistoForm"},
+            {&windows_->optimisationForm, "Kalibrace kamer optimalizačně"}};
+        for (const auto& [window, caption] : captions)
+            QCOMPARE(window->windowTitle(), caption);
         windows_->ShowAtStart();
         QVERIFY(windows_->optimisationForm.isVisible());
         QVERIFY(!windows_->cam1Form.isVisible() && !windows_->histoForm.isVisible());
 
-        const QStringList defaults = {
-            "23", "327,5", "245,5", "-46,0193228167378",  "26,6757209288414",
-            "23", "327,5", "245,5", "43,1025239130338",   "24,756501341982",
-            "23", "327,5", "245,5", "-0,180449213282532", "-51,5406248013469"};
+        // The start values in the locale's number format, locked.
+        const SystemTexts defaults = DefaultCameraTexts(',');
         for (int i = 0; i < 15; ++i) {
-            QCOMPARE(control<QLineEdit>(kEditNames[i])->text(), defaults[i]);
+            const CameraTexts& c = defaults[i / 5];
+            const std::string* fields[5] = {&c.f, &c.xc, &c.yc, &c.x, &c.y};
+            QCOMPARE(text(kEditNames[i]), QString::fromStdString(*fields[i % 5]));
             QVERIFY(!control<QLineEdit>(kEditNames[i])->isEnabled());
         }
         for (int i = 1; i <= 7; ++i)
@@ -135,9 +136,8 @@ private slots:
         QVERIFY(control<QCheckBox>("FibreCheckBox")->isChecked());
         QVERIFY(!control<QCheckBox>("Ellipse3CheckBox")->isChecked());
         QSlider* zoom = control<QSlider>("TrackBar1");
-        QCOMPARE(zoom->minimum(), 1);
-        QCOMPARE(zoom->maximum(), 500);
-        QCOMPARE(zoom->value(), 100);
+        QCOMPARE((std::array{zoom->minimum(), zoom->maximum(), zoom->value()}),
+                 (std::array{1, 500, 100}));
         QCOMPARE(text("Edit1"), QString("100x"));
         QCOMPARE(control<TImage>("EllipseImage")->picture().width, 492);
         QCOMPARE(control<TImage>("Image2")->picture().height, 492);
@@ -294,11 +294,9 @@ private slots:
         dialogs_.answer = QString::fromStdString(folder / "system");
         control<QPushButton>("Button2")->click();
         QCOMPARE(dialogs_.filters, QStringList{".txt (*.txt)"});
-        const std::string saved = merkanix::testing::ReadBytes(folder / "system");
-        QCOMPARE(QString::fromStdString(saved),
-                 QString("23\r\n327,5\r\n245,5\r\n-46,0193228167378\r\n26,6757209288414\r\n \r\n"
-                         "23\r\n327,5\r\n245,5\r\n43,1025239130338\r\n24,756501341982\r\n \r\n"
-                         "23\r\n327,5\r\n245,5\r\n-0,180449213282532\r\n-51,5406248013469\r\n"));
+        WriteSettingsFile(folder / "core", DefaultCameraTexts(','));
+        QVERIFY(merkanix::testing::ReadBytes(folder / "system") ==
+                merkanix::testing::ReadBytes(folder / "core"));
 
         merkanix::testing::WriteBytes(
             folder / "twelve.txt",
