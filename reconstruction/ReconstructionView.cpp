@@ -124,29 +124,28 @@ Scene MakeScene(const ReconstructionState& state, const RingChoice& rings, int w
 // White, darkened towards the nearest line of sight within the band, then
 // each ring within its band fading from its colour.
 void DrawRows(Picture& view, const Scene& scene, int firstRow, int endRow) {
-    const int W = view.width, H = view.height;
-    const double tol = scene.tol, ringTol = scene.ringTol;
     for (int r = firstRow; r < endRow; ++r) {
-        const double Y = ((H - 1) / 2.0 - r) / scene.zoom;
+        const double Y = ((view.height - 1) / 2.0 - r) / scene.zoom;
         std::uint8_t* pixel = view.Pixel(0, r);
-        for (int c = 0; c < W; ++c, pixel += 3) {
+        for (int c = 0; c < view.width; ++c, pixel += 3) {
             const double X = scene.xs[c];
             std::uint8_t red = 255, green = 255, blue = 255;
             double nearest = std::numeric_limits<double>::infinity();
             for (const DrawnLine& l : scene.lines)
                 nearest = std::min(nearest, std::fabs(l.a * X + l.b * Y + l.c) / l.norm);
-            if (nearest <= tol)
-                red = green = blue = static_cast<std::uint8_t>(RoundHalfEven(255 / tol * nearest));
+            if (nearest <= scene.tol)
+                red = green = blue =
+                    static_cast<std::uint8_t>(RoundHalfEven(255 / scene.tol * nearest));
             for (const DrawnRing& ring : scene.rings) {
                 if (!(X >= ring.xMin && X <= ring.xMax && Y >= ring.yMin && Y <= ring.yMax))
                     continue;
                 const double u = (X - ring.x0) * ring.cosT + (Y - ring.y0) * ring.sinT;
                 const double v = (X - ring.x0) * ring.sinT - (Y - ring.y0) * ring.cosT;
                 const double e = std::fabs(u * u / ring.A2 + v * v / ring.B2 - 1);
-                if (!(e <= ringTol)) continue;
+                if (!(e <= scene.ringTol)) continue;
                 const auto component = [&](int base) {
-                    return static_cast<std::uint8_t>(RoundHalfEven(e * (255 - base) / ringTol) +
-                                                     base);
+                    return static_cast<std::uint8_t>(
+                        RoundHalfEven(e * (255 - base) / scene.ringTol) + base);
                 };
                 red = component(ring.colour[0]);
                 green = component(ring.colour[1]);
