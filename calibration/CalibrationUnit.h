@@ -1,8 +1,7 @@
 #pragma once
 // Calibration image routines (loading, padding, rescaling, illumination
 // correction, stripe suppression, ruled lines of millimetre paper), the
-// optical-centre formula, and the camera geometry and drawing helpers shared
-// with the calibration windows.
+// optical-centre formula and the camera position from an etalon.
 #include "common/Geometry.h"
 #include "common/Picture.h"
 #include "measurement/FrameFile.h"

@@ -30,7 +30,7 @@ void StripEdges(const StripArrays& derivatives, double threshold, StripEdgeRows&
 // Trimmed means of the strip edges; NaN rows for a picture of another size.
 EdgePair MeanEdges(const Picture& box, double threshold);
 // Draws the two rows across the picture: top red, bottom orange, each row
-// rounded to the nearest integer.
+// rounded to the nearest integer, ties to even.
 void DrawEdgeRows(Picture& box, const EdgePair& edges);
 // MeanEdges with threshold 10, drawn across the picture (top red, bottom
 // orange). Returns the rows it drew.

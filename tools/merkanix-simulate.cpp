@@ -165,7 +165,7 @@ void CheckCalibration(Arguments& args) {
     cal.seed = args.run.seed;
 }
 
-// The options that take a value, and which kind of run each belongs to.
+// The kind of run an option belongs to.
 enum class RunKind { Both, Triples, Calibration };
 
 // An option's value as the setters read it.
@@ -178,6 +178,7 @@ struct OptionValue {
     }
 };
 
+// An option that takes a value: its name, its kind of run, and what it sets.
 struct ValueOption {
     std::string_view name;
     RunKind kind;
@@ -186,7 +187,7 @@ struct ValueOption {
 
 constexpr std::int64_t kMaxMs = std::int64_t{1} << 40;
 
-// Within each kind of run in the order a refused option is looked for.
+// Within each kind of run in the order a refused option is reported.
 constexpr ValueOption kValueOptions[] = {
     {"--camera", RunKind::Calibration,
      [](Arguments& a, const OptionValue& v) {

@@ -1,6 +1,7 @@
 #include "calibration/CalibrationUnit.h"
 
 #include "common/Errors.h"
+#include "support/Messages.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -221,14 +222,15 @@ TEST(MillimetreSize, GapsBetweenTheOuterLinesAfterDroppingOutliers) {
 
     // 0.1, 0.1, 5: the median absolute deviation is 0 and the outlier test
     // divides by it; with only equal angles it is 0 / 0.
-    try {
-        MillimetreSize({Horizontal(10, 0.1), Horizontal(50, 0.1), Horizontal(90, 5.0)}, 0, 0, 3.5);
-        FAIL() << "no floating-point error";
-    } catch (const FloatingPointError& e) {
-        EXPECT_STREQ(e.what(), kDivisionByZeroText);
-    }
-    EXPECT_THROW(MillimetreSize({Horizontal(10, 0.1), Horizontal(50, 0.1)}, 0, 0, 3.5),
-                 FloatingPointError);
+    EXPECT_EQ(testing::MessageOf<FloatingPointError>([] {
+                  MillimetreSize({Horizontal(10, 0.1), Horizontal(50, 0.1), Horizontal(90, 5.0)}, 0,
+                                 0, 3.5);
+              }),
+              kDivisionByZeroText);
+    EXPECT_EQ(testing::MessageOf<FloatingPointError>([] {
+                  MillimetreSize({Horizontal(10, 0.1), Horizontal(50, 0.1)}, 0, 0, 3.5);
+              }),
+              kInvalidOperationText);
     // A line without a normal makes the distance infinite.
     FittedLine none;
     none.b = 0;

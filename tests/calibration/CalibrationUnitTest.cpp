@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "reconstruction/EllipseUnit.h"
+#include "support/Messages.h"
 
 #include <gtest/gtest.h>
 
@@ -58,10 +59,7 @@ TEST(CameraPosition, OutOfRangeLeavesThePositionAndEqualRowsDivideByZero) {
     EXPECT_FALSE(CameraPosition("CAM3", p, 23, 245.5, 200, 492.5, 1));
     EXPECT_FALSE(CameraPosition("CAM3", p, 23, -1, 200, 290, 1));
     EXPECT_EQ((std::array{p.x, p.y}), (std::array{7.0, 8.0}));
-    try {
-        CameraPosition("CAM2", p, 23, 245.5, 250, 250, 1);
-        FAIL();
-    } catch (const FloatingPointError& e) {
-        EXPECT_STREQ(e.what(), "Floating point division by zero");
-    }
+    EXPECT_EQ(merkanix::testing::MessageOf<FloatingPointError>(
+                  [&] { CameraPosition("CAM2", p, 23, 245.5, 250, 250, 1); }),
+              "Floating point division by zero");
 }

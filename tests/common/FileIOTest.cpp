@@ -1,6 +1,7 @@
 #include "common/FileIO.h"
 
 #include "common/Errors.h"
+#include "support/Messages.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -11,12 +12,8 @@ using merkanix::testing::ScratchFolder;
 
 namespace {
 std::string ErrorOf(const std::string& path, const ReplaceOptions& options) {
-    try {
-        ReplaceFileContents(path, "new", options);
-    } catch (const InOutError& e) {
-        return e.what();
-    }
-    return "no error";
+    return merkanix::testing::MessageOf<InOutError>(
+        [&] { ReplaceFileContents(path, "new", options); });
 }
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "common/NumberText.h"
 
 #include "common/Errors.h"
+#include "support/Messages.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -9,17 +10,7 @@
 
 using namespace merkanix;
 
-namespace {
-// The message of the conversion error `parse` raises, or "no error".
-template <typename Parse> std::string ErrorOf(Parse parse) {
-    try {
-        parse();
-    } catch (const ConversionError& e) {
-        return e.what();
-    }
-    return "no error";
-}
-} // namespace
+using merkanix::testing::MessageOf;
 
 TEST(ParseReal, ReadsEitherSeparatorWhateverTheUsersAndRejectsTheRest) {
     const std::pair<const char*, double> good[] = {
@@ -32,7 +23,7 @@ TEST(ParseReal, ReadsEitherSeparatorWhateverTheUsersAndRejectsTheRest) {
             EXPECT_EQ(ParseReal(text, separator), value) << text << " with " << separator;
     for (const char* bad : {"abc", "", "1,2,3", "1.2,3", "--1", "1e", "1e+", "e5", ",", "-", "NAN",
                             "INF", "1 000", "12a", "1e400", "0x10", "1,5 5"})
-        EXPECT_EQ(ErrorOf([&] { ParseReal(bad, ','); }),
+        EXPECT_EQ(MessageOf<ConversionError>([&] { ParseReal(bad, ','); }),
                   "'" + std::string(bad) + "' is not a valid floating point value");
 }
 
@@ -42,7 +33,7 @@ TEST(ParseInteger, ReadsDecimalDigitsAndRejectsTheRest) {
         EXPECT_EQ(ParseInteger(text), value);
     for (const char* bad : {"", "1a", "0,5", "2147483648", "99999999999999", "+", " ",
                             "1111111111111111111111111111111111111;9"})
-        EXPECT_EQ(ErrorOf([&] { ParseInteger(bad); }),
+        EXPECT_EQ(MessageOf<ConversionError>([&] { ParseInteger(bad); }),
                   "'" + std::string(bad) + "' is not a valid integer value");
 }
 

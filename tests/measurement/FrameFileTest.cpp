@@ -1,6 +1,7 @@
 #include "measurement/FrameFile.h"
 
 #include "common/Errors.h"
+#include "support/Messages.h"
 #include "support/TestFiles.h"
 
 #include <cmath>
@@ -85,12 +86,9 @@ TEST(LoadFrame, AnUnreadableFileNamesItselfAndKeepsThePicture) {
     LoadFrame(folder / "ok.tif", p);
     const std::vector<std::uint8_t> before = p.bgr;
     const std::string missing = folder / "Camera1_20080415_093012_007.tif";
-    try {
-        LoadFrame(missing, p);
-        FAIL();
-    } catch (const InOutError& e) {
-        EXPECT_NE(std::string(e.what()).find(missing), std::string::npos) << e.what();
-    }
+    const std::string message =
+        merkanix::testing::MessageOf<InOutError>([&] { LoadFrame(missing, p); });
+    EXPECT_NE(message.find(missing), std::string::npos) << message;
     EXPECT_THROW(LoadFrame(folder.path(), p), InOutError); // a folder is no frame
     EXPECT_EQ(p.bgr, before);
 }

@@ -2,6 +2,7 @@
 
 #include "common/Errors.h"
 #include "measurement/FrameFile.h"
+#include "support/Messages.h"
 #include "support/TestFiles.h"
 
 #include <cstdio>
@@ -72,12 +73,9 @@ TEST(FindTriples, OnlyCameraNamesCountAndBadOnesStopTheRun) {
 
     names.push_back("Camera2_20081315_100000_000.tif");
     EXPECT_THROW(FindTriples("d", names, "50", '.'), ConversionError);
-    try {
-        FindTriples("d", {FrameName(1, kTen)}, "fifty", '.');
-        FAIL();
-    } catch (const ConversionError& e) {
-        EXPECT_STREQ(e.what(), "'fifty' is not a valid floating point value");
-    }
+    EXPECT_EQ(merkanix::testing::MessageOf<ConversionError>(
+                  [] { FindTriples("d", {FrameName(1, kTen)}, "fifty", '.'); }),
+              "'fifty' is not a valid floating point value");
 }
 
 TEST(ListFolderFiles, RegularFilesSortedByName) {
