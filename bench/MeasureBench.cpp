@@ -1,7 +1,7 @@
 // Speed of the measuring core on one simulated triple (files in the page cache).
-#include "app/Edges.h"
-#include "app/Evaluation.h"
-#include "app/FrameFile.h"
+#include "measurement/Edges.h"
+#include "measurement/Evaluation.h"
+#include "measurement/FrameFile.h"
 #include "reconstruction/ReconstructionView.h"
 #include "simulation/FrameSimulator.h"
 #include "simulation/TiffFrameWriter.h"

@@ -5,6 +5,7 @@
 //   --shift RAW1 RAW2 N                 prints the sub-pixel shift between two
 //                                       raw float32 N x N images
 #include "calibration/CentreSearch.h"
+#include "registration/SpectrumWork.h"
 #include "simulation/CalibrationSimulator.h"
 #include "simulation/TiffFrameWriter.h"
 
@@ -88,7 +89,7 @@ void BM_RegisterTranslation(benchmark::State& state) {
     for (auto _ : state) {
         const Pair& p = pairs[i++ % 2];
         engine.e.RegisterTranslation(p.padded1, p.padded2, engine.e.RealBuffer(3), engine.summary,
-                                     32, 0, 0, r);
+                                     32, {}, r);
     }
 }
 BENCHMARK(BM_RegisterTranslation)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -101,7 +102,7 @@ void BM_RegisterTranslationSubPixel(benchmark::State& state) {
     for (auto _ : state) {
         const Pair& p = pairs[i++ % 2];
         engine.e.RegisterTranslationSubPixel(p.padded1, p.padded2, engine.e.RealBuffer(3),
-                                             engine.summary, 32, 0, 0, 50, 9, 1e-6f, r);
+                                             engine.summary, 32, {}, 50, 9, 1e-6f, r);
     }
 }
 BENCHMARK(BM_RegisterTranslationSubPixel)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -193,7 +194,7 @@ int PrintShift(const std::string& path1, const std::string& path2, int N) {
     engine.AllocateBuffers();
     SurfaceSummary summary;
     SubPixelTranslationResult r;
-    engine.RegisterTranslationSubPixel(a, b, engine.RealBuffer(3), summary, 32, 0, 0, 50, 9, 1e-6f,
+    engine.RegisterTranslationSubPixel(a, b, engine.RealBuffer(3), summary, 32, {}, 50, 9, 1e-6f,
                                        r);
     std::printf("%.9g %.9g\n", r.columnShift, r.rowShift);
     return 0;

@@ -1,6 +1,6 @@
 // A click on a triple in the main window, to the last result text, on the
 // offscreen platform.
-#include "app/gui/ApplicationWindows.h"
+#include "app/ApplicationWindows.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,8 +19,8 @@ void BM_WriteOut(benchmark::State& state) {
     ApplicationWindows windows;
     TMainForm& form = windows.mainForm;
     form.ChooseFolder(QString::fromStdString(g_folder));
-    form.CheckBox1->click();
-    QListWidget* list = form.ListBox1;
+    form.findChild<QCheckBox*>("CheckBox1")->click();
+    QListWidget* list = form.findChild<QListWidget*>("ListBox1");
     int k = 0;
     for (auto _ : state) {
         list->setCurrentRow(k);

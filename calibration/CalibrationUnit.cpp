@@ -1,12 +1,12 @@
 #include "calibration/CalibrationUnit.h"
 
-#include "app/Errors.h"
-#include "app/NumberText.h"
+#include "common/Errors.h"
+#include "common/NumberText.h"
+#include "common/Sorting.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <deque>
 #include <limits>
 
 namespace merkanix {
@@ -301,18 +301,6 @@ Point2D LineIntersection(double a1, double b1, double c1, double a2, double b2, 
         return {inf, inf};
     }
     return {(c1 * b2 - b1 * c2) / delta, (a1 * c2 - c1 * a2) / delta};
-}
-
-void DrawMarker(Picture& box, TColor colour, double x, double y) {
-    if (box.Empty() || !(x >= 0 && x < box.width && y >= 0 && y < box.height)) return;
-    const int cx = static_cast<int>(RoundHalfEven(x));
-    const int cy = static_cast<int>(RoundHalfEven(y));
-    static constexpr int kArms[8][2] = {{0, -2}, {0, -1}, {-2, 0}, {-1, 0},
-                                        {1, 0},  {2, 0},  {0, 1},  {0, 2}};
-    // Rounding can carry the centre itself just past the last column or row.
-    if (box.Contains(cx, cy)) box.SetPixel(cx, cy, colour);
-    for (const auto& arm : kArms)
-        if (box.Contains(cx + arm[0], cy + arm[1])) box.SetPixel(cx + arm[0], cy + arm[1], colour);
 }
 
 bool CameraPosition(std::string_view camera, Point2D& position, double f, double yc, double u,

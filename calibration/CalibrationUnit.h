@@ -1,12 +1,12 @@
 #pragma once
 // Calibration image routines (loading, padding, rescaling, illumination
 // correction, stripe suppression, ruled lines of millimetre paper), the
-// optical-centre formula, and the camera geometry and drawing helpers shared
-// with the calibration windows.
-#include "app/FrameFile.h"
-#include "app/Picture.h"
-#include "reconstruction/EllipseUnit.h"
+// optical-centre formula and the camera position from an etalon.
+#include "common/Geometry.h"
+#include "common/Picture.h"
+#include "measurement/FrameFile.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +14,9 @@
 namespace merkanix {
 
 inline constexpr int kRegistrationSize = 1024;
+
+// Two-dimensional array of 32-bit integers, indexed [column][row].
+using TIntMatrix = std::vector<std::vector<std::int32_t>>;
 
 // A calibration image: 656 x 492 float values 0 ... 255, row-major.
 using CalibrationImage = std::vector<float>;
@@ -83,10 +86,6 @@ double MillimetreSize(const std::vector<FittedLine>& lines, double xc, double yc
 
 // Where two lines meet; (+inf, +inf) for parallel lines.
 Point2D LineIntersection(double a1, double b1, double c1, double a2, double b2, double c2);
-
-// A plus-shaped cross of arm length 2 centred on (x, y) rounded; nothing
-// when the picture is empty or (x, y) lies outside it.
-void DrawMarker(Picture& box, TColor colour, double x, double y);
 
 // Lens centre of a camera relative to a cylindrical etalon of diameter D
 // whose edges lie at rows u and l. Returns false, leaving `position` alone,

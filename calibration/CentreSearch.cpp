@@ -1,7 +1,7 @@
 #include "calibration/CentreSearch.h"
 
-#include "app/Errors.h"
-#include "app/NumberText.h"
+#include "common/Errors.h"
+#include "common/NumberText.h"
 
 #include <cmath>
 
@@ -46,9 +46,9 @@ bool FindCentre(const CalibrationImage& image1, const CalibrationImage& image2,
                  padded.data());
     const std::vector<float>& other = shrinkFirst ? padded2 : padded1;
 
-    engine.RegisterTranslation(padded, other, surface, summary, settings.lowPass, 0, 0,
+    engine.RegisterTranslation(padded, other, surface, summary, settings.lowPass, {},
                                result.translation, {0, {}, progress.processEvents});
-    engine.RegisterTranslationSubPixel(padded, other, surface, summary, settings.lowPass, 0, 0,
+    engine.RegisterTranslationSubPixel(padded, other, surface, summary, settings.lowPass, {},
                                        settings.maximumPasses, settings.window,
                                        static_cast<float>(settings.epsilon), result.subPixel,
                                        {0, {}, progress.processEvents});
@@ -82,12 +82,13 @@ double FocalLength(double yc, double ds, double s, double dy) {
     return numerator / dy;
 }
 
-std::optional<double> StageReading(const std::string& fileName, std::string* text) {
+std::optional<double> StageReading(const std::string& fileName, char decimalSeparator,
+                                   std::string* text) {
     if (fileName.size() < 29) return std::nullopt;
     const std::string field = fileName.substr(28, fileName[28] == '-' ? 6 : 5);
     if (text != nullptr) *text = field;
     try {
-        return static_cast<float>(ParseReal(field));
+        return static_cast<float>(ParseReal(field, decimalSeparator));
     } catch (const ConversionError&) {
         return std::nullopt;
     }

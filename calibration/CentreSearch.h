@@ -53,9 +53,11 @@ bool FindCentre(const CalibrationImage& image1, const CalibrationImage& image2,
 double FocalLength(double yc, double ds, double s, double dy);
 
 // The stage reading in a calibration file name (no folder): from the 29th
-// character, six characters when that one is '-', else five. Nothing for a
-// shorter name or a text that is not a number; `text` receives the
-// characters read.
-std::optional<double> StageReading(const std::string& fileName, std::string* text = nullptr);
+// character, six characters when that one is '-', else five, read as a
+// number with the given decimal separator (either of '.' and ',' reads).
+// Nothing for a shorter name or a text that is not a number; `text`
+// receives the characters read.
+std::optional<double> StageReading(const std::string& fileName, char decimalSeparator,
+                                   std::string* text = nullptr);
 
 } // namespace merkanix

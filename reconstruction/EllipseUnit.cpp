@@ -1,6 +1,6 @@
 #include "reconstruction/EllipseUnit.h"
 
-#include "app/Errors.h"
+#include "common/Errors.h"
 
 #include <algorithm>
 

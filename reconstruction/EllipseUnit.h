@@ -1,18 +1,12 @@
 #pragma once
 // Lines of sight in the cross-section plane and the ellipses they touch.
+#include "common/Geometry.h"
+
 #include <array>
 #include <cmath>
-#include <limits>
 #include <string_view>
 
 namespace merkanix {
-
-inline constexpr double kPixelPitch = 0.0056; // mm per sensor row
-
-struct Point2D {
-    double x = 0.0;
-    double y = 0.0;
-};
 
 // a*x + b*y + c = 0, in millimetres; not normalised.
 struct Line2D {
@@ -31,10 +25,6 @@ struct EllipseParams {
     bool Valid() const { return !std::isnan(semiMajor); }
 };
 
-// The quiet NaN with the sign bit set marks "no value".
-inline double NoValue() {
-    return -std::numeric_limits<double>::quiet_NaN();
-}
 inline Line2D InvalidLine() {
     return {NoValue(), NoValue(), NoValue()};
 }

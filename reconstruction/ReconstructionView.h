@@ -1,7 +1,7 @@
 #pragma once
 // The square view of the cross-section plane: the lines of sight as grey
 // bands and the chosen ellipses as coloured rings.
-#include "app/Picture.h"
+#include "common/Picture.h"
 #include "reconstruction/EllipseUnit.h"
 
 #include <array>

@@ -1,7 +1,7 @@
 #pragma once
 // Grey-level histogram of a picture and the intermeans threshold that turns
 // a stripe-free millimetre-paper picture into black lines on white.
-#include "app/Picture.h"
+#include "common/Picture.h"
 
 #include <array>
 #include <cstdint>

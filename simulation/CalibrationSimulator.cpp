@@ -1,8 +1,8 @@
 #include "simulation/CalibrationSimulator.h"
 
-#include "app/Errors.h"
-#include "app/FrameFile.h"
-#include "app/NumberText.h"
+#include "common/Errors.h"
+#include "common/NumberText.h"
+#include "measurement/FrameFile.h"
 #include "reconstruction/EllipseUnit.h"
 #include "simulation/TiffFrameWriter.h"
 

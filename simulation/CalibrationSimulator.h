@@ -2,8 +2,8 @@
 // Synthetic calibration frames of one camera: millimetre paper on a flat
 // target at two stage positions, seen through a pinhole camera of known
 // optical centre and focal length, and frames of a cylindrical etalon.
-#include "app/DateTime.h"
-#include "app/Settings.h"
+#include "common/DateTime.h"
+#include "measurement/Settings.h"
 #include "simulation/FrameSimulator.h"
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "simulation/FrameSimulator.h"
 
-#include "app/Errors.h"
-#include "app/FrameFile.h"
-#include "app/NumberText.h"
+#include "common/Errors.h"
+#include "common/NumberText.h"
+#include "measurement/FrameFile.h"
 #include "simulation/TiffFrameWriter.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 #pragma once
 // Synthetic camera frames of a fibre of known cross-section, seen through the
 // same camera model the measurement uses, with the true answers alongside.
-#include "app/DateTime.h"
-#include "app/Settings.h"
+#include "common/DateTime.h"
+#include "measurement/Settings.h"
 #include "reconstruction/EllipseUnit.h"
 
 #include <array>
@@ -61,14 +61,15 @@ inline constexpr double kFrameMiddleColumn = 327.5;
 // a band from `top` to `bottom`.
 double RowCoverage(int row, double top, double bottom, double blurSigma, int supersample);
 
-// A whole frame for a band; noise drawn from `noiseSeed`.
+// A whole frame for a band; noise drawn from `noiseSeed`. Throws
+// std::invalid_argument for options out of range or a band that is not finite.
+std::vector<std::uint16_t> RenderBand(const BandRows& band, const RenderOptions& options,
+                                      std::uint64_t noiseSeed);
+
 // 16-bit samples from a clean picture: additive Gaussian noise drawn from
 // `noiseSeed`, clamped to 0..65535 and rounded.
 std::vector<std::uint16_t> NoisySamples(const std::vector<double>& clean, double noiseSigma,
                                         std::uint64_t noiseSeed);
-
-std::vector<std::uint16_t> RenderBand(const BandRows& band, const RenderOptions& options,
-                                      std::uint64_t noiseSeed);
 
 // --- Runs of frame triples -------------------------------------------------
 

@@ -1,13 +1,10 @@
 #include "simulation/TiffFrameWriter.h"
 
-#include "app/Errors.h"
+#include "common/FileIO.h"
 
-#include <atomic>
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
 #include <stdexcept>
-#include <unistd.h>
 
 namespace merkanix::simulation {
 
@@ -56,60 +53,6 @@ private:
     std::size_t next_ = 0;
 };
 
-// Closes and removes the temporary file unless it was handed over.
-class TemporaryFile {
-public:
-    TemporaryFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        if (fd_ >= 0) ::close(fd_);
-        if (!committed_) ::unlink(path_.c_str());
-    }
-    int Fd() const { return fd_; }
-    const std::string& Path() const { return path_; }
-    // Returns errno of a failed close, 0 otherwise.
-    int Close() {
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc == 0 ? 0 : errno;
-    }
-    void Committed() { committed_ = true; }
-
-private:
-    std::string path_;
-    int fd_;
-    bool committed_ = false;
-};
-
-TemporaryFile CreateTemporaryBeside(const std::string& path) {
-    static std::atomic<unsigned> counter{0};
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    // A leading dot keeps the half-written file out of frame-name scans.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate = folder + "." + base + ".tmp" + std::to_string(::getpid()) +
-                                      "-" + std::to_string(counter++);
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) return TemporaryFile(candidate, fd);
-        if (errno != EEXIST) ThrowFileError("Cannot create file", path, errno);
-    }
-    ThrowFileError("Cannot create file", path, EEXIST);
-}
-
-void WriteAll(int fd, const std::uint8_t* data, std::size_t size, const std::string& path) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            ThrowFileError("Cannot write file", path, errno);
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-}
-
 } // namespace
 
 FrameHeader TiffFrameHeader() {
@@ -141,31 +84,21 @@ FrameHeader TiffFrameHeader() {
     return header;
 }
 
-void ReplaceFileContents(const std::string& path, const void* data, std::size_t size) {
-    TemporaryFile temporary = CreateTemporaryBeside(path);
-    WriteAll(temporary.Fd(), static_cast<const std::uint8_t*>(data), size, path);
-    // No fsync: these are reproducible test data, and a crash only loses the
-    // file, never exposes a partial one under its final name.
-    if (const int error = temporary.Close(); error != 0)
-        ThrowFileError("Cannot write file", path, error);
-    if (::rename(temporary.Path().c_str(), path.c_str()) != 0)
-        ThrowFileError("Cannot create file", path, errno);
-    temporary.Committed();
-}
-
 void WriteFrameFile(const std::string& path, const std::vector<std::uint16_t>& samples) {
     if (samples.size() != static_cast<std::size_t>(kFrameSamples))
         throw std::invalid_argument("a frame has " + std::to_string(kFrameSamples) +
                                     " samples, not " + std::to_string(samples.size()));
-    std::vector<std::uint8_t> bytes(kFrameFileBytes);
+    std::string bytes(kFrameFileBytes, '\0');
     const FrameHeader header = TiffFrameHeader();
     std::copy(header.begin(), header.end(), bytes.begin());
-    std::uint8_t* out = bytes.data() + kFrameHeaderBytes;
+    char* out = bytes.data() + kFrameHeaderBytes;
     for (const std::uint16_t sample : samples) { // little-endian whatever the host
-        *out++ = static_cast<std::uint8_t>(sample);
-        *out++ = static_cast<std::uint8_t>(sample >> 8);
+        *out++ = static_cast<char>(sample & 0xFF);
+        *out++ = static_cast<char>(sample >> 8);
     }
-    ReplaceFileContents(path, bytes.data(), bytes.size());
+    // No flush to the disk: these are reproducible test data, and a crash
+    // only loses the file, never exposes a partial one under its final name.
+    ReplaceFileContents(path, bytes);
 }
 
 std::string FrameFileName(int camera, const DateTimeParts& t) {

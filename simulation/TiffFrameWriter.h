@@ -2,8 +2,8 @@
 // Frame files as the cameras write them: a baseline 16-bit greyscale TIFF
 // whose header is exactly 174 bytes, so the samples start where the reader
 // expects them without parsing the header.
-#include "app/DateTime.h"
-#include "app/FrameFile.h"
+#include "common/DateTime.h"
+#include "measurement/FrameFile.h"
 
 #include <array>
 #include <cstddef>
@@ -24,9 +24,6 @@ FrameHeader TiffFrameHeader();
 // name in the same folder and renamed. Throws InOutError; throws
 // std::invalid_argument for a sample count other than kFrameSamples.
 void WriteFrameFile(const std::string& path, const std::vector<std::uint16_t>& samples);
-
-// Replaces `path` with `size` bytes the same all-or-nothing way.
-void ReplaceFileContents(const std::string& path, const void* data, std::size_t size);
 
 // "CameraK_YYYYMMDD_HHMMSS_mmm.tif" (31 characters) for camera 1..3, the
 // time rounded to the millisecond. Throws std::invalid_argument for another

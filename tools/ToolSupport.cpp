@@ -7,6 +7,27 @@
 
 namespace merkanix::tools {
 
+bool ArgumentReader::Next() {
+    if (++index_ >= argc_) return false;
+    text_ = argv_[index_];
+    option_ = text_.rfind("--", 0) == 0;
+    const std::size_t equals = option_ ? text_.find('=') : std::string::npos;
+    hasInlineValue_ = equals != std::string::npos;
+    name_ = hasInlineValue_ ? text_.substr(0, equals) : text_;
+    inlineValue_ = hasInlineValue_ ? text_.substr(equals + 1) : std::string();
+    return true;
+}
+
+std::string ArgumentReader::Value() {
+    if (hasInlineValue_) return inlineValue_;
+    if (index_ + 1 >= argc_) throw UsageError(name_ + " needs a value");
+    return argv_[++index_];
+}
+
+void ArgumentReader::RefuseValue() const {
+    if (hasInlineValue_) throw UsageError(name_ + " takes no value");
+}
+
 double OptionReal(std::string_view option, std::string_view value) {
     double result = 0.0;
     const char* end = value.data() + value.size();

@@ -18,6 +18,34 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A command line read one argument at a time. Options start with "--";
+// "--name=value" and "--name value" give the same option, the value being
+// taken from the next argument only when the tool asks for one. Everything
+// else is an operand, taken whole.
+class ArgumentReader {
+public:
+    ArgumentReader(int argc, char** argv) : argc_(argc), argv_(argv) {}
+    // Moves to the next argument; false after the last.
+    bool Next();
+    // The argument as given.
+    const std::string& Text() const { return text_; }
+    bool IsOption() const { return option_; }
+    // An option's name without "=value"; an operand's whole text.
+    const std::string& Name() const { return name_; }
+    // The value after '=', or else the next argument. Throws UsageError
+    // "NAME needs a value" at the end of the line.
+    std::string Value();
+    // Throws UsageError "NAME takes no value" for an option given one with '='.
+    void RefuseValue() const;
+
+private:
+    int argc_;
+    char** argv_;
+    int index_ = 0;
+    std::string text_, name_, inlineValue_;
+    bool option_ = false, hasInlineValue_ = false;
+};
+
 // Option values are written with '.' whatever the locale.
 double OptionReal(std::string_view option, std::string_view value);
 std::int64_t OptionInteger(std::string_view option, std::string_view value, std::int64_t min,

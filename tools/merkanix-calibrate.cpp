@@ -1,10 +1,11 @@
 // merkanix-calibrate: the optical centre of a camera from two millimetre-paper
 // frames taken at two stage positions, without the calibration window, so
 // that a calibration can be scripted, logged and repeated.
-#include "app/NumberText.h"
 #include "calibration/CentreSearch.h"
+#include "common/NumberText.h"
 #include "tools/ToolSupport.h"
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -35,30 +36,29 @@ std::string Number(double value) {
     return FormatGeneral(value, '.');
 }
 
-int Calibrate(int argc, char** argv) {
+struct Arguments {
     std::string paths[2];
-    int images = 0;
     CentreSearchSettings settings;
-    for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i];
-        if (option == "-h" || option == "--help") {
-            std::fputs(kUsage.c_str(), stdout);
-            return 0;
+    bool help = false;
+};
+
+Arguments ParseArguments(int argc, char** argv) {
+    Arguments args;
+    int images = 0;
+    tools::ArgumentReader reader(argc, argv);
+    while (reader.Next()) {
+        const std::string& option = reader.Name();
+        if (reader.Text() == "-h" || reader.Text() == "--help") {
+            args.help = true;
+            return args;
         }
-        if (option.rfind("--", 0) != 0) {
+        if (!reader.IsOption()) {
             if (images == 2) throw UsageError("more than two images: '" + option + "'");
-            paths[images++] = option;
+            args.paths[images++] = option;
             continue;
         }
-        std::string value;
-        const std::size_t equals = option.find('=');
-        if (equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option.resize(equals);
-        } else {
-            if (i + 1 >= argc) throw UsageError(option + " needs a value");
-            value = argv[++i];
-        }
+        const std::string value = reader.Value();
+        CentreSearchSettings& settings = args.settings;
         if (option == "--low-pass")
             settings.lowPass = static_cast<int>(tools::OptionInteger(option, value, 0, 1024));
         else if (option == "--window")
@@ -73,22 +73,10 @@ int Calibrate(int argc, char** argv) {
             throw UsageError("unknown option " + option);
     }
     if (images < 2) throw UsageError("two images are needed");
+    return args;
+}
 
-    CalibrationImage image1, image2;
-    LoadCalibrationFrame(paths[0], image1);
-    LoadCalibrationFrame(paths[1], image2);
-
-    constexpr int kGauge = 1200;
-    tools::ProgressBar bar("registering", kGauge);
-    registration::RegistrationProgress progress;
-    progress.gaugeMaximum = kGauge;
-    progress.setGauge = [&](int position) {
-        if (position > 0) bar.Update(static_cast<std::size_t>(position));
-    };
-    CentreSearchResult r;
-    FindCentre(image1, image2, settings, r, progress);
-    bar.Finish();
-
+void PrintResult(const CentreSearchResult& r, const std::string& path1, const std::string& path2) {
     std::printf("magnification %s\n", Number(r.rotationScale.magnification).c_str());
     std::printf("rotation %s\n", Number(r.rotationScale.angle).c_str());
     std::printf("rotation_quality %s\n", Number(r.rotationScale.quality).c_str());
@@ -99,10 +87,33 @@ int Calibrate(int argc, char** argv) {
     std::printf("xc %s\n", Number(r.centre.x).c_str());
     std::printf("yc %s\n", Number(r.centre.y).c_str());
     // The focal-length step needs the stage difference the names carry.
-    const auto reading1 = StageReading(std::filesystem::path(paths[0]).filename().string());
-    const auto reading2 = StageReading(std::filesystem::path(paths[1]).filename().string());
+    const auto reading1 = StageReading(std::filesystem::path(path1).filename().string(), '.');
+    const auto reading2 = StageReading(std::filesystem::path(path2).filename().string(), '.');
     if (reading1 && reading2)
         std::printf("ds %s\n", FormatFixed(std::fabs(*reading1 - *reading2), 3, '.').c_str());
+}
+
+int Calibrate(int argc, char** argv) {
+    const Arguments args = ParseArguments(argc, argv);
+    if (args.help) {
+        std::fputs(kUsage.c_str(), stdout);
+        return 0;
+    }
+    CalibrationImage image1, image2;
+    LoadCalibrationFrame(args.paths[0], image1);
+    LoadCalibrationFrame(args.paths[1], image2);
+
+    constexpr int kGauge = 1200;
+    tools::ProgressBar bar("registering", kGauge);
+    registration::RegistrationProgress progress;
+    progress.gaugeMaximum = kGauge;
+    progress.setGauge = [&](int position) {
+        if (position > 0) bar.Update(static_cast<std::size_t>(position));
+    };
+    CentreSearchResult r;
+    FindCentre(image1, image2, args.settings, r, progress);
+    bar.Finish();
+    PrintResult(r, args.paths[0], args.paths[1]);
     return 0;
 }
 

@@ -1,10 +1,10 @@
 // merkanix-measure: finds the frame triples of a folder and measures the
 // fibre in each, as the main window does for one selected triple.
-#include "app/Errors.h"
-#include "app/Evaluation.h"
-#include "app/NumberText.h"
-#include "app/Settings.h"
-#include "app/Triples.h"
+#include "common/Errors.h"
+#include "common/NumberText.h"
+#include "measurement/Evaluation.h"
+#include "measurement/Settings.h"
+#include "measurement/Triples.h"
 #include "tools/ToolSupport.h"
 
 #include <cstdio>
@@ -35,30 +35,28 @@ struct Options {
 
 Options ParseArguments(int argc, char** argv) {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw UsageError(arg + " needs a value");
-            return argv[++i];
-        };
+    tools::ArgumentReader reader(argc, argv);
+    while (reader.Next()) {
+        const std::string& arg = reader.Name();
         if (arg == "--tolerance") {
-            o.tolerance = value();
+            o.tolerance = reader.Value();
             try {
                 ParseReal(o.tolerance, '.');
             } catch (const ConversionError& e) {
                 throw UsageError(std::string("--tolerance: ") + e.what());
             }
         } else if (arg == "--settings") {
-            o.settings = value();
+            o.settings = reader.Value();
         } else if (arg == "--csv") {
+            reader.RefuseValue();
             o.csv = true;
         } else if (arg == "--jobs") {
-            o.jobs = static_cast<unsigned>(tools::OptionInteger(arg, value(), 1, 1024));
-        } else if (arg == "-h" || arg == "--help") {
+            o.jobs = static_cast<unsigned>(tools::OptionInteger(arg, reader.Value(), 1, 1024));
+        } else if (reader.Text() == "-h" || reader.Text() == "--help") {
             std::fputs(kUsage, stdout);
             std::exit(0);
         } else if (!arg.empty() && arg[0] == '-') {
-            throw UsageError("unknown option " + arg);
+            throw UsageError("unknown option " + reader.Text());
         } else if (o.folder.empty()) {
             o.folder = arg;
         } else {

@@ -1,9 +1,10 @@
 // merkanix-simulate: writes synthetic frame triples of a known fibre and a
 // truth file, for testing the measurement end to end.
-#include "app/DateTime.h"
-#include "app/Errors.h"
-#include "app/Evaluation.h"
-#include "app/Settings.h"
+#include "common/DateTime.h"
+#include "common/Errors.h"
+#include "common/FileIO.h"
+#include "measurement/Evaluation.h"
+#include "measurement/Settings.h"
 #include "simulation/CalibrationSimulator.h"
 #include "simulation/FrameSimulator.h"
 #include "simulation/TiffFrameWriter.h"
@@ -14,10 +15,8 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <iterator>
 #include <limits>
 #include <set>
-#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -118,24 +117,6 @@ DateTimeParts ParseStart(std::string_view text) {
     return t;
 }
 
-constexpr std::string_view kValueOptions[] = {
-    "--triples", "--extra", "--seed", "--settings", "--diameter-min", "--diameter-max", "--ovality",
-    "--offset-max", "--start", "--interval", "--jitter", "--tolerance", "--noise", "--blur",
-    "--tilt", "--supersample", "--bright", "--dark",
-    // calibration
-    "--camera", "--focal", "--centre-x", "--centre-y", "--reading1", "--reading2",
-    "--zero-distance", "--paper-angle", "--vignette", "--gradient", "--etalon-diameter",
-    "--etalons"};
-
-// Options of one kind of run only.
-constexpr std::string_view kTripleOptions[] = {
-    "--triples",    "--extra",    "--diameter-min", "--diameter-max", "--ovality",
-    "--offset-max", "--interval", "--jitter",       "--tolerance",    "--supersample"};
-constexpr std::string_view kCalibrationOptions[] = {
-    "--camera",   "--focal",    "--centre-x",        "--centre-y",
-    "--reading1", "--reading2", "--zero-distance",   "--paper-angle",
-    "--vignette", "--gradient", "--etalon-diameter", "--etalons"};
-
 struct Arguments {
     std::string outDir;
     std::string settingsFile;
@@ -184,129 +165,120 @@ void CheckCalibration(Arguments& args) {
     cal.seed = args.run.seed;
 }
 
-Arguments ParseArguments(int argc, char** argv, bool& help) {
-    Arguments args;
-    constexpr std::int64_t kMaxMs = std::int64_t{1} << 40;
-    for (int i = 1; i < argc; ++i) {
-        std::string option = argv[i];
-        if (option == "-h" || option == "--help") {
-            help = true;
-            return args;
-        }
-        if (option.rfind("--", 0) != 0) {
-            if (!args.outDir.empty()) throw UsageError("more than one OUTDIR: '" + option + "'");
-            args.outDir = option;
-            continue;
-        }
-        if (option == "--reverse") {
-            args.render.reverse = true;
-            continue;
-        }
-        if (option == "--calibration") {
-            args.calibration = true;
-            continue;
-        }
-        std::string value;
-        const std::size_t equals = option.find('=');
-        if (equals != std::string::npos) {
-            value = option.substr(equals + 1);
-            option.resize(equals);
-            if (option == "--reverse" || option == "--calibration")
-                throw UsageError(option + " takes no value");
-        }
-        if (std::find(std::begin(kValueOptions), std::end(kValueOptions), option) ==
-            std::end(kValueOptions))
-            throw UsageError("unknown option " + option);
-        if (equals == std::string::npos) {
-            if (i + 1 >= argc) throw UsageError(option + " needs a value");
-            value = argv[++i];
-        }
-        args.given.insert(option);
-        const auto real = [&] { return tools::OptionReal(option, value); };
-        const auto integer = [&](std::int64_t min, std::int64_t max) {
-            return tools::OptionInteger(option, value, min, max);
-        };
-        auto& run = args.run;
-        auto& render = args.render;
-        auto& cal = args.calibrationRun;
-        if (option == "--camera")
-            cal.camera = static_cast<int>(integer(1, 3));
-        else if (option == "--focal")
-            cal.truth.f = real();
-        else if (option == "--centre-x")
-            cal.truth.xc = real();
-        else if (option == "--centre-y")
-            cal.truth.yc = real();
-        else if (option == "--reading1")
-            cal.reading1 = real();
-        else if (option == "--reading2")
-            cal.reading2 = real();
-        else if (option == "--zero-distance")
-            cal.paper.zeroDistance = real();
-        else if (option == "--paper-angle")
-            cal.paper.paperAngle = real();
-        else if (option == "--vignette")
-            cal.paper.vignette = real();
-        else if (option == "--gradient")
-            cal.paper.gradient = real();
-        else if (option == "--etalon-diameter")
-            cal.etalonDiameter = real();
-        else if (option == "--etalons")
-            cal.etalons = static_cast<int>(integer(0, 1000));
-        else if (option == "--triples")
-            run.triples = static_cast<int>(integer(0, 1000000));
-        else if (option == "--extra")
-            run.extras = static_cast<int>(integer(0, 1000000));
-        else if (option == "--seed")
-            run.seed =
-                static_cast<std::uint64_t>(integer(0, std::numeric_limits<std::int64_t>::max()));
-        else if (option == "--settings")
-            args.settingsFile = value;
-        else if (option == "--diameter-min")
-            run.diameterMin = real();
-        else if (option == "--diameter-max")
-            run.diameterMax = real();
-        else if (option == "--ovality")
-            run.ovalityMax = real();
-        else if (option == "--offset-max")
-            run.offsetMax = real();
-        else if (option == "--start")
-            run.start = ParseStart(value);
-        else if (option == "--interval")
-            run.intervalMs = integer(1, kMaxMs);
-        else if (option == "--jitter")
-            run.jitterMs = integer(0, kMaxMs);
-        else if (option == "--tolerance")
-            run.toleranceMs = integer(0, kMaxMs);
-        else if (option == "--noise")
-            render.noiseSigma = real();
-        else if (option == "--blur")
-            render.blurSigma = real();
-        else if (option == "--tilt")
-            render.tilt = real();
-        else if (option == "--supersample")
-            render.supersample = static_cast<int>(integer(0, 4096));
-        else if (option == "--bright")
-            render.bright = real();
-        else if (option == "--dark")
-            render.dark = real();
-        else
-            throw UsageError("unknown option " + option);
-    }
-    if (args.outDir.empty()) throw UsageError("OUTDIR is missing");
-    const std::span<const std::string_view> foreign =
-        args.calibration ? std::span<const std::string_view>(kTripleOptions)
-                         : std::span<const std::string_view>(kCalibrationOptions);
-    for (const auto& option : foreign)
-        if (args.given.count(std::string(option)))
-            throw UsageError(std::string(option) + (args.calibration
-                                                        ? " does not apply to --calibration"
-                                                        : " needs --calibration"));
-    if (args.calibration) {
-        CheckCalibration(args);
-        return args;
-    }
+// The kind of run an option belongs to.
+enum class RunKind { Both, Triples, Calibration };
 
+// An option's value as the setters read it.
+struct OptionValue {
+    const std::string& option;
+    const std::string& text;
+    double Real() const { return tools::OptionReal(option, text); }
+    std::int64_t Integer(std::int64_t min, std::int64_t max) const {
+        return tools::OptionInteger(option, text, min, max);
+    }
+};
+
+// An option that takes a value: its name, its kind of run, and what it sets.
+struct ValueOption {
+    std::string_view name;
+    RunKind kind;
+    void (*apply)(Arguments& args, const OptionValue& value);
+};
+
+constexpr std::int64_t kMaxMs = std::int64_t{1} << 40;
+
+// Within each kind of run in the order a refused option is reported.
+constexpr ValueOption kValueOptions[] = {
+    {"--camera", RunKind::Calibration,
+     [](Arguments& a, const OptionValue& v) {
+         a.calibrationRun.camera = static_cast<int>(v.Integer(1, 3));
+     }},
+    {"--focal", RunKind::Calibration,
+     [](Arguments& a, const OptionValue& v) { a.calibrationRun.truth.f = v.Real(); }},
+    {"--centre-x", RunKind::Calibration,
+     [](Arguments& a, const OptionValue& v) { a.calibrationRun.truth.xc = v.Real(); }},
+    {"--centre-y", RunKind::Calibration,
+     [](Arguments& a, const OptionValue& v) { a.calibrationRun.truth.yc = v.Real(); }},
+    {"--reading1", RunKind::Calibration,
+     [](Arguments& a, const OptionValue& v) { a.calibrationRun.reading1 = v.Real(); }},
+    {"--reading2", RunKind::Calibration,
+     [](Arguments& a, const OptionValue& v) { a.calibrationRun.reading2 = v.Real(); }},
+    {"--zero-distance", RunKind::Calibration,
+     [](Arguments& a, const OptionValue& v) { a.calibrationRun.paper.zeroDistance = v.Real(); }},
+    {"--paper-angle", RunKind::Calibration,
+     [](Arguments& a, const OptionValue& v) { a.calibrationRun.paper.paperAngle = v.Real(); }},
+    {"--vignette", RunKind::Calibration,
+     [](Arguments& a, const OptionValue& v) { a.calibrationRun.paper.vignette = v.Real(); }},
+    {"--gradient", RunKind::Calibration,
+     [](Arguments& a, const OptionValue& v) { a.calibrationRun.paper.gradient = v.Real(); }},
+    {"--etalon-diameter", RunKind::Calibration,
+     [](Arguments& a, const OptionValue& v) { a.calibrationRun.etalonDiameter = v.Real(); }},
+    {"--etalons", RunKind::Calibration,
+     [](Arguments& a, const OptionValue& v) {
+         a.calibrationRun.etalons = static_cast<int>(v.Integer(0, 1000));
+     }},
+    {"--triples", RunKind::Triples,
+     [](Arguments& a, const OptionValue& v) {
+         a.run.triples = static_cast<int>(v.Integer(0, 1000000));
+     }},
+    {"--extra", RunKind::Triples,
+     [](Arguments& a, const OptionValue& v) {
+         a.run.extras = static_cast<int>(v.Integer(0, 1000000));
+     }},
+    {"--diameter-min", RunKind::Triples,
+     [](Arguments& a, const OptionValue& v) { a.run.diameterMin = v.Real(); }},
+    {"--diameter-max", RunKind::Triples,
+     [](Arguments& a, const OptionValue& v) { a.run.diameterMax = v.Real(); }},
+    {"--ovality", RunKind::Triples,
+     [](Arguments& a, const OptionValue& v) { a.run.ovalityMax = v.Real(); }},
+    {"--offset-max", RunKind::Triples,
+     [](Arguments& a, const OptionValue& v) { a.run.offsetMax = v.Real(); }},
+    {"--interval", RunKind::Triples,
+     [](Arguments& a, const OptionValue& v) { a.run.intervalMs = v.Integer(1, kMaxMs); }},
+    {"--jitter", RunKind::Triples,
+     [](Arguments& a, const OptionValue& v) { a.run.jitterMs = v.Integer(0, kMaxMs); }},
+    {"--tolerance", RunKind::Triples,
+     [](Arguments& a, const OptionValue& v) { a.run.toleranceMs = v.Integer(0, kMaxMs); }},
+    {"--supersample", RunKind::Triples,
+     [](Arguments& a, const OptionValue& v) {
+         a.render.supersample = static_cast<int>(v.Integer(0, 4096));
+     }},
+    {"--seed", RunKind::Both,
+     [](Arguments& a, const OptionValue& v) {
+         a.run.seed =
+             static_cast<std::uint64_t>(v.Integer(0, std::numeric_limits<std::int64_t>::max()));
+     }},
+    {"--settings", RunKind::Both,
+     [](Arguments& a, const OptionValue& v) { a.settingsFile = v.text; }},
+    {"--start", RunKind::Both,
+     [](Arguments& a, const OptionValue& v) { a.run.start = ParseStart(v.text); }},
+    {"--noise", RunKind::Both,
+     [](Arguments& a, const OptionValue& v) { a.render.noiseSigma = v.Real(); }},
+    {"--blur", RunKind::Both,
+     [](Arguments& a, const OptionValue& v) { a.render.blurSigma = v.Real(); }},
+    {"--tilt", RunKind::Both, [](Arguments& a, const OptionValue& v) { a.render.tilt = v.Real(); }},
+    {"--bright", RunKind::Both,
+     [](Arguments& a, const OptionValue& v) { a.render.bright = v.Real(); }},
+    {"--dark", RunKind::Both, [](Arguments& a, const OptionValue& v) { a.render.dark = v.Real(); }},
+};
+
+const ValueOption* FindValueOption(std::string_view name) {
+    for (const ValueOption& option : kValueOptions)
+        if (option.name == name) return &option;
+    return nullptr;
+}
+
+// An option of frame-triple runs with --calibration, or the reverse.
+void RefuseForeignOptions(const Arguments& args) {
+    const RunKind foreign = args.calibration ? RunKind::Triples : RunKind::Calibration;
+    for (const ValueOption& option : kValueOptions)
+        if (option.kind == foreign && args.given.count(std::string(option.name)))
+            throw UsageError(std::string(option.name) + (args.calibration
+                                                             ? " does not apply to --calibration"
+                                                             : " needs --calibration"));
+}
+
+void CheckTripleRun(const Arguments& args) {
     const auto& run = args.run;
     const auto& render = args.render;
     if (!(run.diameterMin > 0) || !(run.diameterMax >= run.diameterMin))
@@ -322,6 +294,37 @@ Arguments ParseArguments(int argc, char** argv, bool& help) {
         if (!(level >= 0 && level <= 65535))
             throw UsageError("--bright and --dark must lie in 0..65535");
     if (const auto problem = simulation::TimingProblem(run)) throw UsageError(*problem);
+}
+
+Arguments ParseArguments(int argc, char** argv, bool& help) {
+    Arguments args;
+    tools::ArgumentReader reader(argc, argv);
+    while (reader.Next()) {
+        const std::string& option = reader.Name();
+        if (reader.Text() == "-h" || reader.Text() == "--help") {
+            help = true;
+            return args;
+        }
+        if (!reader.IsOption()) {
+            if (!args.outDir.empty()) throw UsageError("more than one OUTDIR: '" + option + "'");
+            args.outDir = option;
+        } else if (option == "--reverse" || option == "--calibration") {
+            reader.RefuseValue();
+            (option == "--reverse" ? args.render.reverse : args.calibration) = true;
+        } else if (const ValueOption* known = FindValueOption(option)) {
+            const std::string value = reader.Value();
+            args.given.insert(option);
+            known->apply(args, OptionValue{option, value});
+        } else {
+            throw UsageError("unknown option " + option);
+        }
+    }
+    if (args.outDir.empty()) throw UsageError("OUTDIR is missing");
+    RefuseForeignOptions(args);
+    if (args.calibration)
+        CheckCalibration(args);
+    else
+        CheckTripleRun(args);
     return args;
 }
 
@@ -364,7 +367,7 @@ int SimulateCalibration(Arguments args, const std::array<CameraSetup, 3>& camera
     for (const auto& frame : frames)
         simulation::WriteFrameFile((folder / frame.fileName).string(), frame.samples);
     const std::string truth = simulation::CalibrationTruthJson(run, frames);
-    simulation::ReplaceFileContents((folder / "truth.json").string(), truth.data(), truth.size());
+    ReplaceFileContents((folder / "truth.json").string(), truth);
     std::fprintf(stderr, "merkanix-simulate: 2 paper frames, %d etalon frames in %s\n", run.etalons,
                  args.outDir.c_str());
     return 0;
@@ -402,7 +405,7 @@ int Simulate(int argc, char** argv) {
     progress.Finish();
 
     const std::string truth = simulation::TruthJson(plan, args.run, args.render);
-    simulation::ReplaceFileContents((folder / "truth.json").string(), truth.data(), truth.size());
+    ReplaceFileContents((folder / "truth.json").string(), truth);
     std::fprintf(stderr, "merkanix-simulate: %zu triples, %zu extra frames in %s\n",
                  plan.triples.size(), plan.extras.size(), args.outDir.c_str());
     return 0;

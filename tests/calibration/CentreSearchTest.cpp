@@ -1,9 +1,10 @@
 #include "calibration/CentreSearch.h"
 
-#include "app/Errors.h"
+#include "common/Errors.h"
 #include "registration/HistoUnit.h"
 #include "simulation/CalibrationSimulator.h"
-#include "tests/support/TestFiles.h"
+#include "support/Messages.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,6 @@
 
 namespace merkanix {
 namespace {
-
-using testing::ScratchFolder;
 
 struct SimulatedPair {
     simulation::CalibrationRun run;
@@ -33,7 +32,7 @@ SimulatedPair Simulate(std::uint64_t seed, double xc, double yc, double reading1
     run.paper.offsetY = 0.9 - 0.6 * static_cast<double>(seed % 3) / 3;
     run.etalonCamera = {"CAM3", 23, xc, yc, 0, -52};
     const auto frames = simulation::RenderCalibrationRun(run);
-    ScratchFolder folder;
+    testing::ScratchFolder folder;
     for (int i = 0; i < 2; ++i) {
         const std::string path = folder / frames[i].fileName;
         testing::WriteFrame(path, frames[i].samples);
@@ -51,8 +50,7 @@ TEST(FindCentre, RecoversTheOpticalCentreOfSimulatedMillimetrePaper) {
         std::uint64_t seed;
         double xc, yc, reading1, reading2;
     };
-    const Case cases[] = {{3, 322.46, 260.60, 35, 30}, {12, 331.42, 263.68, 30, 35}};
-    for (const Case& c : cases) {
+    for (const Case& c : {Case{3, 322.46, 260.60, 35, 30}, Case{12, 331.42, 263.68, 30, 35}}) {
         const SimulatedPair pair = Simulate(c.seed, c.xc, c.yc, c.reading1, c.reading2);
         CentreSearchResult r;
         int gauge = -1;
@@ -73,32 +71,23 @@ TEST(FindCentre, RecoversTheOpticalCentreOfSimulatedMillimetrePaper) {
     }
 }
 
-TEST(FindCentre, IdenticalImagesGiveMagnificationOneAndCentreZero) {
+TEST(FindCentre, IdenticalImagesGiveMagnificationOneAndSettingsOutOfRangeNothing) {
     const SimulatedPair pair = Simulate(4, 320, 250);
     CentreSearchResult r;
     ASSERT_TRUE(FindCentre(pair.image1, pair.image1, CentreSearchSettings{}, r));
     EXPECT_EQ(r.rotationScale.magnification, 1.0f);
-    EXPECT_EQ(r.centre.x, 0.0);
-    EXPECT_EQ(r.centre.y, 0.0);
+    EXPECT_EQ((std::array{r.centre.x, r.centre.y}), (std::array{0.0, 0.0}));
     EXPECT_NEAR(r.dx, 0.0, 1e-3);
 
     CentreSearchResult untouched;
     untouched.dx = 99;
-    CentreSearchSettings settings;
-    settings.epsilon = 0;
-    EXPECT_FALSE(FindCentre(pair.image1, pair.image2, settings, untouched));
-    settings.epsilon = 1e-6;
-    settings.maximumPasses = 0;
-    EXPECT_FALSE(FindCentre(pair.image1, pair.image2, settings, untouched));
+    for (const auto& [epsilon, passes] : {std::pair{0.0, 50}, {1e-6, 0}}) {
+        CentreSearchSettings settings;
+        settings.epsilon = epsilon;
+        settings.maximumPasses = passes;
+        EXPECT_FALSE(FindCentre(pair.image1, pair.image2, settings, untouched));
+    }
     EXPECT_EQ(untouched.dx, 99.0);
-}
-
-Picture ToPicture(const CalibrationImage& image) {
-    Picture p(kFrameWidth, kFrameHeight);
-    for (int y = 0; y < kFrameHeight; ++y)
-        for (int x = 0; x < kFrameWidth; ++x)
-            p.SetGrey(x, y, static_cast<std::uint8_t>(std::nearbyint(image[y * kFrameWidth + x])));
-    return p;
 }
 
 TEST(FocalLength, FromTheFartherImageAndTheCentreSearch) {
@@ -107,7 +96,11 @@ TEST(FocalLength, FromTheFartherImageAndTheCentreSearch) {
     CentreSearchResult r;
     ASSERT_TRUE(FindCentre(pair.image1, pair.image2, CentreSearchSettings{}, r));
 
-    const Picture farther = ToPicture(pair.image2);
+    Picture farther(kFrameWidth, kFrameHeight);
+    for (int y = 0; y < kFrameHeight; ++y)
+        for (int x = 0; x < kFrameWidth; ++x)
+            farther.SetGrey(
+                x, y, static_cast<std::uint8_t>(std::nearbyint(pair.image2[y * kFrameWidth + x])));
     Picture corrected(kFrameWidth, kFrameHeight), flat(kFrameWidth, kFrameHeight),
         binary(kFrameWidth, kFrameHeight);
     IlluminationCorrection(farther, corrected, 79, 2);
@@ -128,32 +121,29 @@ TEST(FocalLength, FromTheFartherImageAndTheCentreSearch) {
 
 TEST(FocalLength, ARowShiftOfZeroStopsWithTheFloatingPointError) {
     EXPECT_NEAR(FocalLength(250, 5, 74.68, 25), 250 * 5 * 0.0056 * 74.68 / 25, 1e-12);
-    try {
-        FocalLength(250, 5, 74.68, 0);
-        FAIL();
-    } catch (const FloatingPointError& e) {
-        EXPECT_STREQ(e.what(), kDivisionByZeroText);
-    }
-    try {
-        FocalLength(0, 5, 74.68, 0);
-        FAIL();
-    } catch (const FloatingPointError& e) {
-        EXPECT_STREQ(e.what(), kInvalidOperationText);
+    for (const auto& [row, message] :
+         {std::pair{250.0, kDivisionByZeroText}, {0.0, kInvalidOperationText}}) {
+        const double yc = row; // a binding of its own for the lambda
+        EXPECT_EQ(testing::MessageOf<FloatingPointError>([yc] { FocalLength(yc, 5, 74.68, 0); }),
+                  message);
     }
     EXPECT_TRUE(std::isnan(FocalLength(250, 5, std::nan(""), 0))); // NaN passes quietly
 }
 
 TEST(StageReading, FiveCharactersFromThe29thOrSixForANegativeReading) {
-    std::string text;
-    EXPECT_EQ(StageReading("Camera1_20080415_093012_007_35,00.tif", &text), 35.0);
-    EXPECT_EQ(text, "35,00");
-    // Six characters after a minus: "-5,25." is not a number, "-05,25" is.
-    EXPECT_EQ(StageReading("Camera1_20080415_093012_007_-5,25.tif", &text), std::nullopt);
-    EXPECT_EQ(text, "-5,25.");
-    EXPECT_EQ(StageReading("Camera1_20080415_093012_007_-05,25.tif", &text), -5.25);
-    EXPECT_EQ(StageReading("Camera1_20080415_093012_007_12.5x.tif"), std::nullopt);
-    EXPECT_EQ(StageReading("Camera1_20080415_093012_007.tif"), std::nullopt);
-    EXPECT_EQ(StageReading("Camera1_20080415_093012_007_"), std::nullopt);
+    const std::string prefix = "Camera1_20080415_093012_007";
+    // Either separator reads, whatever the one given.
+    for (const char separator : {',', '.'}) {
+        std::string text;
+        EXPECT_EQ(StageReading(prefix + "_35,00.tif", separator, &text), 35.0);
+        EXPECT_EQ(text, "35,00");
+        // Six characters after a minus: "-5,25." is not a number, "-05,25" is.
+        EXPECT_EQ(StageReading(prefix + "_-5,25.tif", separator, &text), std::nullopt);
+        EXPECT_EQ(text, "-5,25.");
+        EXPECT_EQ(StageReading(prefix + "_-05.25.tif", separator), -5.25);
+        for (const std::string bad : {"_12.5x.tif", ".tif", "_"})
+            EXPECT_EQ(StageReading(prefix + bad, separator), std::nullopt) << bad;
+    }
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // Arbitrary lines and camera inputs: an ellipse, the invalid ellipse, or the
 // arithmetic's own error; never a fault or a malformed result.
-#include "app/Errors.h"
 #include "calibration/CalibrationUnit.h"
+#include "common/Errors.h"
+#include "common/Marker.h"
 #include "reconstruction/EllipseUnit.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 // Any file must load as a frame without a fault, and its edges stay in the frame.
-#include "FuzzSupport.h"
-#include "app/Edges.h"
-#include "app/FrameFile.h"
+#include "measurement/Edges.h"
+#include "measurement/FrameFile.h"
+#include "support/FuzzSupport.h"
 
 #include <cmath>
 

@@ -1,8 +1,8 @@
 // Number and name texts: either a value or the conversion error, and what
 // the general form writes must read back.
-#include "app/Errors.h"
-#include "app/FrameFile.h"
-#include "app/NumberText.h"
+#include "common/Errors.h"
+#include "common/NumberText.h"
+#include "measurement/FrameFile.h"
 
 #include <cmath>
 #include <string>

@@ -1,7 +1,7 @@
 // Any settings file reads; what it reads, written and read again, is the same.
-#include "FuzzSupport.h"
-#include "app/Errors.h"
-#include "app/Settings.h"
+#include "common/Errors.h"
+#include "measurement/Settings.h"
+#include "support/FuzzSupport.h"
 
 #include <cstdlib>
 #include <string>

@@ -1,6 +1,6 @@
 // Folder listings: the first line is the tolerance, the rest file names.
-#include "app/Errors.h"
-#include "app/Triples.h"
+#include "common/Errors.h"
+#include "measurement/Triples.h"
 
 #include <string>
 #include <vector>

@@ -1,5 +1,7 @@
 #include "reconstruction/EllipseUnit.h"
-#include "app/Errors.h"
+
+#include "common/Errors.h"
+#include "support/Messages.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -8,23 +10,22 @@ using namespace merkanix;
 
 namespace {
 
-// The tangent of an ellipse at parameter t (radians).
-Line2D Tangent(double A, double B, double x0, double y0, double angleDeg, double t) {
-    const double th = angleDeg * M_PI / 180;
-    const double px = A * std::cos(t), py = B * std::sin(t);
-    const double tx = -A * std::sin(t), ty = B * std::cos(t);
-    const Point2D p{x0 + px * std::cos(th) - py * std::sin(th),
-                    y0 + px * std::sin(th) + py * std::cos(th)};
-    const Point2D q{p.x + tx * std::cos(th) - ty * std::sin(th),
-                    p.y + tx * std::sin(th) + ty * std::cos(th)};
-    return LineThroughPoints(p, q);
+// Six tangents of an ellipse, at parameters 0.3 + 1.05 i (radians).
+std::array<Line2D, 6> SixTangents(double A, double B, double x0, double y0, double angleDeg) {
+    const double th = angleDeg * M_PI / 180, c = std::cos(th), s = std::sin(th);
+    std::array<Line2D, 6> lines;
+    for (int i = 0; i < 6; ++i) {
+        const double t = 0.3 + i * 1.05;
+        const double px = A * std::cos(t), py = B * std::sin(t);
+        const double tx = -A * std::sin(t), ty = B * std::cos(t);
+        const Point2D p{x0 + px * c - py * s, y0 + px * s + py * c};
+        lines[i] = LineThroughPoints(p, {p.x + tx * c - ty * s, p.y + tx * s + ty * c});
+    }
+    return lines;
 }
 
-std::array<Line2D, 6> SixTangents(double A, double B, double x0, double y0, double angleDeg) {
-    std::array<Line2D, 6> lines;
-    for (int i = 0; i < 6; ++i)
-        lines[i] = Tangent(A, B, x0, y0, angleDeg, 0.3 + i * 1.05);
-    return lines;
+std::array<Line2D, 5> Five(const std::array<Line2D, 6>& l) {
+    return {l[0], l[1], l[2], l[3], l[4]};
 }
 
 void ExpectEllipse(const EllipseParams& e, double A, double B, double x0, double y0, double angle) {
@@ -42,29 +43,26 @@ double Distance(const Line2D& l, Point2D p) {
 
 } // namespace
 
-TEST(SightLine, OpticalAxisAndTheWorkedExample) {
+TEST(SightLine, OneCameraModelTurnedBy120Degrees) {
     const Line2D axis = SightLine("CAM3", 2.0, -50.0, 23.0, 245.5, 245.5);
     EXPECT_EQ(axis.a, 23.0);
     EXPECT_EQ(axis.b, 0.0);
     EXPECT_EQ(axis.c, -2.0 * 23.0);
     const Line2D l = SightLine("CAM3", 0.0, -50.0, 23.0, 245.5, 345.5);
-    EXPECT_NEAR(Distance(l, {0, -50}), 0, 1e-12);
-    EXPECT_NEAR(Distance(l, {0.56, -73}), 0, 1e-12);
-}
+    EXPECT_NEAR(Distance(l, {0.56, -73}), 0, 1e-12); // 100 rows of 5.6 um, 23 mm behind
 
-TEST(SightLine, TheThreeCamerasAreOneModelTurnedBy120Degrees) {
     const double c = std::sqrt(3.0) / 2;
-    const Point2D cam3{0.3, -51.0};
-    const Point2D cam1{c * cam3.y - cam3.x / 2 + 0.0, -c * cam3.x - cam3.y / 2}; // -120 degrees
-    const Point2D cam2{-cam3.x / 2 - c * cam3.y, c * cam3.x - cam3.y / 2};       // +120 degrees
+    const auto turn1 = [c](Point2D p) { return Point2D{c * p.y - p.x / 2, -c * p.x - p.y / 2}; };
+    const auto turn2 = [c](Point2D p) { return Point2D{-p.x / 2 - c * p.y, c * p.x - p.y / 2}; };
+    const Point2D cam3{0.3, -51.0}, cam1 = turn1(cam3), cam2 = turn2(cam3);
     const Line2D l3 = SightLine("CAM3", cam3.x, cam3.y, 23, 240, 300.25);
     const Line2D l1 = SightLine("CAM1", cam1.x, cam1.y, 23, 240, 300.25);
     const Line2D l2 = SightLine("CAM2", cam2.x, cam2.y, 23, 240, 300.25);
     // A point on camera 3's line, turned, lies on the other two.
     for (double s : {-3.0, 0.0, 4.0}) {
         const Point2D p{cam3.x + s * l3.b, cam3.y - s * l3.a};
-        EXPECT_NEAR(Distance(l1, {c * p.y - p.x / 2, -c * p.x - p.y / 2}), 0, 1e-9);
-        EXPECT_NEAR(Distance(l2, {-p.x / 2 - c * p.y, c * p.x - p.y / 2}), 0, 1e-9);
+        EXPECT_NEAR(Distance(l1, turn1(p)), 0, 1e-9);
+        EXPECT_NEAR(Distance(l2, turn2(p)), 0, 1e-9);
     }
 }
 
@@ -76,29 +74,11 @@ TEST(SightLine, InputsOutOfRangeGiveTheInvalidLine) {
           SightLine("CAM3", 0, 0, 23, 245.5, 492.5), SightLine("CAM3", 0, 0, 23, -0.1, 100),
           SightLine("CAM3", 0, 0, 23, 245.5, -1), SightLine("CAM4", 0, 0, 23, 245.5, 100),
           SightLine("cam1", 0, 0, 23, 245.5, 100),
-          SightLine("CAM1", 0, 0, 23, 245.5, std::nan(""))}) {
-        EXPECT_TRUE(std::isnan(l.a) && std::isnan(l.b) && std::isnan(l.c));
-        EXPECT_TRUE(std::signbit(l.a));
-    }
+          SightLine("CAM1", 0, 0, 23, 245.5, std::nan(""))})
+        EXPECT_TRUE(std::isnan(l.a) && std::isnan(l.b) && std::isnan(l.c) && std::signbit(l.a));
 }
 
-TEST(Determinant, ExpandsAlongTheFirstRow) {
-    Matrix5 m{};
-    m[0] = {2, -1, 0, 3, 1};
-    m[1] = {1, 3, 2, 0, -2};
-    m[2] = {0, 1, 4, -1, 2};
-    m[3] = {3, 0, 1, 2, 1};
-    m[4] = {1, 2, -3, 1, 0};
-    EXPECT_EQ(Determinant(m, 1), 2);
-    EXPECT_EQ(Determinant(m, 2), 7);
-    EXPECT_EQ(Determinant(m, 3), 2 * (12 - 2) + 1 * (4 - 0) + 0);
-    EXPECT_EQ(Determinant(m, 4), -44);
-    EXPECT_EQ(Determinant(m, 5), -209);
-    EXPECT_TRUE(std::isnan(Determinant(m, 0)));
-    EXPECT_TRUE(std::isnan(Determinant(m, 6)));
-}
-
-TEST(EllipseFromTangents, RecoversTheEllipseFromAnyFiveTangentsInAnyOrder) {
+TEST(EllipseFromTangents, AnyFiveTangentsInAnyOrderAndEveryAngle) {
     const auto lines = SixTangents(0.0625, 0.06, 0.01, -0.02, 40);
     const auto six = EllipsesLeavingOneOut(lines);
     for (const EllipseParams& e : six)
@@ -108,76 +88,57 @@ TEST(EllipseFromTangents, RecoversTheEllipseFromAnyFiveTangentsInAnyOrder) {
     std::reverse(five.begin(), five.end());
     ExpectEllipse(EllipseFromTangents(five), 0.0625, 0.06, 0.01, -0.02, 40);
     ExpectEllipse(MeanEllipse(six), 0.0625, 0.06, 0.01, -0.02, 40);
-}
-
-TEST(EllipseFromTangents, AnglesCoverZeroTo180) {
-    for (double angle : {0.0, 12.5, 44.0, 46.0, 90.0, 100.0, 135.5, 170.0, 179.0}) {
-        const auto lines = SixTangents(0.6, 0.45, -0.1, 0.2, angle);
-        ExpectEllipse(EllipseFromTangents({lines[0], lines[1], lines[2], lines[3], lines[4]}), 0.6,
+    for (double angle : {0.0, 12.5, 44.0, 46.0, 90.0, 100.0, 135.5, 170.0, 179.0})
+        ExpectEllipse(EllipseFromTangents(Five(SixTangents(0.6, 0.45, -0.1, 0.2, angle))), 0.6,
                       0.45, -0.1, 0.2, angle);
-    }
-    // Wider along y: 90.
-    const auto tall = SixTangents(0.5, 0.3, 0, 0, 90);
-    EXPECT_NEAR(EllipseFromTangents({tall[0], tall[1], tall[2], tall[3], tall[4]}).angle, 90, 1e-9);
 }
 
-TEST(EllipseFromTangents, DegenerateLineSetsGiveTheInvalidEllipse) {
+TEST(EllipseFromTangents, DegenerateLineSetsGiveTheInvalidEllipseOrTheTrapsMessage) {
     // Five lines through one point, (1, 2); exact coefficients, as rounding
     // noise in the minors would otherwise decide.
     const std::array<Line2D, 5> pencil = {Line2D{1, 0, -1}, Line2D{0, 1, -2}, Line2D{1, 1, -3},
                                           Line2D{2, -1, 0}, Line2D{1, -1, 1}};
     EXPECT_FALSE(EllipseFromTangents(pencil).Valid());
-    // Only four distinct tangents.
     const auto lines = SixTangents(0.5, 0.3, 0, 0, 20);
     EXPECT_FALSE(EllipseFromTangents({lines[0], lines[1], lines[2], lines[3], lines[3]}).Valid());
     // A line with no value, as an out-of-range camera gives.
     const EllipseParams invalid =
         EllipseFromTangents({lines[0], lines[1], InvalidLine(), lines[3], lines[4]});
-    EXPECT_FALSE(invalid.Valid());
-    EXPECT_TRUE(std::signbit(invalid.semiMajor));
-    // Finite lines whose products overflow stop with the trap's message.
+    EXPECT_TRUE(!invalid.Valid() && std::signbit(invalid.semiMajor));
+    // Finite lines whose products overflow.
     std::array<Line2D, 5> huge;
     for (int i = 0; i < 5; ++i)
         huge[i] = {lines[i].a * 1e80, lines[i].b * 1e80, lines[i].c * 1e80};
-    try {
-        EllipseFromTangents(huge);
-        FAIL();
-    } catch (const FloatingPointError& e) {
-        EXPECT_STREQ(e.what(), "Floating point overflow");
+    EXPECT_EQ(merkanix::testing::MessageOf<FloatingPointError>([&] { EllipseFromTangents(huge); }),
+              "Floating point overflow");
+}
+
+TEST(MajorAxisAngle, CirclesTiesAndTheEndsOfEachRange) {
+    const std::tuple<double, double, double, double> exact[] = {
+        {-2, 0.5, -2, 45},    {-2, -0.5, -2, 135},   // equal square terms: the limit
+        {-1, 0, -2, 0},       {-2, 0, -1, 90},       // axis-parallel
+        {-2, 1e-300, -1, 90}, {-2, -1e-300, -1, 90}, // a tiny b rounds onto the range's end
+        {-1, 1e-300, -2, 0},  {-1, -1e-300, -2, 0}};
+    for (const auto& [a, b, c, angle] : exact)
+        EXPECT_EQ(MajorAxisAngle(a, b, c), angle) << a << " " << b << " " << c;
+    for (const double d : {-1e-9, 1e-9}) {
+        EXPECT_NEAR(MajorAxisAngle(-2 + d, 0.5, -2), 45, 1e-6);
+        EXPECT_NEAR(MajorAxisAngle(-2 + d, -0.5, -2), 135, 1e-6);
     }
 }
 
-TEST(MajorAxisAngle, EqualSquareTermsTakeTheLimitOfTheirNeighbours) {
-    EXPECT_EQ(MajorAxisAngle(-2, 0.5, -2), 45);
-    EXPECT_EQ(MajorAxisAngle(-2, -0.5, -2), 135);
-    EXPECT_NEAR(MajorAxisAngle(-2 - 1e-9, 0.5, -2), 45, 1e-6);
-    EXPECT_NEAR(MajorAxisAngle(-2 + 1e-9, 0.5, -2), 45, 1e-6);
-    EXPECT_NEAR(MajorAxisAngle(-2 - 1e-9, -0.5, -2), 135, 1e-6);
-    EXPECT_NEAR(MajorAxisAngle(-2 + 1e-9, -0.5, -2), 135, 1e-6);
-    EXPECT_EQ(MajorAxisAngle(-1, 0, -2), 0); // wider along x
-    EXPECT_EQ(MajorAxisAngle(-2, 0, -1), 90);
-    // A b so small that the raw angle rounds onto the end of its range.
-    EXPECT_EQ(MajorAxisAngle(-2, 1e-300, -1), 90);
-    EXPECT_EQ(MajorAxisAngle(-2, -1e-300, -1), 90);
-    EXPECT_EQ(MajorAxisAngle(-1, 1e-300, -2), 0);
-    EXPECT_EQ(MajorAxisAngle(-1, -1e-300, -2), 0);
-}
-
-TEST(MeanEllipse, FieldwiseMeanWithoutAngleWrapAndInvalidIfAnyIs) {
+TEST(MeanEllipseAndDiameter, FieldwiseMeanAndRamanujansPerimeter) {
     std::array<EllipseParams, 6> six;
     for (int i = 0; i < 6; ++i)
         six[i] = {1.0 + i, 0.5, 0.1 * i, -0.2, i % 2 ? 179.0 : 1.0};
     const EllipseParams m = MeanEllipse(six);
     EXPECT_DOUBLE_EQ(m.semiMajor, 3.5);
-    EXPECT_DOUBLE_EQ(m.angle, 90.0);
+    EXPECT_DOUBLE_EQ(m.angle, 90.0); // no wrap of the angle
     EXPECT_DOUBLE_EQ(m.centreX, 0.25);
     six[4] = InvalidEllipse();
     EXPECT_FALSE(MeanEllipse(six).Valid());
-}
 
-TEST(EquivalentDiameter, RamanujansPerimeterOverPi) {
     EXPECT_DOUBLE_EQ(EquivalentDiameter(0.5, 0.5), 1.0);
     EXPECT_NEAR(EquivalentDiameter(2, 1), 3.0839288, 1e-7);
-    EXPECT_NEAR(EquivalentDiameter(0.0625, 0.06), 0.1225127, 1e-7);
     EXPECT_DOUBLE_EQ(EquivalentDiameter(1, 0), 14.0 / 11.0);
 }

@@ -12,102 +12,20 @@ std::array<int, 3> Rgb(const Picture& p, int c, int r) {
     const std::uint8_t* px = p.Pixel(c, r);
     return {px[2], px[1], px[0]};
 }
-RingChoice NoRings() {
-    RingChoice none;
-    none.fibre = false;
-    return none;
-}
 bool AllWhite(const Picture& p) {
-    for (std::uint8_t b : p.bgr)
-        if (b != 255) return false;
-    return true;
+    return std::all_of(p.bgr.begin(), p.bgr.end(), [](std::uint8_t b) { return b == 255; });
 }
-} // namespace
-
-TEST(DrawReconstruction, BeforeAnyEvaluationTheViewIsWhite) {
-    Picture view(492, 492);
-    RingChoice all;
-    all.ellipses.fill(true);
-    for (double zoom : {1.0, 100.0, 500.0}) {
-        DrawReconstruction(view, ReconstructionState{}, zoom, 2.0, all);
-        EXPECT_TRUE(AllWhite(view)) << zoom;
-    }
-    Picture untouched(492, 492);
-    DrawReconstruction(untouched, ReconstructionState{}, 100, 0.0, all); // no width: nothing drawn
-    EXPECT_EQ(untouched.Blue(0, 0), 0);
+RingChoice Rings(bool fibre, std::initializer_list<int> ellipses) {
+    RingChoice choice;
+    choice.fibre = fibre;
+    for (const int k : ellipses)
+        choice.ellipses[k] = true;
+    return choice;
 }
-
-TEST(DrawReconstruction, LinesAreBlackOnTheLineAndGreyAtHalfTheTolerance) {
+Picture Drawn(const ReconstructionState& state, double zoom, const RingChoice& rings) {
     Picture view(492, 492);
-    ReconstructionState state;
-    // x = 0.5 mm: at zoom 100 pixel column c shows X = (c - 245.5) / 100,
-    // so the line runs between columns 295 and 296.
-    state.lines[0] = {1, 0, -0.5};
-    // y = X - 0.0050 puts the half-tolerance distance on a pixel centre.
-    state.lines[1] = {0, 2, 0.3};
-    DrawReconstruction(view, state, 100, 2.0, NoRings());
-    // tol = 0.02 mm; column 295 is 0.005 mm from x = 0.5: 255 / 0.02 * 0.005 = 63.75
-    EXPECT_EQ(Rgb(view, 295, 10), (std::array<int, 3>{64, 64, 64}));
-    EXPECT_EQ(Rgb(view, 293, 10), (std::array<int, 3>{255, 255, 255}));
-    // Row where Y = -0.15 exactly: ((491 / 2) - r) / 100 = -0.15 -> r = 260.5, between rows;
-    // y = -0.15 lies 0.005 from the pixel centres of rows 260 and 261.
-    EXPECT_EQ(Rgb(view, 10, 260)[0], 64);
-    // A line through pixel centres: black exactly on it, 128 at tol / 2
-    // (127.5 to even). Zoom 128 keeps every coordinate exact in binary.
-    Picture exact(492, 492);
-    ReconstructionState on;
-    on.lines[2] = {1, 0, -0.5 / 128}; // column 246
-    DrawReconstruction(exact, on, 128, 2.0, NoRings());
-    EXPECT_EQ(Rgb(exact, 246, 100), (std::array<int, 3>{0, 0, 0}));
-    EXPECT_EQ(Rgb(exact, 247, 100), (std::array<int, 3>{128, 128, 128}));
-    EXPECT_EQ(Rgb(exact, 248, 100), (std::array<int, 3>{255, 255, 255}));
-}
-
-TEST(DrawReconstruction, RingsInTheirColoursOnTopAndInvalidOnesNever) {
-    ReconstructionState state;
-    state.lines[0] = {1, 0, -0.005};
-    for (int k = 0; k < 6; ++k)
-        state.ellipses[k] = {0.5, 0.5, 0.005, 0, 0};
-    state.fibre = {0.5, 0.5, 0.005, 0, 0};
-    // Column 246 is X = 0.005; row 195.5 would be Y = 0.5; row 196 lies 0.005
-    // below: level = (0.495 / 0.5)^2 - 1 = -0.0199.
-    Picture view(492, 492);
-    RingChoice fibreOnly;
-    DrawReconstruction(view, state, 100, 2.0, fibreOnly);
-    const double e = std::fabs(0.495 * 0.495 / 0.25 - 1);
-    const int fade = static_cast<int>(std::nearbyint(e * 255 / 0.1));
-    EXPECT_EQ(Rgb(view, 246, 196), (std::array<int, 3>{255, fade, fade}));
-    EXPECT_EQ(Rgb(view, 246, 300), (std::array<int, 3>{0, 0, 0})); // the line outside the ring band
-
-    RingChoice second{};
-    second.fibre = false;
-    second.ellipses[1] = true;
-    DrawReconstruction(view, state, 100, 2.0, second);
-    const auto shade = [&](int base) {
-        return static_cast<int>(std::nearbyint(e * (255 - base) / 0.1) + base);
-    };
-    EXPECT_EQ(Rgb(view, 246, 196), (std::array<int, 3>{shade(218), shade(124), shade(48)}));
-
-    // E1 is drawn after E2, and the fibre after all of them.
-    RingChoice all;
-    all.ellipses.fill(true);
-    DrawReconstruction(view, state, 100, 2.0, all);
-    EXPECT_EQ(Rgb(view, 246, 196)[0], 255);
-    all.fibre = false;
-    DrawReconstruction(view, state, 100, 2.0, all);
-    EXPECT_EQ(Rgb(view, 246, 196), (std::array<int, 3>{shade(57), shade(106), shade(177)}));
-
-    ReconstructionState invalid = state;
-    invalid.lines = {};
-    invalid.fibre = InvalidEllipse();
-    for (auto& ellipse : invalid.ellipses)
-        ellipse = InvalidEllipse();
-    all.fibre = true;
-    DrawReconstruction(view, invalid, 100, 2.0, all);
-    EXPECT_TRUE(AllWhite(view));
-    invalid.lines[0] = InvalidLine();
-    DrawReconstruction(view, invalid, 100, 2.0, all);
-    EXPECT_TRUE(AllWhite(view));
+    DrawReconstruction(view, state, zoom, 2.0, rings);
+    return view;
 }
 
 // The drawing pixel by pixel exactly as written, with no shortcuts: the
@@ -141,6 +59,64 @@ Picture PlainDrawing(const ReconstructionState& state, double zoom, const RingCh
         }
     return p;
 }
+} // namespace
+
+TEST(DrawReconstruction, WhiteBeforeAnyEvaluationAndNothingWithoutAWidth) {
+    for (double zoom : {1.0, 100.0, 500.0})
+        EXPECT_TRUE(AllWhite(Drawn(ReconstructionState{}, zoom, Rings(true, {0, 1, 2, 3, 4, 5}))));
+    Picture untouched(492, 492);
+    DrawReconstruction(untouched, ReconstructionState{}, 100, 0.0, Rings(true, {}));
+    EXPECT_EQ(untouched.Blue(0, 0), 0);
+    EXPECT_TRUE(std::isinf(PointLineDistance({0, 0, 1}, 1, 1))); // a line infinitely far
+}
+
+TEST(DrawReconstruction, LinesAreBlackOnTheLineAndGreyAtHalfTheTolerance) {
+    ReconstructionState state;
+    // x = 0.5 mm: at zoom 100 pixel column c shows X = (c - 245.5) / 100, so
+    // column 295 lies 0.005 mm off the line: 255 / 0.02 * 0.005 = 63.75.
+    state.lines[0] = {1, 0, -0.5};
+    state.lines[1] = {0, 2, 0.3}; // y = -0.15 lies 0.005 from rows 260 and 261
+    const Picture view = Drawn(state, 100, Rings(false, {}));
+    EXPECT_EQ(Rgb(view, 295, 10), (std::array<int, 3>{64, 64, 64}));
+    EXPECT_EQ(Rgb(view, 293, 10), (std::array<int, 3>{255, 255, 255}));
+    EXPECT_EQ(Rgb(view, 10, 260)[0], 64);
+    // A line through pixel centres: black on it, 128 at tol / 2 (127.5 to
+    // even). Zoom 128 keeps every coordinate exact in binary.
+    ReconstructionState on;
+    on.lines[2] = {1, 0, -0.5 / 128}; // column 246
+    const Picture exact = Drawn(on, 128, Rings(false, {}));
+    EXPECT_EQ(Rgb(exact, 246, 100), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_EQ(Rgb(exact, 247, 100), (std::array<int, 3>{128, 128, 128}));
+    EXPECT_EQ(Rgb(exact, 248, 100), (std::array<int, 3>{255, 255, 255}));
+}
+
+TEST(DrawReconstruction, RingsInTheirColoursOnTopAndInvalidOnesNever) {
+    ReconstructionState state;
+    state.lines[0] = {1, 0, -0.005};
+    state.ellipses.fill({0.5, 0.5, 0.005, 0, 0});
+    state.fibre = {0.5, 0.5, 0.005, 0, 0};
+    // Column 246 is X = 0.005; row 196 lies 0.005 below Y = 0.5:
+    // level = (0.495 / 0.5)^2 - 1.
+    const double e = std::fabs(0.495 * 0.495 / 0.25 - 1);
+    const auto shade = [&](int base) {
+        return static_cast<int>(std::nearbyint(e * (255 - base) / 0.1) + base);
+    };
+    const Picture fibre = Drawn(state, 100, Rings(true, {}));
+    EXPECT_EQ(Rgb(fibre, 246, 196), (std::array{255, shade(0), shade(0)}));
+    EXPECT_EQ(Rgb(fibre, 246, 300), (std::array{0, 0, 0})); // the line, outside the ring band
+    EXPECT_EQ(Rgb(Drawn(state, 100, Rings(false, {1})), 246, 196),
+              (std::array{shade(218), shade(124), shade(48)}));
+    // E1 is drawn after E2, and the fibre after all of them.
+    EXPECT_EQ(Rgb(Drawn(state, 100, Rings(false, {0, 1, 2, 3, 4, 5})), 246, 196),
+              (std::array{shade(57), shade(106), shade(177)}));
+    EXPECT_EQ(Rgb(Drawn(state, 100, Rings(true, {0, 1, 2, 3, 4, 5})), 246, 196)[0], 255);
+
+    ReconstructionState invalid;
+    invalid.lines[0] = InvalidLine();
+    invalid.fibre = InvalidEllipse();
+    invalid.ellipses.fill(InvalidEllipse());
+    EXPECT_TRUE(AllWhite(Drawn(invalid, 100, Rings(true, {0, 1, 2, 3, 4, 5}))));
+}
 
 TEST(DrawReconstruction, SameAsThePlainPixelByPixelDrawing) {
     ReconstructionState state;
@@ -152,19 +128,8 @@ TEST(DrawReconstruction, SameAsThePlainPixelByPixelDrawing) {
     }
     state.fibre = MeanEllipse(state.ellipses);
     state.ellipses[2] = {3000.0, 2.0, 0, 0, 90}; // much larger than the view
-    RingChoice all;
-    all.ellipses.fill(true);
-    for (double zoom : {1.0, 37.0, 100.0, 500.0}) {
-        Picture view(492, 492);
-        DrawReconstruction(view, state, zoom, 2.0, all);
-        EXPECT_TRUE(view.bgr == PlainDrawing(state, zoom, all).bgr) << "zoom " << zoom;
-    }
-}
-
-TEST(ReconstructionHelpers, DistanceAndLevel) {
-    EXPECT_DOUBLE_EQ(PointLineDistance({3, 4, -5}, 0, 0), 1.0);
-    EXPECT_TRUE(std::isinf(PointLineDistance({0, 0, 1}, 1, 1)));
-    EXPECT_DOUBLE_EQ(EllipseLevel(2, 1, 0, 0, 0, 2, 0), 0.0);
-    EXPECT_DOUBLE_EQ(EllipseLevel(2, 1, 0, 0, M_PI / 2, 0, 2), 0.0);
-    EXPECT_LT(EllipseLevel(2, 1, 0, 0, 0, 0, 0), 0);
+    const RingChoice all = Rings(true, {0, 1, 2, 3, 4, 5});
+    for (double zoom : {1.0, 37.0, 100.0, 500.0})
+        EXPECT_TRUE(Drawn(state, zoom, all).bgr == PlainDrawing(state, zoom, all).bgr)
+            << "zoom " << zoom;
 }

@@ -1,6 +1,6 @@
-#include "registration/FFTDyn.h"
+#include "registration/SpectrumWork.h"
 
-#include "TestImages.h"
+#include "support/TestImages.h"
 
 #include <gtest/gtest.h>
 
@@ -11,41 +11,18 @@ namespace {
 
 using Steps = std::vector<std::uint8_t>;
 
-Steps StepsOf(const std::vector<std::pair<char, std::uint8_t>>& history, char side) {
+Steps StepsOf(TWorkBuffers& work, char side) {
     Steps steps;
-    for (const auto& [s, value] : history)
+    for (const auto& [s, value] : work.ProgressHistory())
         if (s == side) steps.push_back(value);
     return steps;
 }
 
-TEST(Workers, ProgressStepsOfEachMode) {
-    const int N = 64;
-    TFFTTransformDyn engine;
-    engine.SetSize(N);
-    engine.AllocateBuffers();
-    const std::vector<float> a = testing::SmoothNoise(N, 1, 8);
-    const std::vector<float> b = testing::CyclicShift(a, N, 3, 4);
-    std::vector<float> surface(N * N);
-    SurfaceSummary summary;
-
-    RotationScaleResult r;
-    engine.RegisterRotationScale(a, b, surface, summary, 0, 0, r);
-    auto history = engine.ProgressHistory();
-    EXPECT_EQ(StepsOf(history, 'A'), (Steps{25, 50, 75, 100}));
-    EXPECT_EQ(StepsOf(history, 'B'), (Steps{25, 50, 75, 100}));
-
-    TranslationResult t;
-    const std::vector<float> c = testing::CyclicShift(a, N, -1, 2);
-    engine.RegisterTranslation(c, b, surface, summary, 0, 0, 0, t);
-    history = engine.ProgressHistory();
-    EXPECT_EQ(StepsOf(history, 'A'), (Steps{100}));
-    EXPECT_EQ(StepsOf(history, 'B'), (Steps{100}));
-    // Reused spectra still report completion.
-    engine.RegisterTranslation(c, b, surface, summary, 0, 0, 0, t);
-    EXPECT_EQ(engine.ProgressHistory().size(), 2u);
+template <typename T> bool SameBits(const T* a, const T* b, std::size_t count) {
+    return std::memcmp(a, b, count * sizeof(T)) == 0;
 }
 
-TEST(Workers, EachModeComputesItsSpectrumOnItsOwnSide) {
+TEST(Workers, EachModeComputesItsSpectrumOnItsOwnSideAndReportsItsSteps) {
     const int N = 64;
     const std::size_t count = N * N;
     TWorkBuffers work;
@@ -60,6 +37,8 @@ TEST(Workers, EachModeComputesItsSpectrumOnItsOwnSide) {
     }
     EXPECT_EQ(work.ProgressA.load(std::memory_order_acquire), 100);
     EXPECT_EQ(work.ProgressB.load(std::memory_order_acquire), 100);
+    EXPECT_EQ(StepsOf(work, 'A'), (Steps{25, 50, 75, 100}));
+    EXPECT_EQ(StepsOf(work, 'B'), (Steps{100}));
 
     // The same steps on this thread give the same numbers.
     AlignedBuffer<Complex> spectrum(count), logPolarSpectrum(count);
@@ -68,12 +47,18 @@ TEST(Workers, EachModeComputesItsSpectrumOnItsOwnSide) {
     ShiftedLogMagnitude(spectrum.data(), logMagnitude.data(), N);
     LogPolarResample(logMagnitude.data(), logPolar.data(), N);
     ForwardFFT(logPolar.data(), logPolarSpectrum.data(), N);
-    EXPECT_EQ(std::memcmp(work.SpectrumA.data(), spectrum.data(), count * sizeof(Complex)), 0);
-    EXPECT_EQ(std::memcmp(work.LogPolarSpectrumA.data(), logPolarSpectrum.data(),
-                          count * sizeof(Complex)),
-              0);
+    EXPECT_TRUE(SameBits(work.SpectrumA.data(), spectrum.data(), count));
+    EXPECT_TRUE(SameBits(work.LogPolarSpectrumA.data(), logPolarSpectrum.data(), count));
     ForwardFFT(b.data(), spectrum.data(), N);
-    EXPECT_EQ(std::memcmp(work.SpectrumB.data(), spectrum.data(), count * sizeof(Complex)), 0);
+    EXPECT_TRUE(SameBits(work.SpectrumB.data(), spectrum.data(), count));
+
+    // A reused spectrum is not computed again, and its completion is still reported.
+    work.ClearProgressHistory();
+    work.reuseB = true;
+    std::fill(work.SpectrumB.data(), work.SpectrumB.data() + count, Complex(0, 0));
+    { T1 reused(2, N, work); }
+    EXPECT_EQ(StepsOf(work, 'B'), (Steps{25, 50, 75, 100}));
+    EXPECT_EQ(work.SpectrumB[5], Complex(0, 0));
 
     EXPECT_THROW(T1(5, N, work), std::invalid_argument);
     EXPECT_THROW(T1(3, N + 1, work), std::invalid_argument);

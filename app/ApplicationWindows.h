@@ -1,0 +1,29 @@
+#pragma once
+// Every window of the program, created at start in the order the program
+// has always used (members are constructed in declaration order) and alive
+// for the whole run.
+#include "app/CalibrationForm.h"
+#include "app/HistoForm.h"
+#include "app/MainForm.h"
+#include "app/OptimizationForm.h"
+
+struct ApplicationWindows {
+    TMainForm mainForm;
+    TCAM2Form cam2Form;
+    THistoForm histoForm;
+    TCAM3Form cam3Form;
+    TCAM1Form cam1Form;
+    TOptimizationForm optimisationForm;
+
+    ApplicationWindows() {
+        mainForm.SetSecondaryWindows(&cam1Form, &cam2Form, &cam3Form, &optimisationForm);
+        mainForm.resize(1880, 960); // fits a 1920 x 1080 screen
+    }
+
+    // The optimisation window is created visible; the main window shows when
+    // the event loop starts; the others wait until they are asked for.
+    void ShowAtStart() {
+        optimisationForm.show();
+        mainForm.show();
+    }
+};

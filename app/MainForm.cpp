@@ -1,0 +1,600 @@
+#include "app/MainForm.h"
+
+#include "app/ImageBox.h"
+#include "app/RadioButton.h"
+#include "app/UserDialogs.h"
+#include "common/DateTime.h"
+#include "common/NumberText.h"
+#include "measurement/Evaluation.h"
+#include "measurement/Settings.h"
+#include "reconstruction/ReconstructionView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLocale>
+#include <QPushButton>
+#include <QSlider>
+#include <QStorageInfo>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+using namespace merkanix;
+
+namespace {
+
+const QString kDash = QStringLiteral("-");
+const QString kSettingsFilter = QStringLiteral(".txt (*.txt)");
+
+template <typename Control> Control* Named(Control* control, const char* name) {
+    control->setObjectName(QString::fromLatin1(name));
+    return control;
+}
+
+QLabel* Text(const QString& text, const char* name = nullptr) {
+    auto* label = new QLabel(text);
+    if (name) label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+QString FromStd(const std::string& text) {
+    return QString::fromStdString(text);
+}
+std::string ToStd(const QString& text) {
+    return text.toStdString();
+}
+
+} // namespace
+
+template <typename Sender, typename Signal>
+void TMainForm::Handle(Sender* sender, Signal signal, void (TMainForm::*handler)()) {
+    connect(sender, signal, this,
+            [this, handler] { RunHandler(this, [&] { (this->*handler)(); }); });
+}
+
+TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
+    setObjectName("TMainForm");
+    setWindowTitle("Merkana");
+
+    auto* viewsRow = new QHBoxLayout;
+    viewsRow->addWidget(BuildCameraView("CAM1", Image1));
+    viewsRow->addWidget(BuildCameraView("CAM2", Image2));
+    viewsRow->addWidget(BuildCameraView("CAM3", Image3));
+    Image1->setObjectName("Image1");
+    Image2->setObjectName("Image2");
+    Image3->setObjectName("Image3");
+
+    viewsRow->addWidget(BuildReconstructionView());
+
+    auto* lowerRow = new QHBoxLayout;
+    lowerRow->addWidget(BuildCameraSettings());
+    lowerRow->addWidget(BuildResultPanel(), 1);
+
+    auto* right = new QVBoxLayout;
+    right->addLayout(viewsRow, 1);
+    right->addLayout(lowerRow);
+
+    auto* top = new QHBoxLayout(this);
+    top->addWidget(BuildFrameSelection());
+    top->addLayout(right, 1);
+
+    // Drives: the mounted volumes; the one holding the working folder first.
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes())
+        if (volume.isValid() && volume.isReady()) DriveComboBox1->addItem(volume.rootPath());
+    DriveComboBox1->model()->sort(0);
+    const int home = DriveComboBox1->findText(QStorageInfo(QDir::currentPath()).rootPath());
+    connect(DriveComboBox1, &QComboBox::currentIndexChanged, this, &TMainForm::DriveChanged);
+    DriveComboBox1->setCurrentIndex(home >= 0 ? home : 0);
+    DriveChanged(DriveComboBox1->currentIndex());
+
+    Handle(CheckBox1, &QCheckBox::clicked, &TMainForm::SortOut);
+    Handle(ListBox1, &QListWidget::itemClicked, &TMainForm::WriteOut);
+    Handle(ListBox1, &QListWidget::itemActivated, &TMainForm::WriteOut);
+    Handle(RadioButton1, &QRadioButton::clicked, &TMainForm::RadioButton1Click);
+    Handle(RadioButton1, &TRadioButton::doubleClicked, &TMainForm::RadioButton1DblClick);
+    Handle(RadioButton2, &QRadioButton::clicked, &TMainForm::RadioButton2Click);
+    Handle(RadioButton3, &QRadioButton::clicked, &TMainForm::RadioButton3Click);
+    Handle(RadioButton3, &TRadioButton::doubleClicked, &TMainForm::RadioButton3DblClick);
+    Handle(RadioButton4, &QRadioButton::clicked, &TMainForm::RadioButton4Click);
+    Handle(RadioButton5, &QRadioButton::clicked, &TMainForm::RadioButton5Click);
+    Handle(RadioButton5, &TRadioButton::doubleClicked, &TMainForm::RadioButton5DblClick);
+    Handle(RadioButton6, &QRadioButton::clicked, &TMainForm::RadioButton6Click);
+    Handle(RadioButton7, &QRadioButton::clicked, &TMainForm::RadioButton7Click);
+    Handle(RadioButton7, &TRadioButton::doubleClicked, &TMainForm::RadioButton7DblClick);
+    Handle(TrackBar1, &QSlider::valueChanged, &TMainForm::VisualFibreChange);
+    Handle(FibreCheckBox, &QCheckBox::clicked, &TMainForm::FibreCheckBoxClick);
+    Handle(Ellipse1CheckBox, &QCheckBox::clicked, &TMainForm::Ellipse1CheckBoxClick);
+    Handle(Ellipse2CheckBox, &QCheckBox::clicked, &TMainForm::Ellipse2CheckBoxClick);
+    Handle(Ellipse3CheckBox, &QCheckBox::clicked, &TMainForm::Ellipse3CheckBoxClick);
+    Handle(Ellipse4CheckBox, &QCheckBox::clicked, &TMainForm::Ellipse4CheckBoxClick);
+    Handle(Ellipse5CheckBox, &QCheckBox::clicked, &TMainForm::Ellipse5CheckBoxClick);
+    Handle(Ellipse6CheckBox, &QCheckBox::clicked, &TMainForm::Ellipse6CheckBoxClick);
+    Handle(Button1, &QPushButton::clicked, &TMainForm::LoadSettings);
+    Handle(Button2, &QPushButton::clicked, &TMainForm::SaveSettings);
+}
+
+QGroupBox* TMainForm::BuildFrameSelection() {
+    auto* group = new QGroupBox("Výběr snímků");
+    auto* layout = new QVBoxLayout(group);
+    DriveComboBox1 = Named(new QComboBox, "DriveComboBox1");
+    DirectoryListBox1 = Named(new QTreeView, "DirectoryListBox1");
+    FileListBox1 = Named(new QListWidget, "FileListBox1");
+    folderModel_ = new QFileSystemModel(this);
+    folderModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+    DirectoryListBox1->setModel(folderModel_);
+    for (int column = 1; column < folderModel_->columnCount(); ++column)
+        DirectoryListBox1->hideColumn(column);
+    DirectoryListBox1->header()->hide();
+    connect(DirectoryListBox1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& index) { FillFileList(folderModel_->filePath(index)); });
+    FileListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    layout->addWidget(DriveComboBox1);
+    layout->addWidget(DirectoryListBox1, 2);
+    layout->addWidget(FileListBox1, 2);
+
+    auto* tolerance = new QHBoxLayout;
+    LabeledEdit1 = Named(new QLineEdit("50"), "LabeledEdit1");
+    LabeledEdit1->setFixedWidth(LabeledEdit1->fontMetrics().horizontalAdvance("00000") + 16);
+    tolerance->addWidget(new QLabel("čas. tolerance:"));
+    tolerance->addWidget(LabeledEdit1);
+    tolerance->addWidget(new QLabel("(ms)"));
+    tolerance->addStretch();
+    layout->addLayout(tolerance);
+    CheckBox1 = Named(new QCheckBox("Nalezení trojic"), "CheckBox1");
+    layout->addWidget(CheckBox1);
+    ListBox1 = Named(new QListWidget, "ListBox1");
+    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+    layout->addWidget(ListBox1, 1);
+
+    auto* details = new QGridLayout;
+    details->addWidget(new QLabel("Datum pořízení:"), 0, 0, 1, 4);
+    Label1 = Text(kDash, "Label1");
+    Label2 = Text(kDash, "Label2");
+    Label3 = Text(kDash, "Label3");
+    Label4 = Text(kDash, "Label4");
+    QLabel* dates[3] = {Label1, Label2, Label3};
+    for (int k = 0; k < 3; ++k) {
+        details->addWidget(new QLabel(QString("CAM%1:").arg(k + 1)), 1 + k, 0);
+        details->addWidget(dates[k], 1 + k, 1, 1, 3);
+    }
+    details->addWidget(new QLabel("Čas. rozpětí:"), 4, 0);
+    details->addWidget(Label4, 4, 1, 1, 3);
+    details->addWidget(new QLabel("Hrany v obraze:"), 5, 0, 1, 4);
+    Label51 = Text(kDash, "Label51");
+    Label52 = Text(kDash, "Label52");
+    Label53 = Text(kDash, "Label53");
+    Label54 = Text(kDash, "Label54");
+    Label55 = Text(kDash, "Label55");
+    Label56 = Text(kDash, "Label56");
+    edgeLabels_ = {Label51, Label52, Label53, Label54, Label55, Label56};
+    for (int k = 0; k < 3; ++k) {
+        details->addWidget(new QLabel(QString("CAM%1:").arg(k + 1)), 6 + k, 0);
+        details->addWidget(edgeLabels_[2 * k], 6 + k, 1);
+        details->addWidget(edgeLabels_[2 * k + 1], 6 + k, 2);
+        details->addWidget(new QLabel("px"), 6 + k, 3);
+    }
+    details->setColumnStretch(1, 1);
+    details->setColumnStretch(2, 1);
+    layout->addLayout(details);
+    group->setFixedWidth(370);
+    return group;
+}
+
+QGroupBox* TMainForm::BuildCameraSettings() {
+    auto* group = new QGroupBox("Nastavení kamerového systému");
+    auto* layout = new QGridLayout(group);
+    const SystemTexts defaults = DefaultCameraTexts(LocaleSeparator());
+    TRadioButton** radios[6] = {&RadioButton1, &RadioButton2, &RadioButton3,
+                                &RadioButton4, &RadioButton5, &RadioButton6};
+    QLineEdit** edits[3][5] = {{&f1Edit, &xc1Edit, &yc1Edit, &x1Edit, &y1Edit},
+                               {&f2Edit, &xc2Edit, &yc2Edit, &x2Edit, &y2Edit},
+                               {&f3Edit, &xc3Edit, &yc3Edit, &x3Edit, &y3Edit}};
+    static const char* const kEditNames[3][5] = {
+        {"f1Edit", "xc1Edit", "yc1Edit", "x1Edit", "y1Edit"},
+        {"f2Edit", "xc2Edit", "yc2Edit", "x2Edit", "y2Edit"},
+        {"f3Edit", "xc3Edit", "yc3Edit", "x3Edit", "y3Edit"}};
+    static const char* const kQuantities[5] = {"f", "xc", "yc", "x", "y"};
+    static const char* const kUnits[5] = {"(mm)", "(px)", "(px)", "(mm)", "(mm)"};
+    for (int k = 0; k < 3; ++k) {
+        auto* box = new QGroupBox(QString("CAM%1").arg(k + 1));
+        auto* boxLayout = new QGridLayout(box);
+        *radios[2 * k] = Named(new TRadioButton("mm papír"),
+                               qPrintable(QString("RadioButton%1").arg(2 * k + 1)));
+        *radios[2 * k + 1] =
+            Named(new TRadioButton("vlastní"), qPrintable(QString("RadioButton%1").arg(2 * k + 2)));
+        boxLayout->addWidget(*radios[2 * k], 0, 0, 1, 3);
+        boxLayout->addWidget(*radios[2 * k + 1], 1, 0, 1, 3);
+        const std::string* texts[5] = {&defaults[k].f, &defaults[k].xc, &defaults[k].yc,
+                                       &defaults[k].x, &defaults[k].y};
+        for (int q = 0; q < 5; ++q) {
+            auto* edit = Named(new QLineEdit(FromStd(*texts[q])), kEditNames[k][q]);
+            edit->setEnabled(false);
+            edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance("-46,0193228167378") + 16);
+            *edits[k][q] = edit;
+            cameraEdits_[k][q] = edit;
+            boxLayout->addWidget(new QLabel(kQuantities[q]), 2 + q, 0);
+            boxLayout->addWidget(edit, 2 + q, 1);
+            boxLayout->addWidget(new QLabel(kUnits[q]), 2 + q, 2);
+        }
+        layout->addWidget(box, 0, k);
+    }
+    RadioButton7 = Named(new TRadioButton("Gradientním spádem"), "RadioButton7");
+    Button1 = Named(new QPushButton("Načíst"), "Button1");
+    Button2 = Named(new QPushButton("Uložit"), "Button2");
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(RadioButton7);
+    bottom->addStretch();
+    bottom->addWidget(Button1);
+    bottom->addWidget(Button2);
+    layout->addLayout(bottom, 1, 0, 1, 3);
+    return group;
+}
+
+QGroupBox* TMainForm::BuildResultPanel() {
+    auto* group = new QGroupBox;
+    auto* layout = new QGridLayout(group);
+    const char* headings[5] = {"střed [mm]", "a [mm]", "b [mm]", "natočení [°]", "průměr [mm]"};
+    for (int c = 0; c < 5; ++c)
+        layout->addWidget(new QLabel(headings[c]), 0, 1 + c);
+
+    FibreCheckBox = Named(new QCheckBox("VLÁKNO"), "FibreCheckBox");
+    FibreCheckBox->setChecked(true);
+    FibreCheckBox->setStyleSheet("color: maroon;");
+    FibreCenterStaticText = Text(kDash, "FibreCenterStaticText");
+    FibreaStaticText = Text(kDash, "FibreaStaticText");
+    FibrebStaticText = Text(kDash, "FibrebStaticText");
+    FibreAngleStaticText = Text(kDash, "FibreAngleStaticText");
+    DiameterStaticText = Text(kDash, "DiameterStaticText");
+    QLabel* fibreRow[5] = {FibreCenterStaticText, FibreaStaticText, FibrebStaticText,
+                           FibreAngleStaticText, DiameterStaticText};
+    layout->addWidget(FibreCheckBox, 1, 0);
+    for (int c = 0; c < 5; ++c) {
+        fibreRow[c]->setStyleSheet("color: red;");
+        layout->addWidget(fibreRow[c], 1, 1 + c);
+    }
+
+    QCheckBox** checks[6] = {&Ellipse1CheckBox, &Ellipse2CheckBox, &Ellipse3CheckBox,
+                             &Ellipse4CheckBox, &Ellipse5CheckBox, &Ellipse6CheckBox};
+    QLabel** texts[6][4] = {{&Ellipse1CenterStaticText, &Ellipse1aStaticText, &Ellipse1bStaticText,
+                             &Ellipse1AngleStaticText},
+                            {&Ellipse2CenterStaticText, &Ellipse2aStaticText, &Ellipse2bStaticText,
+                             &Ellipse2AngleStaticText},
+                            {&Ellipse3CenterStaticText, &Ellipse3aStaticText, &Ellipse3bStaticText,
+                             &Ellipse3AngleStaticText},
+                            {&Ellipse4CenterStaticText, &Ellipse4aStaticText, &Ellipse4bStaticText,
+                             &Ellipse4AngleStaticText},
+                            {&Ellipse5CenterStaticText, &Ellipse5aStaticText, &Ellipse5bStaticText,
+                             &Ellipse5AngleStaticText},
+                            {&Ellipse6CenterStaticText, &Ellipse6aStaticText, &Ellipse6bStaticText,
+                             &Ellipse6AngleStaticText}};
+    static const char* const kFields[4] = {"CenterStaticText", "aStaticText", "bStaticText",
+                                           "AngleStaticText"};
+    for (int k = 0; k < 6; ++k) {
+        const QString prefix = QString("Ellipse%1").arg(k + 1);
+        *checks[k] =
+            Named(new QCheckBox(QString("Elipsa %1").arg(k + 1)), qPrintable(prefix + "CheckBox"));
+        ellipseChecks_[k] = *checks[k];
+        layout->addWidget(*checks[k], 2 + k, 0);
+        for (int f = 0; f < 4; ++f) {
+            *texts[k][f] = Text(kDash, qPrintable(prefix + kFields[f]));
+            ellipseTexts_[k][f] = *texts[k][f];
+            layout->addWidget(*texts[k][f], 2 + k, 1 + f);
+        }
+    }
+    const QFontMetrics metrics = group->fontMetrics();
+    layout->setColumnMinimumWidth(1, metrics.horizontalAdvance("[-0,0000 ; -0,0000]") + 12);
+    for (int c = 2; c <= 5; ++c)
+        layout->setColumnMinimumWidth(c, metrics.horizontalAdvance("000,00") + 12);
+    layout->setRowStretch(8, 1);
+    return group;
+}
+
+QGroupBox* TMainForm::BuildReconstructionView() {
+    auto* group = new QGroupBox("VLÁKNO");
+    auto* layout = new QHBoxLayout(group);
+    EllipseImage = Named(new TImage(492, 492), "EllipseImage");
+    EllipseImage->setMinimumSize(320, 320);
+    TrackBar1 = Named(new QSlider(Qt::Vertical), "TrackBar1");
+    TrackBar1->setRange(1, 500);
+    TrackBar1->setValue(100);
+    TrackBar1->setTickPosition(QSlider::TicksLeft);
+    TrackBar1->setTickInterval(50);
+    TrackBar1->setInvertedAppearance(true); // the minimum at the top, as the track bar stands
+    Edit1 = Named(new QLineEdit("100x"), "Edit1");
+    Edit1->setFixedWidth(Edit1->fontMetrics().horizontalAdvance("500x") + 16);
+    auto* zoom = new QVBoxLayout;
+    zoom->addWidget(TrackBar1, 1);
+    zoom->addWidget(Edit1);
+    layout->addWidget(EllipseImage, 1);
+    layout->addLayout(zoom);
+    return group;
+}
+
+QGroupBox* TMainForm::BuildCameraView(const QString& caption, TImage*& image) {
+    auto* group = new QGroupBox(caption);
+    auto* layout = new QVBoxLayout(group);
+    image = new TImage(656, 492);
+    layout->addWidget(image);
+    return group;
+}
+
+void TMainForm::SetSecondaryWindows(QWidget* cam1, QWidget* cam2, QWidget* cam3,
+                                    QWidget* optimisation) {
+    cam1Form_ = cam1;
+    cam2Form_ = cam2;
+    cam3Form_ = cam3;
+    optimisationForm_ = optimisation;
+}
+
+char TMainForm::LocaleSeparator() {
+    const QString point = QLocale().decimalPoint();
+    return point.size() == 1 && point[0].unicode() < 128 ? static_cast<char>(point[0].unicode())
+                                                         : '.';
+}
+
+void TMainForm::DriveChanged(int index) {
+    if (index < 0) return;
+    const QString drive = DriveComboBox1->itemText(index);
+    DirectoryListBox1->setRootIndex(folderModel_->setRootPath(drive));
+    if (!folder_.startsWith(drive)) ChooseFolder(drive);
+}
+
+void TMainForm::ChooseFolder(const QString& folder) {
+    const QString path = QDir(folder).absolutePath();
+    const QString drive = QStorageInfo(path).rootPath();
+    const int driveIndex = DriveComboBox1->findText(drive);
+    if (driveIndex >= 0 && driveIndex != DriveComboBox1->currentIndex()) {
+        folder_ = path; // keeps DriveChanged from moving to the drive's root
+        DriveComboBox1->setCurrentIndex(driveIndex);
+    }
+    const QModelIndex index = folderModel_->index(path);
+    if (index.isValid()) {
+        DirectoryListBox1->setCurrentIndex(index);
+        DirectoryListBox1->scrollTo(index);
+    }
+    FillFileList(path);
+}
+
+void TMainForm::FillFileList(const QString& folder) {
+    folder_ = folder;
+    FileListBox1->clear();
+    try {
+        for (const std::string& name : ListFolderFiles(ToStd(folder)))
+            FileListBox1->addItem(FromStd(name));
+    } catch (const std::exception&) {
+        // A folder that cannot be read lists nothing, as an empty one does.
+    }
+}
+
+void TMainForm::SortOut() {
+    if (!CheckBox1->isChecked()) {
+        ListBox1->clear();
+        for (QLabel* label : {Label1, Label2, Label3, Label4})
+            label->setText(kDash);
+        FileListBox1->clearSelection();
+        return;
+    }
+    std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(FileListBox1->count()));
+    for (int i = 0; i < FileListBox1->count(); ++i)
+        names.push_back(ToStd(FileListBox1->item(i)->text()));
+    ListBox1->clear();
+    triples_.clear();
+    triples_ = FindTriples(ToStd(folder_), names, ToStd(LabeledEdit1->text()), LocaleSeparator());
+    QStringList entries;
+    entries.reserve(static_cast<qsizetype>(triples_.size()));
+    for (std::size_t i = 1; i <= triples_.size(); ++i)
+        entries << QString::number(i);
+    ListBox1->addItems(entries);
+}
+
+void TMainForm::WriteOut() {
+    QListWidgetItem* item = ListBox1->currentItem();
+    if (item == nullptr || !item->isSelected()) return;
+    const int k = ListBox1->row(item);
+    if (k < 0 || static_cast<std::size_t>(k) >= triples_.size()) return;
+    const FrameTriple& triple = triples_[static_cast<std::size_t>(k)];
+
+    const SystemTexts texts = CameraTexts();
+    const char sep = LocaleSeparator();
+    TImage* images[3] = {Image1, Image2, Image3};
+    TripleEvaluation result;
+    for (int c = 0; c < 3; ++c)
+        result.views[c].Resize(images[c]->picture().width, images[c]->picture().height);
+    std::exception_ptr failure;
+    try {
+        EvaluateTriple(triple, texts, sep, true, result);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    // Everything the evaluation reached is shown, the rest keeps its old text.
+    for (int c = 0; c < result.viewsLoaded; ++c) {
+        std::swap(images[c]->picture(), result.views[c]);
+        images[c]->Repaint();
+    }
+    if (result.viewsLoaded == 3) {
+        QLabel* dates[3] = {Label1, Label2, Label3};
+        for (int c = 0; c < 3; ++c) {
+            const DateTimeParts p = DecodeDateTime(triple.time[c]);
+            dates[c]->setText(
+                QLocale().toString(QDate(p.year, p.month, p.day), QLocale::ShortFormat) + ", " +
+                FromStd(TimeText(triple.time[c])));
+        }
+        Label4->setText(FromStd(FormatSpan(triple.span)));
+    }
+    for (int c = 0; c < result.edgesFound; ++c) {
+        edgeLabels_[2 * c]->setText(FromStd(FormatGeneral(result.edges[c].top, sep)));
+        edgeLabels_[2 * c + 1]->setText(FromStd(FormatGeneral(result.edges[c].bottom, sep)));
+    }
+    if (result.reconstructed) {
+        reconstruction_ = result.state;
+        Redraw();
+        for (int e = 0; e < 6; ++e) {
+            const EllipseTexts row = FormatEllipseRow(reconstruction_.ellipses[e], sep);
+            const std::string* fields[4] = {&row.centre, &row.a, &row.b, &row.angle};
+            for (int f = 0; f < 4; ++f)
+                ellipseTexts_[e][f]->setText(FromStd(*fields[f]));
+        }
+        const EllipseTexts fibre = FormatEllipseRow(reconstruction_.fibre, sep);
+        FibreCenterStaticText->setText(FromStd(fibre.centre));
+        FibreaStaticText->setText(FromStd(fibre.a));
+        FibrebStaticText->setText(FromStd(fibre.b));
+        FibreAngleStaticText->setText(FromStd(fibre.angle));
+        DiameterStaticText->setText(FromStd(FormatDiameter(reconstruction_.fibre, sep)));
+    }
+    if (failure) std::rethrow_exception(failure);
+}
+
+SystemTexts TMainForm::CameraTexts() const {
+    SystemTexts texts;
+    for (int c = 0; c < 3; ++c)
+        texts[c] = {ToStd(cameraEdits_[c][0]->text()), ToStd(cameraEdits_[c][1]->text()),
+                    ToStd(cameraEdits_[c][2]->text()), ToStd(cameraEdits_[c][3]->text()),
+                    ToStd(cameraEdits_[c][4]->text())};
+    return texts;
+}
+
+void TMainForm::Redraw() {
+    RingChoice rings;
+    for (int k = 0; k < 6; ++k)
+        rings.ellipses[k] = ellipseChecks_[k]->isChecked();
+    rings.fibre = FibreCheckBox->isChecked();
+    DrawReconstruction(EllipseImage->picture(), reconstruction_, TrackBar1->value(), 2.0, rings);
+    EllipseImage->Repaint();
+}
+
+void TMainForm::SetCameraEditsEnabled(int camera, bool enabled) {
+    for (QLineEdit* edit : cameraEdits_[camera])
+        edit->setEnabled(enabled);
+}
+
+void TMainForm::ShowWindow(QWidget* window) {
+    if (window == nullptr) return;
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void TMainForm::RadioButton1Click() {
+    ShowWindow(cam1Form_);
+    SetCameraEditsEnabled(0, false);
+}
+
+void TMainForm::RadioButton1DblClick() {
+    RadioButton1Click();
+    RadioButton7->Clear();
+}
+
+void TMainForm::RadioButton2Click() {
+    SetCameraEditsEnabled(0, true);
+    RadioButton7->Clear();
+}
+
+void TMainForm::RadioButton3Click() {
+    ShowWindow(cam2Form_);
+    SetCameraEditsEnabled(1, false);
+    RadioButton7->Clear();
+}
+
+void TMainForm::RadioButton3DblClick() {
+    RadioButton3Click();
+}
+
+void TMainForm::RadioButton4Click() {
+    SetCameraEditsEnabled(1, true);
+    RadioButton7->Clear();
+}
+
+void TMainForm::RadioButton5Click() {
+    ShowWindow(cam3Form_);
+    SetCameraEditsEnabled(2, false);
+    RadioButton7->Clear();
+}
+
+void TMainForm::RadioButton5DblClick() {
+    RadioButton5Click();
+}
+
+void TMainForm::RadioButton6Click() {
+    SetCameraEditsEnabled(2, true);
+    RadioButton7->Clear();
+}
+
+void TMainForm::RadioButton7Click() {
+    ShowWindow(optimisationForm_);
+    for (TRadioButton* radio :
+         {RadioButton1, RadioButton2, RadioButton3, RadioButton4, RadioButton5, RadioButton6})
+        radio->Clear();
+    for (int c = 0; c < 3; ++c)
+        SetCameraEditsEnabled(c, false);
+}
+
+void TMainForm::RadioButton7DblClick() {
+    RadioButton7Click();
+}
+
+void TMainForm::VisualFibreChange() {
+    Redraw();
+    Edit1->setText(QString::number(TrackBar1->value()) + "x");
+}
+
+void TMainForm::FibreCheckBoxClick() {
+    Redraw();
+}
+void TMainForm::Ellipse1CheckBoxClick() {
+    Redraw();
+}
+void TMainForm::Ellipse2CheckBoxClick() {
+    Redraw();
+}
+void TMainForm::Ellipse3CheckBoxClick() {
+    Redraw();
+}
+void TMainForm::Ellipse4CheckBoxClick() {
+    Redraw();
+}
+void TMainForm::Ellipse5CheckBoxClick() {
+    Redraw();
+}
+void TMainForm::Ellipse6CheckBoxClick() {
+    Redraw();
+}
+
+void TMainForm::LoadSettings() {
+    const QString name = UserDialogs::Current().OpenFileName(this, kSettingsFilter);
+    if (name.isEmpty() || !QFileInfo(name).isFile()) return;
+    const SystemTexts texts = ReadSettingsFile(ToStd(name));
+    for (int c = 0; c < 3; ++c) {
+        const std::string* values[5] = {&texts[c].f, &texts[c].xc, &texts[c].yc, &texts[c].x,
+                                        &texts[c].y};
+        for (int q = 0; q < 5; ++q)
+            cameraEdits_[c][q]->setText(FromStd(*values[q]));
+    }
+}
+
+void TMainForm::SaveSettings() {
+    const SystemTexts texts = CameraTexts();
+    const QString name = UserDialogs::Current().SaveFileName(this, kSettingsFilter);
+    if (name.isEmpty()) return;
+    WriteSettingsFile(ToStd(name), texts);
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+    // The main window's close ends the program, whatever else is open.
+    event->accept();
+    QApplication::quit();
+}

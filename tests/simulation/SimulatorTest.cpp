@@ -1,0 +1,307 @@
+#include "simulation/FrameSimulator.h"
+
+#include "common/Errors.h"
+#include "common/NumberText.h"
+#include "measurement/Evaluation.h"
+#include "simulation/TiffFrameWriter.h"
+#include "support/Shell.h"
+#include "support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace merkanix::simulation {
+namespace {
+
+using merkanix::testing::RunShell;
+using merkanix::testing::ScratchFolder;
+
+// Every sample different in both bytes, including values above 32767.
+std::vector<std::uint16_t> PatternSamples() {
+    std::vector<std::uint16_t> samples(kFrameSamples);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::uint16_t>(i * 40503u + 12345u);
+    return samples;
+}
+
+std::array<CameraSetup, 3> DefaultCameras() {
+    return ParseCameraSetups(DefaultCameraTexts(','), ',');
+}
+
+// --- Frame files ---------------------------------------------------------------
+
+TEST(TiffFrameWriter, SamplesStartAtByte174AndReadBackExactly) {
+    ScratchFolder folder;
+    const std::string path = folder / "frame.tif";
+    WriteFrameFile(path, std::vector<std::uint16_t>(kFrameSamples, 7));
+    WriteFrameFile(path, PatternSamples()); // replaced whole
+    const std::string bytes = merkanix::testing::ReadBytes(path);
+    EXPECT_EQ(bytes.size(), static_cast<std::size_t>(kFrameFileBytes));
+    EXPECT_EQ(bytes.substr(0, 4), std::string("II*\0", 4));
+    EXPECT_EQ(ReadFrameSamples(path), PatternSamples());
+    EXPECT_EQ(folder.Entries(), 1u);
+    EXPECT_THROW(WriteFrameFile(folder / "short.tif", std::vector<std::uint16_t>(100)),
+                 std::invalid_argument);
+}
+
+TEST(TiffFrameWriter, LibtiffAndPillowReadItAsA16BitGreyFrame) {
+    ScratchFolder folder;
+    const std::string path = folder / "frame.tif";
+    const auto samples = PatternSamples();
+    WriteFrameFile(path, samples);
+    if (RunShell("command -v tiffinfo").status == 0) {
+        const auto info = RunShell("tiffinfo '" + path + "'");
+        ASSERT_EQ(info.status, 0) << info.output;
+        for (const char* expected :
+             {"Image Width: 656 Image Length: 492", "Bits/Sample: 16", "min-is-black"})
+            EXPECT_NE(info.output.find(expected), std::string::npos) << info.output;
+        EXPECT_EQ(info.output.find("Warning"), std::string::npos) << info.output;
+        EXPECT_EQ(info.output.find("Error"), std::string::npos) << info.output;
+    }
+    if (merkanix::testing::PythonHas("PIL")) {
+        const auto read =
+            RunShell("/usr/bin/python3 -c \"from PIL import Image; im = Image.open('" + path +
+                     "'); print(im.size[0], im.size[1], im.getpixel((0, 0)), "
+                     "im.getpixel((655, 491)), im.getpixel((300, 17)))\"");
+        const auto at = [&](int x, int y) {
+            return std::to_string(samples[static_cast<std::size_t>(y) * kFrameWidth + x]);
+        };
+        EXPECT_EQ(read.output,
+                  "656 492 " + at(0, 0) + " " + at(655, 491) + " " + at(300, 17) + "\n");
+    }
+}
+
+TEST(FrameFileName, RoundTripsThroughTheFrameTimeStamp) {
+    const TDateTime time = EncodeDateTime({2008, 4, 15, 9, 30, 12, 7});
+    EXPECT_EQ(FrameFileName(2, time), "Camera2_20080415_093012_007.tif");
+    // Day counts rarely hold a millisecond exactly: the name must round.
+    RandomSource random(99);
+    for (int i = 0; i < 2000; ++i) {
+        const auto ms = random.UniformInteger(0, 86400000 - 1);
+        const DateTimeParts parts{
+            2008 + static_cast<int>(ms % 7),   1 + static_cast<int>(ms % 12),
+            1 + static_cast<int>(ms % 28),     static_cast<int>(ms / 3600000),
+            static_cast<int>(ms / 60000 % 60), static_cast<int>(ms / 1000 % 60),
+            static_cast<int>(ms % 1000)};
+        const TDateTime value = EncodeDateTime(parts);
+        const int camera = 1 + static_cast<int>(ms % 3);
+        const std::string name = FrameFileName(camera, value);
+        ASSERT_EQ(name.substr(0, 7), "Camera" + std::to_string(camera));
+        ASSERT_EQ(FrameTimeStamp(name), value) << name;
+        ASSERT_EQ(name, FrameFileName(camera, parts));
+    }
+    EXPECT_THROW(FrameFileName(4, time), std::invalid_argument);
+    EXPECT_THROW(FrameFileName(0, time), std::invalid_argument);
+}
+
+// --- Geometry ------------------------------------------------------------------
+
+// Centre distance of the line in the ellipse's own metric: 1 when tangent.
+double EllipseDistance(const Line2D& l, const EllipseParams& e) {
+    const double phi = e.angle * std::numbers::pi / 180;
+    const double nu = l.a * std::cos(phi) + l.b * std::sin(phi);
+    const double nw = -l.a * std::sin(phi) + l.b * std::cos(phi);
+    return std::abs(l.a * e.centreX + l.b * e.centreY + l.c) /
+           std::hypot(e.semiMajor * nu, e.semiMinor * nw);
+}
+
+TEST(TangentRows, TheMeasurementsLinesOfSightAtThemTouchTheFibre) {
+    RandomSource random(5);
+    for (int trial = 0; trial < 40; ++trial) {
+        EllipseParams fibre;
+        fibre.semiMajor = random.Uniform(0.1, 0.7);
+        fibre.semiMinor = fibre.semiMajor * random.Uniform(0.6, 1.0);
+        fibre.centreX = random.Uniform(-0.4, 0.4);
+        fibre.centreY = random.Uniform(-0.4, 0.4);
+        fibre.angle = random.Uniform(0, 180);
+        for (const CameraSetup& c : DefaultCameras()) {
+            SCOPED_TRACE(std::string(c.name) + " trial " + std::to_string(trial));
+            const BandRows band = TangentRows(c, fibre);
+            ASSERT_LT(band.top, band.bottom);
+            // Tangent at both rows, through the fibre just inside, past it just outside.
+            for (const double row : {band.top, band.bottom}) {
+                const auto distance = [&](double r) {
+                    return EllipseDistance(SightLine(c.name, c.x, c.y, c.f, c.yc, r), fibre);
+                };
+                EXPECT_NEAR(distance(row), 1.0, 1e-9);
+                const double inward = row == band.top ? 1e-3 : -1e-3;
+                EXPECT_LT(distance(row + inward), 1.0);
+                EXPECT_GT(distance(row - inward), 1.0);
+            }
+        }
+    }
+}
+
+TEST(TangentRows, RefuseFibresTheCameraCannotSeeAsABand) {
+    CameraSetup camera{"CAM3", 23, 327.5, 245.5, 0, -50};
+    EXPECT_NO_THROW(TangentRows(camera, {1.0, 0.5, 0, 0, 30}));
+    EXPECT_THROW(TangentRows(camera, {1.0, 0.5, 0, -49.8, 30}), Error); // lens inside
+    EXPECT_THROW(TangentRows(camera, {1.0, 0.5, 0, -60, 30}), Error);   // behind the lens
+    EXPECT_THROW(TangentRows(camera, {1.0, 0.5, 2.0, -50, 0}), Error);  // beside the lens
+    camera.name = "CAM4";
+    EXPECT_THROW(TangentRows(camera, {1.0, 0.5, 0, 0, 30}), std::invalid_argument);
+}
+
+// --- Rendering -----------------------------------------------------------------
+
+TEST(RenderBand, PixelRowsTakeTheCoveredFractionOfTheBand) {
+    RenderOptions options;
+    options.tilt = 0;
+    const auto frame = RenderBand({100.25, 200.75}, options, 1);
+    const std::pair<int, double> rows[] = {{0, 0.0},   {99, 0.0},   {100, 0.25}, {101, 1.0},
+                                           {200, 1.0}, {201, 0.25}, {202, 0.0},  {491, 0.0}};
+    for (const auto& [row, cover] : rows)
+        for (const int column : {0, 327, 655})
+            EXPECT_EQ(frame[static_cast<std::size_t>(row) * kFrameWidth + column],
+                      RoundHalfEven(options.bright * (1 - cover) + options.dark * cover))
+                << "row " << row << " column " << column;
+    options.reverse = true;
+    const auto reversed = RenderBand({100.25, 200.75}, options, 1);
+    EXPECT_EQ(reversed[50 * kFrameWidth], options.dark);
+    EXPECT_EQ(reversed[150 * kFrameWidth], options.bright);
+}
+
+TEST(RenderBand, CoverageKeepsTheBandsWidthAndCentreInEveryMode) {
+    // Blur and sub-rows may spread the shadow but neither add nor move it.
+    // Pixel rows weigh by their middle row, which averages out only over a
+    // band of whole rows; so the centre is checked for those.
+    for (const double blur : {0.0, 0.7, 2.5})
+        for (const int supersample : {0, 1000})
+            for (const double top : {120.0, 120.3, 149.77})
+                for (const double width : {33.0, 33.37}) {
+                    double mass = 0, moment = 0;
+                    for (int row = 0; row < kFrameHeight; ++row) {
+                        const double cover = RowCoverage(row, top, top + width, blur, supersample);
+                        ASSERT_TRUE(cover >= 0.0 && cover <= 1.0);
+                        mass += cover;
+                        moment += cover * row;
+                    }
+                    SCOPED_TRACE(::testing::Message() << "blur " << blur << " sub-rows "
+                                                      << supersample << " top " << top);
+                    const double tolerance = supersample ? 2.0 / supersample : 1e-9;
+                    EXPECT_NEAR(mass, width, tolerance);
+                    if (width == std::floor(width)) {
+                        EXPECT_NEAR(moment / mass, top + width / 2, tolerance);
+                    }
+                }
+    // Sub-rows sit at the middles of equal parts of the pixel row, and exact
+    // integration is the limit of ever finer ones.
+    EXPECT_EQ(RowCoverage(100, 100.3, 140.0, 0.0, 4), 0.25);
+    EXPECT_EQ(RowCoverage(140, 100.3, 140.1, 0.0, 4), 0.5);
+    for (const double blur : {0.0, 0.4, 1.5})
+        for (int row = 95; row <= 105; ++row)
+            EXPECT_NEAR(RowCoverage(row, 100.3, 140.0, blur, 0),
+                        RowCoverage(row, 100.3, 140.0, blur, 2000), 1e-3);
+}
+
+TEST(RenderBand, TiltShiftsTheBandAboutTheMiddleColumnAndNoiseIsReproducible) {
+    RenderOptions options;
+    options.tilt = 0.01;
+    const auto frame = RenderBand({200.0, 260.0}, options, 1);
+    for (const int column : {0, 100, 327, 328, 655}) {
+        double mass = 0, moment = 0;
+        for (int row = 0; row < kFrameHeight; ++row) {
+            const double sample = frame[static_cast<std::size_t>(row) * kFrameWidth + column];
+            const double cover = (options.bright - sample) / (options.bright - options.dark);
+            mass += cover;
+            moment += cover * row;
+        }
+        EXPECT_NEAR(mass, 60.0, 1e-3);
+        EXPECT_NEAR(moment / mass, 230.0 + 0.01 * (column - 327.5), 1e-3) << column;
+    }
+
+    options.noiseSigma = 120;
+    options.blurSigma = 1;
+    const auto noisy = RenderBand({200.0, 260.0}, options, 42);
+    EXPECT_EQ(noisy, RenderBand({200.0, 260.0}, options, 42));
+    EXPECT_NE(noisy, RenderBand({200.0, 260.0}, options, 43));
+    double sum = 0, squares = 0;
+    const int count = 100 * kFrameWidth; // rows 0 .. 99, clear of the band
+    for (int i = 0; i < count; ++i) {
+        const double deviation = noisy[static_cast<std::size_t>(i)] - options.bright;
+        sum += deviation;
+        squares += deviation * deviation;
+    }
+    EXPECT_NEAR(sum / count, 0.0, 2.0);
+    EXPECT_NEAR(std::sqrt(squares / count), 120.0, 2.0);
+}
+
+// --- Runs ----------------------------------------------------------------------
+
+TEST(PlanRun, TimesFormExactlyThePlannedTriples) {
+    // Largest jitter the tolerance allows, with and without a tight interval.
+    for (const std::int64_t interval : {1000, 160}) {
+        RunOptions run;
+        run.triples = 12;
+        run.extras = 7;
+        run.jitterMs = 25;
+        run.intervalMs = interval;
+        run.start = {2008, 4, 15, 23, 59, 58, 0}; // across midnight
+        run.seed = 3;
+        ASSERT_FALSE(TimingProblem(run).has_value());
+        const RunPlan plan = PlanRun(DefaultCameras(), run);
+        std::vector<std::string> names;
+        for (const auto& t : plan.triples)
+            for (const auto& f : t.frames)
+                names.push_back(f.fileName);
+        for (const auto& f : plan.extras)
+            names.push_back(f.fileName);
+        std::sort(names.begin(), names.end());
+        ASSERT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+
+        const TripleList found = FindTriples("sim", names, "50", ',');
+        ASSERT_EQ(found.size(), plan.triples.size()) << "interval " << interval;
+        for (std::size_t i = 0; i < found.size(); ++i)
+            for (std::size_t k = 0; k < 3; ++k) {
+                EXPECT_EQ(found[i].path[k], "sim/" + plan.triples[i].frames[k].fileName);
+                EXPECT_EQ(found[i].time[k], plan.triples[i].frames[k].time);
+            }
+    }
+}
+
+TEST(PlanRun, RefusesTimingThatCouldJoinOrSplitTriples) {
+    // Jitter, interval, extras and whether the run is refused.
+    const std::tuple<std::int64_t, std::int64_t, int, bool> cases[] = {
+        {0, 1000, 0, false},
+        {26, 1000, 0, true}, // two frames of one triple 52 ms apart
+        {20, 80, 0, true},   // twice the jitter reaches half the interval
+        {20, 150, 1, false}, // an extra 75 ms from a frame moved by 20
+        {24, 150, 1, true}};
+    for (const auto& [jitter, interval, extras, refused] : cases) {
+        RunOptions run;
+        run.jitterMs = jitter;
+        run.intervalMs = interval;
+        run.extras = extras;
+        EXPECT_EQ(TimingProblem(run).has_value(), refused) << jitter << " " << interval;
+        if (refused) {
+            EXPECT_THROW(PlanRun(DefaultCameras(), run), std::invalid_argument);
+        }
+    }
+}
+
+TEST(PlanRun, FibresFollowTheOptionsAndTheSeed) {
+    RunOptions run;
+    run.triples = 50;
+    run.diameterMin = 0.4;
+    run.diameterMax = 0.9;
+    run.ovalityMax = 0.2;
+    run.offsetMax = 0.25;
+    const RunPlan plan = PlanRun(DefaultCameras(), run);
+    for (const auto& t : plan.triples) {
+        EXPECT_EQ(t.diameter, EquivalentDiameter(t.fibre.semiMajor, t.fibre.semiMinor));
+        EXPECT_TRUE(t.diameter >= 0.4 - 1e-12 && t.diameter <= 0.9 + 1e-12) << t.diameter;
+        EXPECT_GE(t.fibre.semiMinor, 0.8 * t.fibre.semiMajor - 1e-12);
+        EXPECT_LE(std::hypot(t.fibre.centreX, t.fibre.centreY), 0.25);
+    }
+    const RenderOptions render;
+    const std::string truth = TruthJson(plan, run, render);
+    EXPECT_EQ(truth, TruthJson(PlanRun(DefaultCameras(), run), run, render));
+    run.seed = 2;
+    EXPECT_NE(truth, TruthJson(PlanRun(DefaultCameras(), run), run, render));
+}
+
+} // namespace
+} // namespace merkanix::simulation
