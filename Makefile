@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps configure test demo bench format clean
+.PHONY: all build deps configure test demo bench format loc clean
 
 all: build
 
@@ -21,6 +21,7 @@ build: configure
 
 test: deps
 	@$(MAKE) --no-print-directory build
+	scripts/check-layers
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: deps
@@ -39,6 +40,9 @@ bench: deps
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+loc:
+	@scripts/loc
 
 clean:
 	rm -rf $(BUILD)
