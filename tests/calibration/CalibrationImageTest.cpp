@@ -1,7 +1,6 @@
 #include "calibration/CalibrationUnit.h"
 
 #include "common/Errors.h"
-#include "support/Messages.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>

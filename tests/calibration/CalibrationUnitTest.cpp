@@ -1,34 +1,12 @@
 #include "calibration/CalibrationUnit.h"
 
 #include "common/Errors.h"
-#include "reconstruction/EllipseUnit.h"
-#include "support/Messages.h"
+#include "simulation/FrameSimulator.h"
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 using namespace merkanix;
-
-namespace {
-// The rows at which a camera sees the two sides of a cylinder of radius R
-// on the origin: the sight lines at those rows touch the circle.
-std::pair<double, double> EtalonRows(const char* camera, Point2D lens, double f, double yc,
-                                     double R) {
-    const auto distance = [&](double row) {
-        const Line2D l = SightLine(camera, lens.x, lens.y, f, yc, row);
-        return l.c / std::hypot(l.a, l.b); // signed distance of the origin
-    };
-    const auto solve = [&](double target) {
-        double lo = 0, hi = 492;
-        for (int i = 0; i < 200; ++i) {
-            const double mid = (lo + hi) / 2;
-            ((distance(mid) - target) * (distance(lo) - target) <= 0 ? hi : lo) = mid;
-        }
-        return (lo + hi) / 2;
-    };
-    const double a = solve(R), b = solve(-R);
-    return {std::min(a, b), std::max(a, b)};
-}
-} // namespace
 
 TEST(CameraPosition, FindsTheCameraThatSawTheEtalon) {
     const double c = std::sqrt(3.0) / 2;
@@ -38,9 +16,11 @@ TEST(CameraPosition, FindsTheCameraThatSawTheEtalon) {
                              cam3};
     const char* names[3] = {"CAM1", "CAM2", "CAM3"};
     for (int k = 0; k < 3; ++k) {
-        const auto [u, l] = EtalonRows(names[k], cams[k], 23, 240, 0.51);
+        // The rows whose sight lines touch an etalon of 1.02 mm on the origin.
+        const simulation::BandRows rows = simulation::TangentRows(
+            {names[k], 23, 327.5, 240, cams[k].x, cams[k].y}, {0.51, 0.51, 0, 0, 0});
         Point2D found;
-        ASSERT_TRUE(CameraPosition(names[k], found, 23, 240, u, l, 1.02));
+        ASSERT_TRUE(CameraPosition(names[k], found, 23, 240, rows.top, rows.bottom, 1.02));
         EXPECT_NEAR(found.x, cams[k].x, 1e-6) << names[k];
         EXPECT_NEAR(found.y, cams[k].y, 1e-6) << names[k];
     }

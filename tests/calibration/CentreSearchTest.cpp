@@ -3,7 +3,6 @@
 #include "common/Errors.h"
 #include "registration/HistoUnit.h"
 #include "simulation/CalibrationSimulator.h"
-#include "support/Messages.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "common/NumberText.h"
 
 #include "common/Errors.h"
-#include "support/Messages.h"
+#include "support/TestFiles.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -2,7 +2,6 @@
 
 #include "common/Errors.h"
 #include "simulation/FrameSimulator.h"
-#include "support/Messages.h"
 #include "support/TestFiles.h"
 
 #include <cstring>

@@ -1,7 +1,6 @@
 #include "measurement/FrameFile.h"
 
 #include "common/Errors.h"
-#include "support/Messages.h"
 #include "support/TestFiles.h"
 
 #include <cmath>

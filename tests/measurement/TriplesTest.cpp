@@ -2,7 +2,6 @@
 
 #include "common/Errors.h"
 #include "measurement/FrameFile.h"
-#include "support/Messages.h"
 #include "support/TestFiles.h"
 
 #include <cstdio>

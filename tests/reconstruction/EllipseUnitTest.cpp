@@ -1,7 +1,7 @@
 #include "reconstruction/EllipseUnit.h"
 
 #include "common/Errors.h"
-#include "support/Messages.h"
+#include "support/TestFiles.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -3,7 +3,6 @@
 #include "measurement/Edges.h"
 #include "measurement/Triples.h"
 #include "support/RunCommand.h"
-#include "support/Shell.h"
 
 #include <gtest/gtest.h>
 
