@@ -7,53 +7,40 @@
 using namespace merkanix;
 
 namespace {
-Picture GreyPicture(const std::function<std::uint8_t(int x, int y)>& grey) {
+Picture GreyPicture(const std::function<int(int x, int y)>& grey) {
     Picture p(656, 492);
     for (int y = 0; y < 492; ++y)
         for (int x = 0; x < 656; ++x)
-            p.SetGrey(x, y, grey(x, y));
+            p.SetGrey(x, y, static_cast<std::uint8_t>(grey(x, y)));
     return p;
 }
 
-// Rows [top, top + 100) dark on a bright backlight.
-Picture Band(int top) {
-    return GreyPicture([top](int, int y) { return y >= top && y < top + 100 ? 25 : 250; });
+// Rows [top, top + 100) dark on a bright backlight; `top` may depend on the column.
+Picture Band(const std::function<int(int x)>& top) {
+    return GreyPicture([&](int x, int y) { return y >= top(x) && y < top(x) + 100 ? 25 : 250; });
 }
 } // namespace
 
-TEST(MeanEdges, AUniformPictureHasNoEdgesAtAll) {
-    const Picture flat = GreyPicture([](int, int) { return 200; });
-    StripArrays profiles;
-    ASSERT_TRUE(StripProfiles(flat, profiles));
+TEST(MeanEdges, TheLastRowBeforeEachChangeTrimmedStripMeansAndNoneWithoutAChange) {
+    const std::tuple<Picture, double, double> cases[] = {
+        {GreyPicture([](int, int) { return 200; }), 491, 0},
+        // The border of the frame must not pass for an edge.
+        {Band([](int) { return 200; }), 199, 299},
+        {GreyPicture([](int, int y) { return y >= 120 && y < 180 ? 255 : 10; }), 119, 179},
+        // Strips 0..9 carry their band 60 rows higher: the ten outliers of
+        // each kind are left out of the means.
+        {Band([](int x) { return x / 16 < 10 ? 140 : 200; }), 199, 299}};
+    for (const auto& [picture, top, bottom] : cases) {
+        const EdgePair e = MeanEdges(picture, 10.0);
+        EXPECT_EQ((std::array{e.top, e.bottom}), (std::array{top, bottom}));
+    }
     // The end rows keep the level: the kept taps are rescaled to sum 1.
+    StripArrays profiles;
+    ASSERT_TRUE(StripProfiles(std::get<0>(cases[0]), profiles));
     for (int y : {0, 1, 2, 245, 489, 490, 491})
         EXPECT_NEAR(profiles[0][y], 200.0, 1e-12) << y;
-    const EdgePair e = MeanEdges(flat, 10.0);
-    EXPECT_EQ(e.top, 491.0);
-    EXPECT_EQ(e.bottom, 0.0);
-}
-
-TEST(MeanEdges, TheLastRowBeforeEachChangeAndTrimmedStripMeans) {
-    // The border of the frame must not pass for an edge.
-    const EdgePair e = MeanEdges(Band(200), 10.0);
-    EXPECT_EQ(e.top, 199.0);    // the last bright row before the fall
-    EXPECT_EQ(e.bottom, 299.0); // the last dark row before the rise
-    const Picture bright = GreyPicture([](int, int y) { return y >= 120 && y < 180 ? 255 : 10; });
-    EXPECT_EQ(MeanEdges(bright, 10.0).top, 119.0);
-    // Strips 0..9 carry their band 60 rows higher: the ten outliers of each
-    // kind are left out of the means.
-    const Picture outliers = GreyPicture([](int x, int y) {
-        const int top = x / 16 < 10 ? 140 : 200;
-        return y >= top && y < top + 100 ? 25 : 250;
-    });
-    EXPECT_EQ(MeanEdges(outliers, 10.0).top, 199.0);
-    EXPECT_EQ(MeanEdges(outliers, 10.0).bottom, 299.0);
     // A tilt spreads the strip edges; the mean lies between them.
-    const Picture tilted = GreyPicture([](int x, int y) {
-        const int top = 200 + x / 64;
-        return y >= top && y < top + 100 ? 25 : 250;
-    });
-    const double top = MeanEdges(tilted, 10.0).top;
+    const double top = MeanEdges(Band([](int x) { return 200 + x / 64; }), 10.0).top;
     EXPECT_TRUE(top > 199.0 && top < 209.0 && top != std::floor(top)) << top;
     // Other picture sizes have no edges.
     EXPECT_TRUE(std::isnan(MeanEdges(Picture(100, 100), 10.0).top));
@@ -85,21 +72,18 @@ TEST(StripEdges, ThresholdClimbAndTheRowsNeverExamined) {
     EXPECT_EQ(edges({{0, 90.0}}).second, 0);
 }
 
-TEST(ShowMeanEdges41, DrawsTheRoundedRowsInRedAndOrange) {
-    Picture p = Band(200);
+TEST(ShowMeanEdges41, DrawsTheRoundedRowsInRedAndOrangeAcrossThePicture) {
+    Picture p = Band([](int) { return 200; });
+    const auto bgr = [&](int x, int y) {
+        return std::array<int, 3>{p.Pixel(x, y)[0], p.Pixel(x, y)[1], p.Pixel(x, y)[2]};
+    };
     ASSERT_EQ(ShowMeanEdges41(p).top, 199.0);
-    for (int x : {0, 300, 655}) {
-        EXPECT_EQ((std::array{p.Pixel(x, 199)[0], p.Pixel(x, 199)[1], p.Pixel(x, 199)[2]}),
-                  (std::array<std::uint8_t, 3>{0, 0, 255}));
-        EXPECT_EQ((std::array{p.Pixel(x, 299)[0], p.Pixel(x, 299)[1], p.Pixel(x, 299)[2]}),
-                  (std::array<std::uint8_t, 3>{0, 140, 255}));
-    }
-    EXPECT_EQ(p.Blue(5, 200), 25);
-    Picture q(656, 492);
-    DrawEdgeRows(q, {10.5, 11.5}); // ties to even: rows 10 and 12
-    EXPECT_EQ(q.Pixel(0, 10)[2], 255);
-    EXPECT_EQ(q.Pixel(0, 12)[1], 140);
-    EXPECT_EQ(q.Pixel(0, 11)[2], 0);
+    for (int x : {0, 655})
+        EXPECT_EQ((std::array{bgr(x, 199), bgr(x, 299), bgr(x, 200)}),
+                  (std::array<std::array<int, 3>, 3>{{{0, 0, 255}, {0, 140, 255}, {25, 25, 25}}}));
+    DrawEdgeRows(p, {10.5, 11.5}); // ties to even: rows 10 and 12
+    EXPECT_EQ((std::array{bgr(0, 10)[2], bgr(0, 12)[1], bgr(0, 11)[2]}),
+              (std::array{255, 140, 250}));
     Picture small(100, 100);
     EXPECT_TRUE(std::isnan(ShowMeanEdges41(small).bottom));
 }

@@ -14,16 +14,11 @@ using merkanix::testing::WriteFrame;
 
 namespace {
 
-const CameraSetup& Camera(int k) {
-    static const std::array<CameraSetup, 3> cameras =
-        ParseCameraSetups(DefaultCameraTexts(','), ',');
-    return cameras[k];
-}
-
 // The whole rows nearest to where camera k's sight lines touch a circle of
 // radius 0.25 mm about (x, -0.03).
 std::array<int, 2> TangentRows(int k, double x) {
-    const simulation::BandRows band = simulation::TangentRows(Camera(k), {0.25, 0.25, x, -0.03, 0});
+    static const auto cameras = ParseCameraSetups(DefaultCameraTexts(','), ',');
+    const auto band = simulation::TangentRows(cameras[k], {0.25, 0.25, x, -0.03, 0});
     return {static_cast<int>(std::lround(band.top)), static_cast<int>(std::lround(band.bottom))};
 }
 

@@ -61,61 +61,60 @@ Picture PlainDrawing(const ReconstructionState& state, double zoom, const RingCh
 }
 } // namespace
 
-TEST(DrawReconstruction, WhiteBeforeAnyEvaluationAndNothingWithoutAWidth) {
+TEST(DrawReconstruction, WhiteBeforeAnyEvaluationOrWithInvalidResultsAndNothingWithoutAWidth) {
+    ReconstructionState invalid;
+    invalid.lines[0] = InvalidLine();
+    invalid.fibre = InvalidEllipse();
+    invalid.ellipses.fill(InvalidEllipse());
     for (double zoom : {1.0, 100.0, 500.0})
-        EXPECT_TRUE(AllWhite(Drawn(ReconstructionState{}, zoom, Rings(true, {0, 1, 2, 3, 4, 5}))));
+        for (const ReconstructionState& state : {ReconstructionState{}, invalid})
+            EXPECT_TRUE(AllWhite(Drawn(state, zoom, Rings(true, {0, 1, 2, 3, 4, 5}))));
     Picture untouched(492, 492);
     DrawReconstruction(untouched, ReconstructionState{}, 100, 0.0, Rings(true, {}));
     EXPECT_EQ(untouched.Blue(0, 0), 0);
     EXPECT_TRUE(std::isinf(PointLineDistance({0, 0, 1}, 1, 1))); // a line infinitely far
 }
 
-TEST(DrawReconstruction, LinesAreBlackOnTheLineAndGreyAtHalfTheTolerance) {
-    ReconstructionState state;
+TEST(DrawReconstruction, LinesDarkenTowardsTheLineAndRingsFadeFromTheirColoursOnTop) {
+    ReconstructionState lines, exact, rings;
     // x = 0.5 mm: at zoom 100 pixel column c shows X = (c - 245.5) / 100, so
     // column 295 lies 0.005 mm off the line: 255 / 0.02 * 0.005 = 63.75.
-    state.lines[0] = {1, 0, -0.5};
-    state.lines[1] = {0, 2, 0.3}; // y = -0.15 lies 0.005 from rows 260 and 261
-    const Picture view = Drawn(state, 100, Rings(false, {}));
-    EXPECT_EQ(Rgb(view, 295, 10), (std::array<int, 3>{64, 64, 64}));
-    EXPECT_EQ(Rgb(view, 293, 10), (std::array<int, 3>{255, 255, 255}));
-    EXPECT_EQ(Rgb(view, 10, 260)[0], 64);
+    lines.lines[0] = {1, 0, -0.5};
+    lines.lines[1] = {0, 2, 0.3}; // y = -0.15 lies 0.005 from rows 260 and 261
     // A line through pixel centres: black on it, 128 at tol / 2 (127.5 to
     // even). Zoom 128 keeps every coordinate exact in binary.
-    ReconstructionState on;
-    on.lines[2] = {1, 0, -0.5 / 128}; // column 246
-    const Picture exact = Drawn(on, 128, Rings(false, {}));
-    EXPECT_EQ(Rgb(exact, 246, 100), (std::array<int, 3>{0, 0, 0}));
-    EXPECT_EQ(Rgb(exact, 247, 100), (std::array<int, 3>{128, 128, 128}));
-    EXPECT_EQ(Rgb(exact, 248, 100), (std::array<int, 3>{255, 255, 255}));
-}
-
-TEST(DrawReconstruction, RingsInTheirColoursOnTopAndInvalidOnesNever) {
-    ReconstructionState state;
-    state.lines[0] = {1, 0, -0.005};
-    state.ellipses.fill({0.5, 0.5, 0.005, 0, 0});
-    state.fibre = {0.5, 0.5, 0.005, 0, 0};
+    exact.lines[2] = {1, 0, -0.5 / 128}; // column 246
     // Column 246 is X = 0.005; row 196 lies 0.005 below Y = 0.5:
     // level = (0.495 / 0.5)^2 - 1.
+    rings.lines[0] = {1, 0, -0.005};
+    rings.ellipses.fill({0.5, 0.5, 0.005, 0, 0});
+    rings.fibre = {0.5, 0.5, 0.005, 0, 0};
     const double e = std::fabs(0.495 * 0.495 / 0.25 - 1);
-    const auto shade = [&](int base) {
+    const auto s = [&](int base) {
         return static_cast<int>(std::nearbyint(e * (255 - base) / 0.1) + base);
     };
-    const Picture fibre = Drawn(state, 100, Rings(true, {}));
-    EXPECT_EQ(Rgb(fibre, 246, 196), (std::array{255, shade(0), shade(0)}));
-    EXPECT_EQ(Rgb(fibre, 246, 300), (std::array{0, 0, 0})); // the line, outside the ring band
-    EXPECT_EQ(Rgb(Drawn(state, 100, Rings(false, {1})), 246, 196),
-              (std::array{shade(218), shade(124), shade(48)}));
-    // E1 is drawn after E2, and the fibre after all of them.
-    EXPECT_EQ(Rgb(Drawn(state, 100, Rings(false, {0, 1, 2, 3, 4, 5})), 246, 196),
-              (std::array{shade(57), shade(106), shade(177)}));
-    EXPECT_EQ(Rgb(Drawn(state, 100, Rings(true, {0, 1, 2, 3, 4, 5})), 246, 196)[0], 255);
-
-    ReconstructionState invalid;
-    invalid.lines[0] = InvalidLine();
-    invalid.fibre = InvalidEllipse();
-    invalid.ellipses.fill(InvalidEllipse());
-    EXPECT_TRUE(AllWhite(Drawn(invalid, 100, Rings(true, {0, 1, 2, 3, 4, 5}))));
+    const struct {
+        const ReconstructionState& state;
+        double zoom;
+        RingChoice rings;
+        int column, row;
+        std::array<int, 3> rgb;
+    } cases[] = {
+        {lines, 100, Rings(false, {}), 295, 10, {64, 64, 64}},
+        {lines, 100, Rings(false, {}), 293, 10, {255, 255, 255}},
+        {lines, 100, Rings(false, {}), 10, 260, {64, 64, 64}},
+        {exact, 128, Rings(false, {}), 246, 100, {0, 0, 0}},
+        {exact, 128, Rings(false, {}), 247, 100, {128, 128, 128}},
+        {exact, 128, Rings(false, {}), 248, 100, {255, 255, 255}},
+        {rings, 100, Rings(true, {}), 246, 196, {255, s(0), s(0)}},
+        {rings, 100, Rings(true, {}), 246, 300, {0, 0, 0}}, // the line, outside the ring band
+        {rings, 100, Rings(false, {1}), 246, 196, {s(218), s(124), s(48)}},
+        // E1 is drawn after E2, and the fibre after all of them.
+        {rings, 100, Rings(false, {0, 1, 2, 3, 4, 5}), 246, 196, {s(57), s(106), s(177)}},
+        {rings, 100, Rings(true, {0, 1, 2, 3, 4, 5}), 246, 196, {255, s(0), s(0)}}};
+    for (const auto& c : cases)
+        EXPECT_EQ(Rgb(Drawn(c.state, c.zoom, c.rings), c.column, c.row), c.rgb)
+            << c.column << ", " << c.row << " at zoom " << c.zoom;
 }
 
 TEST(DrawReconstruction, SameAsThePlainPixelByPixelDrawing) {
