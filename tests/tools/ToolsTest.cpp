@@ -111,37 +111,24 @@ constexpr double kBudgetStraight = 0.010;
 TEST(Tools, BadCommandLinesExitWithTwoAndTheUsageAndWriteNothing) {
     ScratchFolder folder;
     const std::string f = Quote(folder.path()), other = Quote(folder / "other");
-    const std::pair<const char*, std::string> cases[] = {
-        {"merkanix-measure", ""},
-        {"merkanix-measure", "--csv"},
-        {"merkanix-measure", f + " --bogus"},
-        {"merkanix-measure", f + " --tolerance"},
-        {"merkanix-measure", f + " --tolerance abc"},
-        {"merkanix-measure", f + " --jobs 0"},
-        {"merkanix-measure", f + " x"},
-        {"merkanix-measure", f + " --csv=1"},
-        {"merkanix-calibrate", ""},
-        {"merkanix-calibrate", "a.tif"},
-        {"merkanix-calibrate", "a.tif b.tif c.tif"},
-        {"merkanix-calibrate", "a b --epsilon 0"},
-        {"merkanix-calibrate", "a b --passes 0"},
-        {"merkanix-calibrate", "a b --bogus 1"},
-        {"merkanix-calibrate", "a b --window"},
-        {"merkanix-simulate", ""},
-        {"merkanix-simulate", other + " --jitter 30"},
-        {"merkanix-simulate", other + " --triples x"},
-        {"merkanix-simulate", other + " --reverse=1"},
-        {"merkanix-simulate", other + " --calibration --triples 3"},
-        {"merkanix-simulate", other + " --focal 20"},
-        {"merkanix-simulate", other + " --calibration --reading1 120"},
-        {"merkanix-simulate", other + " --calibration --zero-distance 20"},
-        {"merkanix-simulate", other + " --calibration --centre-x 700"},
-        {"merkanix-simulate", other + " --calibration=1"}};
-    for (const auto& [tool, args] : cases) {
-        const CommandResult r = RunTool(tool, args);
-        EXPECT_EQ(r.status, 2) << tool << " " << args;
-        EXPECT_NE(r.err.find("usage:"), std::string::npos) << tool << " " << args;
-    }
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"merkanix-measure",
+         {"", "--csv", f + " --bogus", f + " --tolerance", f + " --tolerance abc", f + " --jobs 0",
+          f + " x", f + " --csv=1"}},
+        {"merkanix-calibrate",
+         {"", "a.tif", "a.tif b.tif c.tif", "a b --epsilon 0", "a b --passes 0", "a b --bogus 1",
+          "a b --window"}},
+        {"merkanix-simulate",
+         {"", other + " --jitter 30", other + " --triples x", other + " --reverse=1",
+          other + " --calibration --triples 3", other + " --focal 20",
+          other + " --calibration --reading1 120", other + " --calibration --zero-distance 20",
+          other + " --calibration --centre-x 700", other + " --calibration=1"}}};
+    for (const auto& [tool, list] : cases)
+        for (const std::string& args : list) {
+            const CommandResult r = RunTool(tool, args);
+            EXPECT_EQ(r.status, 2) << tool << " " << args;
+            EXPECT_NE(r.err.find("usage:"), std::string::npos) << tool << " " << args;
+        }
     EXPECT_FALSE(std::filesystem::exists(folder / "other"));
     EXPECT_NE(RunTool("merkanix-measure", f + " --tolerance abc")
                   .err.find("'abc' is not a valid floating point"),
