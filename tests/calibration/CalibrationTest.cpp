@@ -32,14 +32,10 @@ TEST(LoadCalibrationFrame, ScalesToTheBrightestSampleRoundingHalfToEven) {
     ASSERT_EQ(image.size(), static_cast<std::size_t>(kFrameSamples));
     EXPECT_EQ((std::array{image[0], image[1], image[2], image[3]}),
               (std::array{255.0f, 0.0f, 2.0f, 2.0f}));
-    // A short file's missing samples count as 0; an all-black frame stays 0.
-    testing::WriteFrame(folder / "short.tif", std::vector<std::uint16_t>(100, 7));
-    LoadCalibrationFrame(folder / "short.tif", image);
-    EXPECT_EQ((std::array{image[99], image[100]}), (std::array{255.0f, 0.0f}));
+    // An all-black frame stays 0.
     testing::WriteFrame(folder / "black.tif", {});
     LoadCalibrationFrame(folder / "black.tif", image);
     EXPECT_EQ(*std::max_element(image.begin(), image.end()), 0.0f);
-    EXPECT_THROW(LoadCalibrationFrame(folder / "missing.tif", image), InOutError);
 }
 
 TEST(ZeroFillAndRescale, PadRescaleAndRefuse) {
@@ -74,16 +70,7 @@ TEST(ZeroFillAndRescale, PadRescaleAndRefuse) {
     EXPECT_EQ(keep, std::vector<float>{42});
 }
 
-TEST(BoxFilter, IntegralImageAndTheCutWindowAtTheCorner) {
-    Picture p(3, 2);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 3; ++x)
-            p.SetGrey(x, y, static_cast<std::uint8_t>(1 + x + 3 * y));
-    const TIntMatrix S = IntegralImage(p);
-    ASSERT_EQ(S.size(), 3u);
-    EXPECT_EQ((std::array{S[0][0], S[2][0], S[0][1], S[2][1]}), (std::array{1, 6, 5, 21}));
-    EXPECT_TRUE(IntegralImage(Picture()).empty());
-
+TEST(BoxFilter, TheCutWindowAtTheCornerAndRefusedKernels) {
     // k = 79 on a frame: r = 40, so the corner pixel averages 40 x 40 pixels.
     Picture frame = Uniform(656, 492, 0);
     for (int y = 0; y < 40; ++y)
@@ -238,7 +225,6 @@ TEST(MillimetreSize, GapsBetweenTheOuterLinesAfterDroppingOutliers) {
     none.angle = 0.2;
     EXPECT_EQ(MillimetreSize({Horizontal(10, 0.1), Horizontal(20, 0.3), none}, 0, 0, 3.5),
               std::numeric_limits<double>::infinity());
-
     const Point2D cross = LineIntersection(1, -1, 0, 1, 1, -4); // y = x and x + y = 4
     EXPECT_EQ((std::array{cross.x, cross.y}), (std::array{2.0, 2.0}));
     const Point2D parallel = LineIntersection(0.5, -1, 3, 0.5, -1, 9);

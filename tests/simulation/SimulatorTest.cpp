@@ -206,13 +206,9 @@ TEST(RenderBand, TiltShiftsTheBandAboutTheMiddleColumnReverseSwapsTheLevelsNoise
 TEST(PlanRun, TimesFormExactlyThePlannedTriples) {
     // Largest jitter the tolerance allows, with and without a tight interval.
     for (const std::int64_t interval : {1000, 160}) {
-        RunOptions run;
-        run.triples = 12;
-        run.extras = 7;
-        run.jitterMs = 25;
-        run.intervalMs = interval;
+        RunOptions run{
+            .triples = 12, .extras = 7, .intervalMs = interval, .jitterMs = 25, .seed = 3};
         run.start = {2008, 4, 15, 23, 59, 58, 0}; // across midnight
-        run.seed = 3;
         ASSERT_FALSE(TimingProblem(run).has_value());
         const RunPlan plan = PlanRun(DefaultCameras(), run);
         std::vector<std::string> names;
@@ -243,10 +239,7 @@ TEST(PlanRun, RefusesTimingThatCouldJoinOrSplitTriples) {
         {20, 150, 1, false}, // an extra 75 ms from a frame moved by 20
         {24, 150, 1, true}};
     for (const auto& [jitter, interval, extras, refused] : cases) {
-        RunOptions run;
-        run.jitterMs = jitter;
-        run.intervalMs = interval;
-        run.extras = extras;
+        const RunOptions run{.extras = extras, .intervalMs = interval, .jitterMs = jitter};
         EXPECT_EQ(TimingProblem(run).has_value(), refused) << jitter << " " << interval;
         if (refused) {
             EXPECT_THROW(PlanRun(DefaultCameras(), run), std::invalid_argument);
@@ -255,11 +248,7 @@ TEST(PlanRun, RefusesTimingThatCouldJoinOrSplitTriples) {
 }
 
 TEST(PlanRun, FibresFollowTheOptionsAndTheSeed) {
-    RunOptions run;
-    run.triples = 50;
-    run.diameterMin = 0.4;
-    run.diameterMax = 0.9;
-    run.ovalityMax = 0.2;
+    RunOptions run{.triples = 50, .diameterMin = 0.4, .diameterMax = 0.9, .ovalityMax = 0.2};
     run.offsetMax = 0.25;
     const RunPlan plan = PlanRun(DefaultCameras(), run);
     for (const auto& t : plan.triples) {
