@@ -106,15 +106,9 @@ private slots:
     void cleanupTestCase() { UserDialogs::Install(nullptr); }
 
     void startsWithItsWindowsAndTheDefaultsLocked() {
-        const std::pair<QWidget*, QString> captions[] = {
-            {&form(), "Merkana"},
-            {&windows_->cam1Form, "Kalibrace CAM1"},
-            {&windows_->cam2Form, "Kalibrace CAM2"},
-            {&windows_->cam3Form, "Kalibrace CAM3"},
-            {&windows_->histoForm, "HistoForm"},
-            {&windows_->optimisationForm, "Kalibrace kamer optimalizačně"}};
-        for (const auto& [window, caption] : captions)
-            QCOMPARE(window->windowTitle(), caption);
+        const QWidget* cameras[] = {&windows_->cam1Form, &windows_->cam2Form, &windows_->cam3Form};
+        for (int k = 0; k < 3; ++k) // each calibration window serves its own camera
+            QCOMPARE(cameras[k]->windowTitle(), QString("Kalibrace CAM%1").arg(k + 1));
         windows_->ShowAtStart();
         QVERIFY(windows_->optimisationForm.isVisible());
         QVERIFY(!windows_->cam1Form.isVisible() && !windows_->histoForm.isVisible());
@@ -127,8 +121,6 @@ private slots:
             QVERIFY(!control(kEditNames[i])->isEnabled());
         }
         QCOMPARE(text("LabeledEdit1") + text("Label1") + text("Label56"), QString("50--"));
-        QCOMPARE(control<QPushButton>("Button1")->text() + control<QPushButton>("Button2")->text(),
-                 QString("NačístUložit"));
         // Before any evaluation the view is white at every zoom.
         control<QSlider>("TrackBar1")->setValue(250);
         QCOMPARE(text("Edit1"), QString("250x"));

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace merkanix;
@@ -18,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     WriteSettingsFile(scratch, texts);
     const SystemTexts again = ReadSettingsFile(scratch);
     for (int i = 0; i < 3; ++i)
-        if (again[i].f != texts[i].f || again[i].xc != texts[i].xc || again[i].yc != texts[i].yc ||
-            again[i].x != texts[i].x || again[i].y != texts[i].y)
+        if (std::tie(again[i].f, again[i].xc, again[i].yc, again[i].x, again[i].y) !=
+            std::tie(texts[i].f, texts[i].xc, texts[i].yc, texts[i].x, texts[i].y))
             __builtin_trap();
     return 0;
 }

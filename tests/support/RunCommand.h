@@ -1,5 +1,6 @@
 #pragma once
-// Runs a tool of the build and collects its exit status and output.
+// Runs a tool of the build, or an outside program (libtiff's tools, Pillow,
+// Python's json), and collects its exit status and output.
 #include "support/TestFiles.h"
 
 #include <cstdio>
@@ -37,6 +38,16 @@ inline CommandResult RunProgram(const std::string& program, const std::string& a
 // `tool` is a program of build/bin; `args` are passed through the shell as they are.
 inline CommandResult RunTool(const std::string& tool, const std::string& args) {
     return RunProgram(std::string(MERKANIX_BIN_DIR) + "/" + tool, args);
+}
+
+// A shell command line, as it is.
+inline CommandResult RunShell(const std::string& command) {
+    return RunProgram("/bin/sh", "-c " + Quote(command));
+}
+
+// Whether the system's Python can import `module`.
+inline bool PythonHas(const std::string& module) {
+    return RunShell("/usr/bin/python3 -c 'import " + module + "'").status == 0;
 }
 
 } // namespace merkanix::testing

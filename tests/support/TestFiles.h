@@ -1,6 +1,7 @@
 #pragma once
-// Scratch folders and hand-made frame files for the tests.
+// Scratch folders, hand-made frame files and failure messages for the tests.
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -67,6 +68,16 @@ inline std::vector<std::uint16_t> BandSamples(int top, int bottom, std::uint16_t
         for (int x = 0; x < 656; ++x)
             samples[static_cast<std::size_t>(y) * 656 + x] = dark;
     return samples;
+}
+
+// The message of the exception of type E that `action` throws, or "no error".
+template <typename E = std::exception, typename Action> std::string MessageOf(Action&& action) {
+    try {
+        action();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return "no error";
 }
 
 } // namespace merkanix::testing

@@ -13,44 +13,33 @@ namespace merkanix::testing {
 
 using registration::Complex;
 
-inline std::vector<Complex> Spectrum(const std::vector<float>& image, int N) {
-    std::vector<Complex> s(image.begin(), image.end());
-    registration::AlignedBuffer<Complex> buffer(s.size());
-    std::copy(s.begin(), s.end(), buffer.data());
-    registration::TransformInPlace(buffer.data(), N, -1);
-    return {buffer.data(), buffer.data() + buffer.size()};
-}
-
-inline std::vector<float> RealPart(const std::vector<Complex>& spectrum, int N) {
-    registration::AlignedBuffer<Complex> buffer(spectrum.size());
-    std::copy(spectrum.begin(), spectrum.end(), buffer.data());
-    registration::TransformInPlace(buffer.data(), N, +1);
-    std::vector<float> out(spectrum.size());
+// `image` with each spectral term multiplied by factor(u, v) of its signed
+// row and column frequencies.
+template <typename Factor>
+std::vector<float> Filtered(const std::vector<float>& image, int N, Factor factor) {
+    registration::AlignedBuffer<Complex> s(image.size());
+    registration::ForwardFFT(image.data(), s.data(), N);
+    for (int r = 0; r < N; ++r)
+        for (int c = 0; c < N; ++c)
+            s[static_cast<std::size_t>(r) * N + c] *=
+                factor(r <= N / 2 ? r : r - N, c <= N / 2 ? c : c - N);
+    registration::TransformInPlace(s.data(), N, +1);
+    std::vector<float> out(image.size());
     for (std::size_t k = 0; k < out.size(); ++k)
-        out[k] = buffer[k].real() / static_cast<float>(N * N);
+        out[k] = s[k].real() / static_cast<float>(N * N);
     return out;
-}
-
-// Signed frequency of index k of an axis of N.
-inline double Frequency(int k, int N) {
-    return k <= N / 2 ? k : k - N;
 }
 
 // White noise low-passed with a Gaussian of `cutoff` cycles per image and
 // shifted to values around 128.
 inline std::vector<float> SmoothNoise(int N, std::uint64_t seed, double cutoff) {
     simulation::RandomSource random(seed);
-    std::vector<float> noise(static_cast<std::size_t>(N) * N);
-    for (float& v : noise)
+    std::vector<float> image(static_cast<std::size_t>(N) * N);
+    for (float& v : image)
         v = static_cast<float>(random.Normal());
-    std::vector<Complex> s = Spectrum(noise, N);
-    for (int r = 0; r < N; ++r)
-        for (int c = 0; c < N; ++c) {
-            const double f2 = Frequency(r, N) * Frequency(r, N) + Frequency(c, N) * Frequency(c, N);
-            s[static_cast<std::size_t>(r) * N + c] *=
-                static_cast<float>(std::exp(-f2 / (2 * cutoff * cutoff)));
-        }
-    std::vector<float> image = RealPart(s, N);
+    image = Filtered(image, N, [&](double u, double v) {
+        return Complex(static_cast<float>(std::exp(-(u * u + v * v) / (2 * cutoff * cutoff))), 0);
+    });
     double sumSquares = 0;
     for (const float v : image)
         sumSquares += static_cast<double>(v) * v;
@@ -70,19 +59,14 @@ inline std::vector<float> CyclicShift(const std::vector<float>& in, int N, int d
     return out;
 }
 
-// The same for fractional shifts, exact for a band-limited periodic image.
+// The same for fractional shifts, exact for a band-limited periodic image;
+// the Nyquist terms of an even size have no direction to move in.
 inline std::vector<float> FourierShift(const std::vector<float>& in, int N, double dr, double dc) {
-    std::vector<Complex> s = Spectrum(in, N);
-    for (int r = 0; r < N; ++r)
-        for (int c = 0; c < N; ++c) {
-            const double phase =
-                -2 * std::numbers::pi * (Frequency(r, N) * dr + Frequency(c, N) * dc) / N;
-            // The Nyquist terms of an even size have no direction to move in.
-            if ((N % 2 == 0) && (r == N / 2 || c == N / 2)) continue;
-            s[static_cast<std::size_t>(r) * N + c] *=
-                Complex(static_cast<float>(std::cos(phase)), static_cast<float>(std::sin(phase)));
-        }
-    return RealPart(s, N);
+    return Filtered(in, N, [&](double u, double v) {
+        if (u == N / 2.0 || v == N / 2.0) return Complex(1, 0);
+        const double phase = -2 * std::numbers::pi * (u * dr + v * dc) / N;
+        return Complex(static_cast<float>(std::cos(phase)), static_cast<float>(std::sin(phase)));
+    });
 }
 
 // Gaussian blobs around the middle of an N x N image, seen turned by

@@ -1,6 +1,7 @@
 #include "registration/FFTDyn.h"
 
 #include "common/Errors.h"
+#include "registration/HistoUnit.h"
 #include "registration/SpectrumWork.h"
 #include "support/TestImages.h"
 
@@ -59,7 +60,6 @@ TEST(SharedOperations, CentredIndicesWrapsBilinearSamplesAndTheLogPolarBase) {
               (std::array{5, 8, 1, 4})); // odd sizes: H = 3
     // b = 512^(1/1024): one column of the log-polar map is a factor of about 1.00611.
     EXPECT_NEAR(LogPolarBase(1024), 1.00611, 5e-6);
-    EXPECT_NEAR(std::pow(static_cast<double>(LogPolarBase(1024)), 1024), 512, 0.05);
 
     for (const auto& [t, wrapped] :
          {std::pair{1.0f, 1.0f}, {0.0f, 16.0f}, {17.5f, 1.5f}, {-0.25f, 15.75f}})
@@ -270,16 +270,11 @@ TEST(Caching, ReusedSpectraAndSurfacesChangeNoResult) {
     const auto compare = [&](const std::vector<float>& x, const std::vector<float>& y, int lowPass,
                              bool subPixel) {
         Engine fresh(N);
-        if (subPixel) {
-            const SubPixelTranslationResult p = cached.SubPixel(x, y, lowPass);
-            const SubPixelTranslationResult q = fresh.SubPixel(x, y, lowPass);
-            EXPECT_EQ((std::array{p.rowShift, p.columnShift, p.quality}),
-                      (std::array{q.rowShift, q.columnShift, q.quality}));
-        } else {
-            const TranslationResult p = cached.Translate(x, y, lowPass);
-            const TranslationResult q = fresh.Translate(x, y, lowPass);
-            EXPECT_EQ(p.quality, q.quality);
-        }
+        const auto result = [&](Engine& e) {
+            return subPixel ? e.SubPixel(x, y, lowPass).rowShift
+                            : e.Translate(x, y, lowPass).quality;
+        };
+        EXPECT_EQ(result(cached), result(fresh));
         EXPECT_TRUE(SameBits(cached.surface, fresh.surface)) << lowPass << " " << subPixel;
     };
     compare(c, a, 4, false);
@@ -308,6 +303,102 @@ TEST(Engine, MisuseIsRefusedInsteadOfOverrunningBuffers) {
     EXPECT_EQ(t.rowShift, 0);
     engine.FreeBuffers();
     EXPECT_THROW(engine.RealBuffer(3), std::out_of_range);
+}
+
+using Steps = std::vector<std::uint8_t>;
+
+Steps StepsOf(TWorkBuffers& work, char side) {
+    Steps steps;
+    for (const auto& [s, value] : work.ProgressHistory())
+        if (s == side) steps.push_back(value);
+    return steps;
+}
+
+TEST(Workers, EachModeRunsOnItsOwnSideReportsItsStepsAndReusesASpectrum) {
+    const int N = 64;
+    const std::size_t count = N * N;
+    TWorkBuffers work;
+    work.Allocate(N);
+    const std::vector<float> a = SmoothNoise(N, 2, 8);
+    const std::vector<float> b = SmoothNoise(N, 3, 8);
+    std::memcpy(work.ImageA.data(), a.data(), count * sizeof(float));
+    std::memcpy(work.ImageB.data(), b.data(), count * sizeof(float));
+    {
+        T1 first(1, N, work);
+        T1 second(4, N, work); // the two sides run at once
+    }
+    EXPECT_EQ(work.ProgressA.load(std::memory_order_acquire), 100);
+    EXPECT_EQ(work.ProgressB.load(std::memory_order_acquire), 100);
+    EXPECT_EQ(StepsOf(work, 'A'), (Steps{25, 50, 75, 100}));
+    EXPECT_EQ(StepsOf(work, 'B'), (Steps{100}));
+
+    // A reused spectrum is not computed again, and its completion is still reported.
+    work.ClearProgressHistory();
+    work.reuseB = true;
+    std::fill(work.SpectrumB.data(), work.SpectrumB.data() + count, Complex(0, 0));
+    { T1 reused(2, N, work); }
+    EXPECT_EQ(StepsOf(work, 'B'), (Steps{25, 50, 75, 100}));
+    EXPECT_EQ(work.SpectrumB[5], Complex(0, 0));
+
+    EXPECT_THROW(T1(5, N, work), std::invalid_argument);
+    EXPECT_THROW(T1(3, N + 1, work), std::invalid_argument);
+}
+
+Picture Grey(int w, int h, std::uint8_t level) {
+    Picture p(w, h);
+    std::fill(p.bgr.begin(), p.bgr.end(), level);
+    return p;
+}
+
+bool AllGrey(const Picture& p, std::uint8_t level) {
+    return std::all_of(p.bgr.begin(), p.bgr.end(), [&](std::uint8_t b) { return b == level; });
+}
+
+TEST(Histogram, CountsTheBlueByteOnly) {
+    Picture p = Grey(4, 3, 10);
+    p.Pixel(1, 1)[0] = 200; // green and red are not read
+    THistogram h{};
+    h[7] = 99;
+    Histogram(p, h);
+    EXPECT_EQ((std::array{h[10], h[200], h[7]}), (std::array{11u, 1u, 0u}));
+    Histogram(Picture(), h); // an empty picture leaves the counts alone
+    EXPECT_EQ(h[10], 11u);
+}
+
+TEST(IterativeThreshold, SettlesBetweenTheClassMeansAndBinarises) {
+    Picture target(8, 8);
+    // All black settles at the middle; from 255 every level falls into the
+    // lower class at once, so both means are the picture's level.
+    EXPECT_EQ(IterativeThreshold(Grey(8, 8, 0), target, 1e-6, 128), 127.5);
+    EXPECT_TRUE(AllGrey(target, 0));
+    EXPECT_EQ(IterativeThreshold(Grey(8, 8, 200), target, 1e-6, 255), (200 + 255) / 2.0);
+    EXPECT_TRUE(AllGrey(target, 0));
+
+    Picture p = Grey(10, 10, 40);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 3; ++x)
+            p.SetGrey(x, y, 200);
+    Picture binary(10, 10);
+    EXPECT_EQ(IterativeThreshold(p, binary, 1e-6, 128), 120.0);
+    EXPECT_EQ(binary.Blue(0, 0), 255);
+    EXPECT_EQ(binary.Pixel(5, 5)[2], 0);
+    // A tolerance of zero or below still ends.
+    EXPECT_EQ(IterativeThreshold(p, binary, 0.0, 10), IterativeThreshold(p, binary, 1e-9, 10));
+    EXPECT_EQ(IterativeThreshold(p, binary, -1.0, 10), 120.0);
+
+    // A level equal to the threshold counts as lower and turns black.
+    Picture tie = Grey(2, 1, 127);
+    Picture out(2, 1);
+    EXPECT_EQ(IterativeThreshold(tie, out, 1e-6, 127), 127.0 / 2 + 255.0 / 2);
+    EXPECT_EQ(out.Blue(0, 0), 0);
+}
+
+TEST(IterativeThreshold, NothingHappensForAnEmptySourceOrAnotherSize) {
+    Picture other = Grey(5, 4, 9);
+    EXPECT_EQ(IterativeThreshold(Grey(4, 4, 100), other, 1e-6, 128), 0.0);
+    EXPECT_TRUE(AllGrey(other, 9));
+    Picture empty;
+    EXPECT_EQ(IterativeThreshold(Picture(), empty, 1e-6, 128), 0.0);
 }
 
 } // namespace
