@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <dlfcn.h>
+#include <fstream>
 
 using namespace rastrel::testing;
 
@@ -15,8 +16,7 @@ constexpr CLSID kUnknownClass = {
     0x12345678, 0x1234, 0x1234, {0x12, 0x34, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}};
 
 bool IsLoaded(const std::string& library) {
-    const auto maps = ReadFile("/proc/self/maps");
-    return std::string(maps.begin(), maps.end()).find(library) != std::string::npos;
+    return ReadBytes("/proc/self/maps").find(library) != std::string::npos;
 }
 
 class RuntimeTest : public ::testing::Test {
@@ -93,14 +93,9 @@ TEST_F(RuntimeTest, CreatesLoadsOnceAndUnloadsWhenUnused) {
 }
 
 TEST_F(RuntimeTest, AMissingLibraryIsReported) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
-                              "CLSID\\{12345678-1234-1234-1234-123456789ABC}\\InprocServer32", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const char path[] = "/nonexistent/libnothing.so";
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path);
-    RegCloseKey(key);
+    std::ofstream(scratch_ / "reg.reg", std::ios::app)
+        << "[HKEY_CLASSES_ROOT\\CLSID\\{12345678-1234-1234-1234-123456789ABC}\\InprocServer32]\n"
+           "@=\"/nonexistent/libnothing.so\"\n";
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     void* object = nullptr;
     EXPECT_EQ(CoCreateInstance(kUnknownClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),

@@ -9,8 +9,8 @@
 #include "support/RunCommand.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
@@ -20,18 +20,16 @@ namespace rastrel::testing {
 
 using merkanix::testing::CommandResult;
 using merkanix::testing::Quote;
+using merkanix::testing::ReadBytes;
 using merkanix::testing::RunProgram;
 using merkanix::testing::ScratchFolder;
 
 inline std::vector<BYTE> ReadFile(const std::string& path) {
-    const std::string bytes = merkanix::testing::ReadBytes(path);
+    const std::string bytes = ReadBytes(path);
     return {bytes.begin(), bytes.end()};
 }
 inline void WriteFile(const std::string& path, const std::vector<BYTE>& bytes) {
     merkanix::testing::WriteBytes(path, {bytes.begin(), bytes.end()});
-}
-inline std::string ReadText(const std::string& path) {
-    return merkanix::testing::ReadBytes(path);
 }
 inline std::u16string Wide(const std::string& text) {
     return {text.begin(), text.end()};
@@ -100,12 +98,11 @@ template <class T> ComPtr<T> As(IUnknown* object, const IID& iid) {
     return result;
 }
 
-inline ComPtr<IBitmapImage> NewBitmap() {
-    return Make<IBitmapImage>(CLSID_Bitmap, IID_IBitmapImage);
-}
-inline ComPtr<IBitmapImage> NewBitmap(LONG width, LONG height, DWORD format) {
-    auto bitmap = NewBitmap();
-    EXPECT_EQ(bitmap->Create(width, height, format), S_OK);
+// A bitmap object, with an image when a size is given.
+inline ComPtr<IBitmapImage> NewBitmap(LONG width = 0, LONG height = 0, DWORD format = 0) {
+    auto bitmap = Make<IBitmapImage>(CLSID_Bitmap, IID_IBitmapImage);
+    if (width != 0 && bitmap->Create(width, height, format) != S_OK)
+        ADD_FAILURE() << "no " << width << " x " << height << " image of format " << format;
     return bitmap;
 }
 inline BitmapImage ImageOf(IBitmapImage* bitmap) {
@@ -132,14 +129,8 @@ public:
     }
     ULONG AddRef() override { return 2; }
     ULONG Release() override { return 1; }
-    HRESULT Begin() override {
-        ++begins;
-        return S_OK;
-    }
-    HRESULT End() override {
-        ++ends;
-        return S_OK;
-    }
+    HRESULT Begin() override { return Count(begins); }
+    HRESULT End() override { return Count(ends); }
     HRESULT SetPhaseCount(LONG count) override {
         phases.push_back(count);
         return S_OK;
@@ -152,6 +143,12 @@ public:
     long cancelAt = -1;
     std::vector<LONG> phases;
     int begins = 0, ends = 0;
+
+private:
+    static HRESULT Count(int& calls) {
+        ++calls;
+        return S_OK;
+    }
 };
 
 } // namespace rastrel::testing

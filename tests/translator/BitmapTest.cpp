@@ -50,6 +50,7 @@ TEST(Bitmap, SizesOfEveryFormat) {
         EXPECT_EQ(row, e.rowBytes) << e.format;
         EXPECT_EQ(palette, e.paletteBytes) << e.format;
     }
+    // Without an image: no bytes, and no row size written.
     auto empty = NewBitmap();
     DWORD header = 1, pixels = 1, row = 77;
     empty->GetHeaderSize(&header);
@@ -81,17 +82,14 @@ TEST(Bitmap, AttachUsesTheCallersMemoryAndCloneCopiesIt) {
     EXPECT_EQ(ImageOf(bitmap.get()).pixels[0], 9);
     EXPECT_EQ(copy.pixels[0], 5);
 
+    // A sixteen-colour palette is copied whole; nothing comes of no image.
+    auto sixteen = NewBitmap(5, 3, PF_PALETTE4);
+    PaletteOf(sixteen.get())[15] = {10, 20, 30, 0};
+    ASSERT_EQ(sixteen->Clone(&clone), S_OK);
+    EXPECT_EQ(PaletteOf(clone.get())[15].rgbRed, 30);
     auto raw = reinterpret_cast<IBitmapImage*>(0x1);
     EXPECT_EQ(NewBitmap()->Clone(&raw), S_OK);
     EXPECT_EQ(raw, reinterpret_cast<IBitmapImage*>(0x1));
-}
-
-TEST(Bitmap, CloneKeepsTheSixteenColourPalette) {
-    auto bitmap = NewBitmap(5, 3, PF_PALETTE4);
-    PaletteOf(bitmap.get())[15] = {10, 20, 30, 0};
-    ComPtr<IBitmapImage> clone;
-    ASSERT_EQ(bitmap->Clone(&clone), S_OK);
-    EXPECT_EQ(PaletteOf(clone.get())[15].rgbRed, 30);
 }
 
 // A translator stand-in that counts its references.
@@ -155,17 +153,14 @@ TEST(Bitmap, InsertAlphaTakesOneBytePerSourcePixel) {
 TEST(ConversionSettingsObject, ValuesAreModuleWide) {
     auto one = Make<IConversionSettings>(CLSID_ConversionSettings, IID_IConversionSettings);
     auto two = Make<IConversionSettings>(CLSID_ConversionSettings, IID_IConversionSettings);
-    LONG value = -1;
-    EXPECT_EQ(two->GetMode(&value), S_OK);
-    EXPECT_EQ(value, 0);
-    EXPECT_EQ(one->SetMode(1), S_OK);
-    two->GetMode(&value);
-    EXPECT_EQ(value, 1);
-    two->GetPaletteMode(&value);
-    EXPECT_EQ(value, 1); // mode 1 switches the palette on
+    LONG mode = -1, palette = -1;
+    EXPECT_EQ(one->SetMode(1), S_OK); // mode 1 switches the palette on
+    two->GetMode(&mode);
+    two->GetPaletteMode(&palette);
+    EXPECT_EQ(std::pair(mode, palette), std::pair(1, 1));
     EXPECT_EQ(one->SetPaletteMode(0), S_OK);
-    two->GetPaletteMode(&value);
-    EXPECT_EQ(value, 0);
+    EXPECT_EQ(two->GetPaletteMode(&palette), S_OK);
+    EXPECT_EQ(palette, 0);
     RGBQUAD entries[257] = {};
     EXPECT_EQ(one->SetPalette(entries, 257), E_INVALIDARG);
     EXPECT_EQ(one->SetPalette(nullptr, 3), E_INVALIDARG);

@@ -21,14 +21,18 @@ std::map<std::string, std::size_t> StreamsOf(const std::string& path) {
     return streams;
 }
 
+std::vector<BYTE> Random(std::size_t size, unsigned seed) {
+    std::vector<BYTE> bytes(size);
+    std::mt19937 random(seed);
+    for (BYTE& b : bytes)
+        b = static_cast<BYTE>(random());
+    return bytes;
+}
+
 ComPtr<IBitmapImage> Frame(DWORD format, unsigned seed) {
     auto bitmap = NewBitmap(720, 486, format);
-    DWORD bytes = 0;
-    bitmap->GetPixelBytes(&bytes);
-    std::mt19937 random(seed);
-    BYTE* pixels = ImageOf(bitmap.get()).pixels;
-    for (DWORD i = 0; i < bytes; ++i)
-        pixels[i] = static_cast<BYTE>(random());
+    const auto bytes = Random(PixelsOf(bitmap.get()).size(), seed);
+    std::copy(bytes.begin(), bytes.end(), ImageOf(bitmap.get()).pixels);
     return bitmap;
 }
 
@@ -87,12 +91,7 @@ TEST(CompoundForm, TheThumbnailIsTheFramesBlockMeans) {
 TEST(CompoundForm, AFileMadeByAnotherToolLoads) {
     ScratchFolder scratch;
     std::filesystem::create_directories(scratch / "in");
-    std::vector<BYTE> frame(699840), alpha(349920);
-    std::mt19937 random(4);
-    for (BYTE& b : frame)
-        b = static_cast<BYTE>(random());
-    for (BYTE& b : alpha)
-        b = static_cast<BYTE>(random());
+    const std::vector<BYTE> frame = Random(699840, 4), alpha = Random(349920, 5);
     WriteFile(scratch / "in/NTSC601", frame);
     WriteFile(scratch / "in/NTSCALPHA", alpha);
     MakeWithGsf(scratch / "in", scratch / "a.stg", "NTSC601 NTSCALPHA");

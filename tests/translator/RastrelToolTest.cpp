@@ -21,22 +21,18 @@ TEST(RastrelTool, ListsFormatsAndDescribesFiles) {
 
 TEST(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
     ScratchFolder scratch;
-    for (const std::string& suffix : {std::string(".tga"), std::string(".bmp")}) {
-        const std::string other = suffix == ".tga" ? ".BMP" : ".Tga";
-        for (const std::string& name : FixturesEndingIn(suffix)) {
-            const std::string in = kFixtures + "/" + name;
-            const std::string there = scratch / ("there" + other);
-            const std::string back = scratch / ("back" + suffix);
-            CommandResult result = Rastrel("convert " + Quote(in) + " " + Quote(there));
-            ASSERT_EQ(result.status, 0) << name << ": " << result.out;
-            const std::string packed = suffix == ".tga" ? " --rle" : "";
-            result = Rastrel("convert " + Quote(there) + " " + Quote(back) + packed);
-            ASSERT_EQ(result.status, 0) << name << ": " << result.out;
-            auto original = Load(in);
-            auto again = Load(back);
-            ASSERT_TRUE(original && again);
-            EXPECT_EQ(PictureOf(again.get()), PictureOf(original.get())) << name;
-        }
+    for (const std::string& name : Fixtures()) {
+        const bool targa = name.ends_with(".tga");
+        const std::string in = kFixtures + "/" + name;
+        const std::string there = scratch / (targa ? "there.BMP" : "there.Tga");
+        const std::string back = scratch / (targa ? "back.tga" : "back.bmp");
+        CommandResult result = Rastrel("convert " + Quote(in) + " " + Quote(there));
+        ASSERT_EQ(result.status, 0) << name << ": " << result.out;
+        result = Rastrel("convert " + Quote(there) + " " + Quote(back) + (targa ? " --rle" : ""));
+        ASSERT_EQ(result.status, 0) << name << ": " << result.out;
+        auto original = Load(in), again = Load(back);
+        ASSERT_TRUE(original && again);
+        EXPECT_EQ(PictureOf(again.get()), PictureOf(original.get())) << name;
     }
 }
 

@@ -21,7 +21,7 @@ TEST(Regsvr, RegistersAndUnregistersBothLibraries) {
     EXPECT_EQ(RunShell(Regsvr(registry, Quote(THUMBNAIL_LIBRARY))).status, 0);
     EXPECT_EQ(RunShell(Regsvr(registry, "-u " + Quote(RASTREL_LIBRARY))).status, 0);
     EXPECT_EQ(RunShell(Regsvr(registry, "-u " + Quote(THUMBNAIL_LIBRARY))).status, 0);
-    EXPECT_EQ(ReadText(registry).find("InprocServer32"), std::string::npos) << ReadText(registry);
+    EXPECT_EQ(ReadBytes(registry).find("InprocServer32"), std::string::npos) << ReadBytes(registry);
 
     EXPECT_EQ(RunShell(Regsvr(registry, "")).status, 1);
     EXPECT_EQ(RunShell(Regsvr(registry, Quote(scratch / "missing.so"))).status, 3);
@@ -41,7 +41,7 @@ TEST(Regsvr, TwoAtOnceLeaveAValidRegistryWithBoth) {
             RunShell("(" + Regsvr(registry, "-s " + Quote(RASTREL_LIBRARY)) + " & " +
                      Regsvr(registry, "-s " + Quote(THUMBNAIL_LIBRARY)) + " & wait %1 && wait %2)");
         ASSERT_EQ(both.status, 0) << both.out;
-        auto tree = platform::ParseRegistryText(ReadText(registry));
+        auto tree = platform::ParseRegistryText(ReadBytes(registry));
         ASSERT_TRUE(tree);
         for (const char* clsid :
              {"{C500588A-AB3B-11CE-8468-0000B468276B}", "{C5005970-AB3B-11CE-8468-0000B468276B}",

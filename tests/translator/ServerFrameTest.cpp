@@ -1,6 +1,6 @@
 // The library's exports, class factory, aggregation, unload rule and
 // self-registration, through its entry points as a loader sees them.
-#include "rastrel.h"
+#include "RegistryFile.h"
 #include "support/RastrelTesting.h"
 
 using namespace rastrel::testing;
@@ -36,7 +36,7 @@ protected:
         return factory;
     }
 
-    std::string RegistryText() const { return ReadText(scratch_ / "reg.reg"); }
+    std::string RegistryText() const { return ReadBytes(scratch_ / "reg.reg"); }
 
     ScratchFolder scratch_;
     std::string previous_;
@@ -141,30 +141,24 @@ TEST_F(Exports, LockServerHoldsTheLibrary) {
 TEST_F(Exports, RegistersAndUnregistersEveryClass) {
     ASSERT_EQ(registerServer_(), S_OK);
     const std::string library = std::filesystem::canonical(RASTREL_LIBRARY).string();
-    HKEY key = nullptr;
+    auto text0 = [](const std::string& text) {
+        return std::vector<BYTE>(text.c_str(), text.c_str() + text.size() + 1);
+    };
+    auto tree = platform::ParseRegistryText(RegistryText());
+    ASSERT_TRUE(tree);
     char text[39];
     for (const CLSID& clsid : kClasses) {
         GuidToText(clsid, text);
-        const std::string path = std::string("CLSID\\") + text + "\\InprocServer32";
-        ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS)
-            << path;
-        char value[4096];
-        DWORD size = sizeof value;
-        ASSERT_EQ(
-            RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
-            ERROR_SUCCESS);
-        EXPECT_EQ(std::string(value), library);
-        EXPECT_EQ(size, library.size() + 1);
-        size = sizeof value;
-        ASSERT_EQ(RegQueryValueExA(key, "ThreadingModel", nullptr, nullptr,
-                                   reinterpret_cast<BYTE*>(value), &size),
-                  ERROR_SUCCESS);
-        EXPECT_STREQ(value, "Both");
-        RegCloseKey(key);
+        platform::RegistryNode* key =
+            tree->Find(std::string("HKEY_CLASSES_ROOT\\CLSID\\") + text + "\\InprocServer32");
+        ASSERT_TRUE(key && key->Value("") && key->Value("ThreadingModel")) << text;
+        EXPECT_EQ(key->Value("")->data, text0(library));
+        EXPECT_EQ(key->Value("ThreadingModel")->data, text0("Both"));
     }
     // A class key that holds another subkey keeps it and stays.
     GuidToText(CLSID_Bitmap, text);
     const std::string kept = std::string("CLSID\\") + text + "\\Extra";
+    HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, kept.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
