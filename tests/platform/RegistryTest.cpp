@@ -16,11 +16,9 @@ protected:
     ScratchFolder scratch_;
 };
 
-HKEY CreateKey(HKEY parent, const char* name) {
-    HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(parent, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    return key;
+LONG CreateKey(const std::string& name, HKEY* key) {
+    return RegCreateKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                           key, nullptr);
 }
 
 LONG SetString(HKEY key, const char* name, const std::string& value) {
@@ -84,8 +82,8 @@ TEST(RegistryText, RefusesMalformedText) {
 }
 
 TEST_F(RegistryTest, KeysValuesAndTheirErrorCodes) {
-    HKEY key = CreateKey(HKEY_CLASSES_ROOT, "CLSID\\{X}\\InprocServer32");
-    ASSERT_NE(key, nullptr);
+    HKEY key = nullptr;
+    ASSERT_EQ(CreateKey("CLSID\\{X}\\InprocServer32", &key), ERROR_SUCCESS);
     EXPECT_EQ(SetString(key, nullptr, "/lib/librastrel.so"), ERROR_SUCCESS);
     EXPECT_EQ(QueryString(key, nullptr), "/lib/librastrel.so");
     EXPECT_EQ(QueryString(key, ""), "/lib/librastrel.so");
@@ -132,18 +130,14 @@ TEST_F(RegistryTest, KeysValuesAndTheirErrorCodes) {
     EXPECT_EQ(RegCloseKey(classKey), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(classKey), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "bad\nname", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(CreateKey("bad\nname", &key), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(Text().find("{X}"), std::string::npos);
 }
 
 TEST_F(RegistryTest, ACorruptFileIsReportedAndLeftAlone) {
-    WriteFile(scratch_ / "reg.reg", {'R', 'E', 'G', 'X', '\n'});
+    WriteBytes(scratch_ / "reg.reg", "REGX\n");
     HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key, nullptr),
-              ERROR_BADDB);
+    EXPECT_EQ(CreateKey("CLSID", &key), ERROR_BADDB);
     EXPECT_EQ(Text(), "REGX\n");
 }
 
@@ -158,8 +152,10 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
         if (child == 0) {
             for (int k = 0; k < kKeys; ++k) {
                 const std::string name = "P" + std::to_string(p) + "\\K" + std::to_string(k);
-                HKEY key = CreateKey(HKEY_CLASSES_ROOT, name.c_str());
-                if (key == nullptr || SetString(key, "v", "x") != ERROR_SUCCESS) ::_exit(1);
+                HKEY key = nullptr;
+                if (CreateKey(name, &key) != ERROR_SUCCESS ||
+                    SetString(key, "v", "x") != ERROR_SUCCESS)
+                    ::_exit(1);
                 RegCloseKey(key);
             }
             ::_exit(0);

@@ -23,6 +23,7 @@ using merkanix::testing::Quote;
 using merkanix::testing::ReadBytes;
 using merkanix::testing::RunProgram;
 using merkanix::testing::ScratchFolder;
+using merkanix::testing::WriteBytes;
 
 inline std::vector<BYTE> ReadFile(const std::string& path) {
     const std::string bytes = ReadBytes(path);

@@ -30,14 +30,9 @@ TEST(Manager, ProbesInTableOrder) {
     EXPECT_EQ(ProbedExtension(kFixtures + "/pil-rgb24.tga", S_OK), "TGA");
     // Both probes accept it (third byte 2, information header size 40): the
     // earlier row wins.
-    std::vector<BYTE> both(60, 0);
-    both[0] = 'B';
-    both[1] = 'M';
-    both[2] = 2;
-    both[14] = 40;
-    WriteFile(scratch / "both", both);
+    WriteBytes(scratch / "both", "BM\x02" + std::string(11, '\0') + '\x28' + std::string(45, '\0'));
     EXPECT_EQ(ProbedExtension(scratch / "both", S_OK), "BMP");
-    merkanix::testing::WriteBytes(scratch / "text", "hello world text...\n");
+    WriteBytes(scratch / "text", "hello world text...\n");
     EXPECT_EQ(ProbedExtension(scratch / "text", S_FALSE), "unset");
     EXPECT_EQ(ProbedExtension(scratch / "missing", E_FAIL), "unset");
 
