@@ -1,5 +1,7 @@
 #include "support/RastrelTesting.h"
 
+#include <tuple>
+
 using namespace rastrel::testing;
 
 namespace {
@@ -8,9 +10,7 @@ TEST(Bitmap, CreateChecksSizesAndFormats) {
     auto bitmap = NewBitmap();
     EXPECT_EQ(bitmap->Create(720, 485, PF_YUV16), E_INVALIDARG);
     EXPECT_EQ(bitmap->Create(720, 486, PF_YUV16), S_OK);
-    DWORD bytes = 0;
-    EXPECT_EQ(bitmap->GetPixelBytes(&bytes), S_OK);
-    EXPECT_EQ(bytes, 699840u);
+    EXPECT_EQ(PixelsOf(bitmap.get()).size(), 699840u);
     const BitmapImage image = ImageOf(bitmap.get());
     const BITMAPINFOHEADER expected = {40, 720, 486, 1, 16, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(std::memcmp(image.header, &expected, sizeof expected), 0);
@@ -44,11 +44,10 @@ TEST(Bitmap, SizesOfEveryFormat) {
         bitmap->GetPixelBytes(&pixels);
         bitmap->GetRowBytes(&row);
         bitmap->GetPaletteBytes(&palette);
-        EXPECT_EQ(ImageOf(bitmap.get()).header->biBitCount, e.bits) << e.format;
-        EXPECT_EQ(header, e.headerBytes) << e.format;
-        EXPECT_EQ(pixels, e.pixelBytes) << e.format;
-        EXPECT_EQ(row, e.rowBytes) << e.format;
-        EXPECT_EQ(palette, e.paletteBytes) << e.format;
+        EXPECT_EQ(
+            std::tuple(ImageOf(bitmap.get()).header->biBitCount, header, pixels, row, palette),
+            std::tuple(e.bits, e.headerBytes, e.pixelBytes, e.rowBytes, e.paletteBytes))
+            << e.format;
     }
     // Without an image: no bytes, and no row size written.
     auto empty = NewBitmap();
@@ -56,8 +55,7 @@ TEST(Bitmap, SizesOfEveryFormat) {
     empty->GetHeaderSize(&header);
     empty->GetPixelBytes(&pixels);
     EXPECT_EQ(empty->GetRowBytes(&row), S_OK);
-    EXPECT_EQ(header + pixels, 0u);
-    EXPECT_EQ(row, 77u);
+    EXPECT_EQ(std::tuple(header, pixels, row), std::tuple(0u, 0u, 77u));
 }
 
 TEST(Bitmap, AttachUsesTheCallersMemoryAndCloneCopiesIt) {
@@ -119,10 +117,9 @@ TEST(Bitmap, HoldsItsTranslator) {
         bitmap->SetTranslator(&first);
         EXPECT_EQ(first.references, 2u);
         bitmap->SetTranslator(&second);
-        EXPECT_EQ(first.references, 1u);
         EXPECT_EQ(bitmap->GetTranslator(&got), S_OK);
-        EXPECT_EQ(got, &second);
-        EXPECT_EQ(second.references, 3u);
+        EXPECT_EQ(std::tuple(first.references, got, second.references),
+                  std::tuple(1u, static_cast<ITranslator*>(&second), 3u));
         got->Release();
     }
     EXPECT_EQ(second.references, 1u);
@@ -139,15 +136,11 @@ TEST(Bitmap, InsertAlphaTakesOneBytePerSourcePixel) {
     EXPECT_EQ(operations->InsertAlpha(mask.get(), target.get()), E_FAIL); // target not 0x800
     ASSERT_EQ(operations->InsertAlpha(target.get(), mask.get()), S_OK);
     const BYTE* pixels = ImageOf(target.get()).pixels;
-    EXPECT_EQ(pixels[3], 10);
-    EXPECT_EQ(pixels[11], 12);
-    EXPECT_EQ(pixels[12 + 7], 21);
-    EXPECT_EQ(pixels[0], 0);
+    EXPECT_EQ(std::tuple(pixels[3], pixels[11], pixels[12 + 7], pixels[0]),
+              std::tuple(10, 12, 21, 0));
     // A smaller or wider-pixelled source would be read beyond its rows.
-    auto small = NewBitmap(2, 2, PF_GREY8);
-    EXPECT_EQ(target->InsertAlpha(small.get()), E_INVALIDARG);
-    auto colour = NewBitmap(3, 2, PF_RGB24);
-    EXPECT_EQ(target->InsertAlpha(colour.get()), E_INVALIDARG);
+    EXPECT_EQ(target->InsertAlpha(NewBitmap(2, 2, PF_GREY8).get()), E_INVALIDARG);
+    EXPECT_EQ(target->InsertAlpha(NewBitmap(3, 2, PF_RGB24).get()), E_INVALIDARG);
 }
 
 TEST(ConversionSettingsObject, ValuesAreModuleWide) {

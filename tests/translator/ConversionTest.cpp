@@ -115,9 +115,8 @@ TEST(Convert, EveryPairConvertsOrFails) {
             auto converted = Convert(bitmap.get(), to, works ? S_OK : E_FAIL);
             if (!works) continue;
             const BitmapImage image = ImageOf(converted.get());
-            EXPECT_EQ(image.format, to);
-            EXPECT_EQ(image.header->biWidth, 6);
-            EXPECT_EQ(image.header->biHeight, 4);
+            EXPECT_EQ(std::tuple(image.format, image.header->biWidth, image.header->biHeight),
+                      std::tuple(to, 6, 4));
         }
 }
 
@@ -179,11 +178,10 @@ TEST(Convert, DitheredReductionTo16Bits) {
     EXPECT_EQ(PixelsOf(Convert(rgb.get(), PF_RGB16).get())[0], 0xFF); // 31 everywhere, 0x7FFF
     settings->SetPaletteMode(1);
     std::memset(ImageOf(rgb.get()).pixels, 100, 64 * 3 * 2);
-    auto dithered = Convert(rgb.get(), PF_RGB16);
+    const auto dithered = PixelsOf(Convert(rgb.get(), PF_RGB16).get());
     settings->SetPaletteMode(0);
-    const auto ditheredPixels = PixelsOf(dithered.get());
-    std::set<BYTE> values(ditheredPixels.begin(), ditheredPixels.end());
-    EXPECT_GT(values.size(), 1u); // 100 and 100 + 7 fall into two 5-bit steps
+    // 100 and 100 + 7 fall into two 5-bit steps.
+    EXPECT_GT(std::set<BYTE>(dithered.begin(), dithered.end()).size(), 1u);
 }
 
 TEST(Convert, FieldSeparatedRowsOfAFrame) {
@@ -197,10 +195,11 @@ TEST(Convert, FieldSeparatedRowsOfAFrame) {
     const BYTE* rows = ImageOf(yuv.get()).pixels;
     auto lumaOf = [&](int yuvRow) { return rows[yuvRow * 8 + 1]; };
     auto lumaOfLine = [&](int line) { return ToYuv(std::vector<BYTE>(6, grey(line)))[1]; };
+    // The odd lines first, then the even ones.
     for (int i = 0; i <= 242; ++i)
-        EXPECT_EQ(lumaOf(i), lumaOfLine(2 * i + 1)) << i;
-    for (int j = 0; j <= 242; ++j)
-        EXPECT_EQ(lumaOf(243 + j), lumaOfLine(2 * j)) << j;
+        EXPECT_EQ(std::pair(lumaOf(i), lumaOf(243 + i)),
+                  std::pair(lumaOfLine(2 * i + 1), lumaOfLine(2 * i)))
+            << i;
     // And back into the same places.
     auto back = Convert(yuv.get(), PF_RGB24);
     const BYTE* again = ImageOf(back.get()).pixels;
@@ -255,8 +254,8 @@ TEST(Convert, PaletteReductionCollectsColoursFirstInMode0) {
     // Many colours: a palette of 256 that stays close to the image.
     auto photo = NewBitmap(64, 64, PF_RGB24);
     Fill(photo.get(), 3);
-    auto reduced = Convert(Convert(photo.get(), PF_PALETTE8).get(), PF_RGB24);
-    const auto a = PixelsOf(photo.get()), b = PixelsOf(reduced.get());
+    const auto a = PixelsOf(photo.get()),
+               b = PixelsOf(Convert(Convert(photo.get(), PF_PALETTE8).get(), PF_RGB24).get());
     double error = 0;
     for (std::size_t i = 0; i < a.size(); ++i)
         error += std::abs(int(a[i]) - int(b[i]));
@@ -272,29 +271,25 @@ TEST(Convert, Mode1ReducesToTheReductionPalette) {
     CountingSink sink;
     auto indexed = Convert(rgb.get(), PF_PALETTE8, S_OK, &sink);
     EXPECT_EQ(sink.records.size(), 2u); // one pass
+    // The built-in palette's red and white; twenty system colours at both
+    // ends of it, and no repeats.
     const BYTE* pixels = ImageOf(indexed.get()).pixels;
     const RGBQUAD* palette = PaletteOf(indexed.get());
-    EXPECT_EQ(pixels[0], 249); // the built-in palette's red
-    EXPECT_EQ(pixels[1], 255); // and white
-    EXPECT_EQ(palette[249].rgbRed, 255);
-    EXPECT_EQ(palette[255].rgbBlue, 255);
-    // The built-in palette: twenty system colours at both ends, no repeats.
+    EXPECT_EQ(std::tuple(pixels[0], pixels[1], palette[249].rgbRed, palette[255].rgbBlue),
+              std::tuple(249, 255, 255, 255));
     std::set<std::uint32_t> distinct;
     for (int i = 0; i < 256; ++i)
         distinct.insert(palette[i].rgbBlue | palette[i].rgbGreen << 8 | palette[i].rgbRed << 16);
-    EXPECT_EQ(distinct.size(), 256u);
-    EXPECT_EQ(palette[8].rgbGreen, 220);
-    EXPECT_EQ(palette[246].rgbGreen, 251);
+    EXPECT_EQ(std::tuple(distinct.size(), palette[8].rgbGreen, palette[246].rgbGreen),
+              std::tuple(256u, 220, 251));
     // A palette of the client's is used as it is, with 256 entries too.
     RGBQUAD own[256];
     for (int i = 0; i < 256; ++i)
         own[i] = {BYTE(255 - i), BYTE(255 - i), BYTE(255 - i), 0};
     settings->SetPalette(own, 256);
-    auto mine = Convert(rgb.get(), PF_PALETTE8);
-    EXPECT_EQ(ImageOf(mine.get()).pixels[1], 5); // 250 grey is entry 5
-    // Sixteen colours.
-    auto vga = Convert(rgb.get(), PF_PALETTE4);
-    EXPECT_EQ(ImageOf(vga.get()).pixels[0] >> 4, 9); // stored bytes (0, 0, 255): red
+    EXPECT_EQ(PixelsOf(Convert(rgb.get(), PF_PALETTE8).get())[1], 5); // 250 grey is entry 5
+    // Sixteen colours: stored bytes (0, 0, 255) are red.
+    EXPECT_EQ(PixelsOf(Convert(rgb.get(), PF_PALETTE4).get())[0] >> 4, 9);
     settings->ResetPalette();
     settings->SetMode(0);
     settings->SetPaletteMode(0);
@@ -310,9 +305,8 @@ TEST(Bitmap, ApplyPaletteMapsOntoTheReductionPalette) {
     image.pixels[1] = 1;
     EXPECT_EQ(NewBitmap(2, 2, PF_RGB24)->ApplyPalette(0), S_FALSE);
     ASSERT_EQ(indexed->ApplyPalette(0), S_OK);
-    EXPECT_EQ(image.pixels[0], 255);
-    EXPECT_EQ(image.pixels[1], 0);
-    EXPECT_EQ(palette[255].rgbRed, 255);
+    EXPECT_EQ(std::tuple(image.pixels[0], image.pixels[1], palette[255].rgbRed),
+              std::tuple(255, 0, 255));
 }
 
 } // namespace
