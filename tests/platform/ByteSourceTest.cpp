@@ -4,6 +4,8 @@
 #include "platform/ByteSource.h"
 #include "support/RastrelTesting.h"
 
+#include <tuple>
+
 using namespace rastrel::testing;
 
 namespace {
@@ -17,25 +19,20 @@ TEST(ByteSource, FilesAndBuffersReadAlike) {
     ASSERT_TRUE(file.OpenFile((scratch / "bytes").c_str()));
     for (platform::ByteSource* source : {&file, &buffer}) {
         std::uint64_t size = 0;
-        ASSERT_TRUE(source->Size(size));
-        EXPECT_EQ(size, 6u);
-        std::uint16_t u16 = 0;
+        std::uint16_t u16 = 0, be16 = 0;
         std::uint32_t u32 = 0;
-        EXPECT_TRUE(source->U16Le(u16));
-        EXPECT_EQ(u16, 0x3412);
-        EXPECT_TRUE(source->U32Be(u32));
-        EXPECT_EQ(u32, 0x56789ABCu);
-        EXPECT_FALSE(source->U16Be(u16)); // at the end
+        ASSERT_TRUE(source->Size(size) && source->U16Le(u16) && source->U32Be(u32));
+        EXPECT_EQ(std::tuple(size, u16, u32), std::tuple(6u, 0x3412, 0x56789ABCu));
+        EXPECT_FALSE(source->U16Be(be16)); // at the end
         ASSERT_TRUE(source->Seek(3));
         EXPECT_EQ(source->Position(), 3u);
-        EXPECT_TRUE(source->U16Be(u16));
-        EXPECT_EQ(u16, 0x789A);
+        EXPECT_TRUE(source->U16Be(be16));
+        EXPECT_EQ(be16, 0x789A);
         // A short read says how much it read and fills no further.
         BYTE out[8] = {0, 0, 0, 0, 0, 0, 0, 0};
         ASSERT_TRUE(source->SeekFromEnd(2));
         EXPECT_EQ(source->Read(out, sizeof out), 2u);
-        EXPECT_EQ(out[1], 0xBC);
-        EXPECT_EQ(out[2], 0);
+        EXPECT_EQ(std::pair(out[1], out[2]), std::pair(BYTE{0xBC}, BYTE{0}));
         EXPECT_FALSE(source->SeekFromEnd(7));
         // Past the end: the position holds, reads find nothing.
         ASSERT_TRUE(source->Seek(100));
@@ -48,9 +45,8 @@ TEST(ByteSource, FilesAndBuffersReadAlike) {
         // Reads at an offset stop at the end and leave the position alone.
         ASSERT_TRUE(source->Seek(1));
         EXPECT_EQ(source->ReadAt(4, out, sizeof out), 2u);
-        EXPECT_EQ(out[0], 0x9A);
-        EXPECT_EQ(source->ReadAt(9, out, 1), 0u);
-        EXPECT_EQ(source->Position(), 1u);
+        EXPECT_EQ(std::tuple(out[0], source->ReadAt(9, out, 1), source->Position()),
+                  std::tuple(0x9A, 0u, 1u));
     }
     EXPECT_FALSE(file.OpenFile((scratch / "missing").c_str()));
 }

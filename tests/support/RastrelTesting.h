@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,14 @@ inline void WriteFile(const std::string& path, const std::vector<BYTE>& bytes) {
 }
 inline std::u16string Wide(const std::string& text) {
     return {text.begin(), text.end()};
+}
+// Bytes that are the same for the same seed.
+inline std::vector<BYTE> Random(std::size_t size, unsigned seed) {
+    std::vector<BYTE> bytes(size);
+    std::mt19937 random(seed);
+    for (BYTE& b : bytes)
+        b = static_cast<BYTE>(random());
+    return bytes;
 }
 
 // A command line through the shell: its status, stdout and stderr together.
@@ -119,6 +128,11 @@ inline std::vector<BYTE> PixelsOf(IBitmapImage* bitmap) {
 }
 inline RGBQUAD* PaletteOf(IBitmapImage* bitmap) {
     return reinterpret_cast<RGBQUAD*>(ImageOf(bitmap).header + 1);
+}
+// Every pixel byte, row padding too, from Random.
+inline void FillRandom(IBitmapImage* bitmap, unsigned seed) {
+    const std::vector<BYTE> bytes = Random(PixelsOf(bitmap).size(), seed);
+    std::copy(bytes.begin(), bytes.end(), ImageOf(bitmap).pixels);
 }
 
 // A sink that counts its calls and cancels at a chosen step.

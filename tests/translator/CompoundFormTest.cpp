@@ -2,7 +2,6 @@
 // independent reader (olefile) and against files another tool made.
 #include "support/RastrelTesting.h"
 
-#include <random>
 #include <sstream>
 
 using namespace rastrel::testing;
@@ -18,18 +17,9 @@ std::string StreamsOf(const std::string& path) {
     return streams;
 }
 
-std::vector<BYTE> Random(std::size_t size, unsigned seed) {
-    std::vector<BYTE> bytes(size);
-    std::mt19937 random(seed);
-    for (BYTE& b : bytes)
-        b = static_cast<BYTE>(random());
-    return bytes;
-}
-
 ComPtr<IBitmapImage> Frame(DWORD format, unsigned seed) {
     auto bitmap = NewBitmap(720, 486, format);
-    const auto bytes = Random(PixelsOf(bitmap.get()).size(), seed);
-    std::copy(bytes.begin(), bytes.end(), ImageOf(bitmap.get()).pixels);
+    FillRandom(bitmap.get(), seed);
     return bitmap;
 }
 

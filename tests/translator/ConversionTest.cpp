@@ -1,6 +1,5 @@
 #include "support/RastrelTesting.h"
 
-#include <random>
 #include <set>
 #include <tuple>
 
@@ -38,15 +37,6 @@ ComPtr<IBitmapImage> Convert(IBitmapImage* bitmap, DWORD format, HRESULT expecte
     ComPtr<IBitmapImage> converted;
     EXPECT_EQ(bitmap->Convert(format, &converted, sink), expected) << std::hex << format;
     return converted;
-}
-
-void Fill(IBitmapImage* bitmap, unsigned seed) {
-    const BitmapImage image = ImageOf(bitmap);
-    DWORD bytes = 0;
-    bitmap->GetPixelBytes(&bytes);
-    std::mt19937 random(seed);
-    for (DWORD i = 0; i < bytes; ++i)
-        image.pixels[i] = static_cast<BYTE>(random());
 }
 
 TEST(RowConversion, KnownColoursToYuvAndBack) {
@@ -109,7 +99,7 @@ TEST(Convert, EveryPairConvertsOrFails) {
     for (DWORD from : kAllFormats)
         for (DWORD to : kAllFormats) {
             auto bitmap = NewBitmap(6, 4, from);
-            Fill(bitmap.get(), from ^ to);
+            FillRandom(bitmap.get(), from ^ to);
             // To its own format is no conversion.
             const bool works = from != to && kConvertible.count(from) && kConvertible.count(to);
             auto converted = Convert(bitmap.get(), to, works ? S_OK : E_FAIL);
@@ -130,7 +120,7 @@ TEST(Convert, LosslessPairsRoundTripExactly) {
          {Trip{0x400, 0x800}, Trip{0x4, 0x8}, Trip{0x4, 0x40}, Trip{0x8000, 0x400},
           Trip{0x8000, 0x800}, Trip{0x4000, 0x400}, Trip{0x10000, 0x400}, Trip{0x4000, 0x800}}) {
         auto bitmap = NewBitmap(13, 6, trip.format);
-        Fill(bitmap.get(), trip.via);
+        FillRandom(bitmap.get(), trip.via);
         if (trip.format == 0x8000) // 15 bits used
             for (std::size_t i = 1; i < 6 * 28; i += 2)
                 ImageOf(bitmap.get()).pixels[i] &= 0x7F;
@@ -253,7 +243,7 @@ TEST(Convert, PaletteReductionCollectsColoursFirstInMode0) {
     EXPECT_EQ(PixelsOf(back.get()), PixelsOf(rgb.get()));
     // Many colours: a palette of 256 that stays close to the image.
     auto photo = NewBitmap(64, 64, PF_RGB24);
-    Fill(photo.get(), 3);
+    FillRandom(photo.get(), 3);
     const auto a = PixelsOf(photo.get()),
                b = PixelsOf(Convert(Convert(photo.get(), PF_PALETTE8).get(), PF_RGB24).get());
     double error = 0;

@@ -77,8 +77,8 @@ TEST(Manager, EnumeratorsListTheTableRows) {
     // A cut copy has no terminator.
     std::memset(extension, 'x', sizeof extension);
     ASSERT_EQ(clone->Next(2, 40, extension, description), S_OK);
-    EXPECT_EQ(std::string(extension, 3), "TGx");
-    EXPECT_STREQ(description, "Truevision Targa");
+    EXPECT_EQ(std::pair(std::string(extension, 3), std::string(description)),
+              std::pair(std::string("TGx"), std::string("Truevision Targa")));
     EXPECT_EQ(formats->Next(8, 40, extension, description), S_OK);
     EXPECT_EQ(clone->Next(8, 40, extension, description), S_FALSE);
 }
@@ -98,8 +98,7 @@ TEST(Manager, SavesWithTheTranslatorThatLoaded) {
     EXPECT_EQ(ProbedExtension(out, S_OK), "TGA");
 
     // A bitmap the client made has no translator.
-    auto own = NewBitmap(4, 4, 0x400);
-    EXPECT_EQ(manager->Save(out.c_str(), own.get(), nullptr), E_INVALIDARG);
+    EXPECT_EQ(manager->Save(out.c_str(), NewBitmap(4, 4, 0x400).get(), nullptr), E_INVALIDARG);
 }
 
 TEST(Manager, ProgressSinkOfTheManagerReachesItsTranslators) {
@@ -112,8 +111,7 @@ TEST(Manager, ProgressSinkOfTheManagerReachesItsTranslators) {
     ComPtr<IBitmapImage> bitmap;
     ASSERT_EQ(translator->Load((kFixtures + "/pil-rgb24.bmp").c_str(), 0x400, &bitmap, nullptr),
               S_OK);
-    EXPECT_EQ(sink.records.size(), 23u);
-    EXPECT_EQ(sink.begins, 1);
+    EXPECT_EQ(std::pair(sink.records.size(), sink.begins), std::pair(std::size_t{23}, 1));
 }
 
 TEST(Manager, TranslatorOptionsHaveEachFormatsValues) {
@@ -236,10 +234,9 @@ TEST(Translators, PhasesAndCancelling) {
             CountingSink sink;
             ComPtr<IBitmapImage> bitmap;
             ASSERT_EQ(translator->Load(file.c_str(), format, &bitmap, &sink), S_OK);
-            EXPECT_EQ(sink.phases, std::vector<LONG>{phases});
-            EXPECT_EQ(sink.records.size(), static_cast<std::size_t>(23 * phases));
-            EXPECT_EQ(sink.records.front().total, 23);
-            EXPECT_EQ(sink.begins + sink.ends, 2);
+            ASSERT_EQ(sink.records.size(), static_cast<std::size_t>(23 * phases));
+            EXPECT_EQ(std::tuple(sink.phases, sink.records.front().total, sink.begins, sink.ends),
+                      std::tuple(std::vector<LONG>{phases}, 23, 1, 1));
         }
         // Cancelled while reading, or in the conversion after the rows were read.
         for (long at : {1, 24}) {
