@@ -11,6 +11,8 @@ using namespace rastrel::testing;
 
 namespace {
 
+using CompoundFile = ScratchTest;
+
 constexpr DWORD kCreate = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 constexpr DWORD kReadOnly = STGM_READ | STGM_SHARE_EXCLUSIVE;
 
@@ -70,8 +72,7 @@ std::vector<Sample> WriteSample(const std::string& path, std::size_t manyStreams
 }
 
 // Over 109 FAT sectors, a file of more than 7 MB, need the DIFAT.
-TEST(CompoundFile, WhatWeWriteReadsBackAndOpensInOlefile) {
-    ScratchFolder scratch;
+TEST_F(CompoundFile, WhatWeWriteReadsBackAndOpensInOlefile) {
     const std::string path = scratch / "sample.cfb";
     auto samples = WriteSample(path, 40, {{u"Big", Random(8 << 20, 7)}});
     EXPECT_EQ(ReadFile(path).size() % 512, 0u);
@@ -96,8 +97,7 @@ TEST(CompoundFile, WhatWeWriteReadsBackAndOpensInOlefile) {
     EXPECT_EQ(dump.out, std::accumulate(lines.begin(), lines.end(), std::string())) << dump.err;
 }
 
-TEST(CompoundFile, AFileMadeByAnotherToolOpens) {
-    ScratchFolder scratch;
+TEST_F(CompoundFile, AFileMadeByAnotherToolOpens) {
     std::filesystem::create_directories(scratch / "in/Folder");
     const auto frame = Random(699840, 5), note = Random(300, 6);
     WriteFile(scratch / "in/NTSC601", frame);
@@ -109,8 +109,7 @@ TEST(CompoundFile, AFileMadeByAnotherToolOpens) {
     EXPECT_EQ(GetStream(folder.get(), u"Note"), note);
 }
 
-TEST(CompoundFile, DamagedFilesGiveErrorsNotCrashes) {
-    ScratchFolder scratch;
+TEST_F(CompoundFile, DamagedFilesGiveErrorsNotCrashes) {
     const std::string path = scratch / "sample.cfb";
     WriteSample(path, 8);
     const auto good = ReadFile(path);
@@ -158,8 +157,7 @@ TEST(CompoundFile, DamagedFilesGiveErrorsNotCrashes) {
     }
 }
 
-TEST(CompoundFile, StreamOperations) {
-    ScratchFolder scratch;
+TEST_F(CompoundFile, StreamOperations) {
     const std::string path = scratch / "ops.cfb";
     ComPtr<IStorage> root, second;
     ASSERT_EQ(StgCreateDocfile(Wide(path).c_str(), kCreate, 0, &root), S_OK);
@@ -207,8 +205,7 @@ TEST(CompoundFile, StreamOperations) {
         STG_E_FILENOTFOUND);
 }
 
-TEST(CompoundFile, ChangesToAnOpenedFileAreKept) {
-    ScratchFolder scratch;
+TEST_F(CompoundFile, ChangesToAnOpenedFileAreKept) {
     const std::string path = scratch / "edit.cfb";
     WriteSample(path, 2);
     ComPtr<IStorage> root = Open(path, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);

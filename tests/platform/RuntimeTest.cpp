@@ -21,14 +21,13 @@ bool IsLoaded(const std::string& library) {
     return ReadBytes("/proc/self/maps").find(library) != std::string::npos;
 }
 
-class RuntimeTest : public ::testing::Test {
+class RuntimeTest : public ScratchTest {
 protected:
     void SetUp() override {
-        ::setenv("RASTREL_REGISTRY", (scratch_ / "reg.reg").c_str(), 1);
+        ::setenv("RASTREL_REGISTRY", (scratch / "reg.reg").c_str(), 1);
         ASSERT_EQ(CallEntry(THUMBNAIL_LIBRARY, "DllRegisterServer"), S_OK);
     }
     void TearDown() override { ::unsetenv("RASTREL_REGISTRY"); }
-    ScratchFolder scratch_;
 };
 
 TEST(Guid, TextFormBothWays) {
@@ -89,7 +88,7 @@ TEST_F(RuntimeTest, CreatesLoadsOnceAndUnloadsWhenUnused) {
 }
 
 TEST_F(RuntimeTest, AMissingLibraryIsReported) {
-    std::ofstream(scratch_ / "reg.reg", std::ios::app)
+    std::ofstream(scratch / "reg.reg", std::ios::app)
         << "[HKEY_CLASSES_ROOT\\CLSID\\{12345678-1234-1234-1234-123456789ABC}\\InprocServer32]\n"
            "@=\"/nonexistent/libnothing.so\"\n";
     ASSERT_EQ(CoInitialize(nullptr), S_OK);

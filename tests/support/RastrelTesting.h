@@ -97,6 +97,12 @@ private:
     ScratchFolder scratch_;
 };
 
+// Tests whose files go to a scratch folder of their own.
+class ScratchTest : public ::testing::Test {
+protected:
+    ScratchFolder scratch;
+};
+
 template <class T> ComPtr<T> Make(const CLSID& clsid, const IID& iid) {
     ComPtr<T> object;
     EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, object.Out()), S_OK);

@@ -9,10 +9,13 @@ using namespace rastrel::testing;
 
 namespace {
 
+using Bmp = ScratchTest;
+
 // File and information header, a palette whose entry i is grey level 10 i,
 // and the pixel data.
-std::vector<BYTE> Bmp(LONG width, LONG height, WORD bits, DWORD compression, DWORD paletteEntries,
-                      const std::vector<BYTE>& data, DWORD infoSize = 40) {
+std::vector<BYTE> BmpFile(LONG width, LONG height, WORD bits, DWORD compression,
+                          DWORD paletteEntries, const std::vector<BYTE>& data,
+                          DWORD infoSize = 40) {
     std::vector<BYTE> bytes(14 + 40 + 4 * paletteEntries, 0);
     bytes[0] = 'B';
     bytes[1] = 'M';
@@ -51,8 +54,7 @@ std::string SaveBmp(IBitmapImage* bitmap, LONG depth, const ScratchFolder& scrat
     return path;
 }
 
-TEST(Bmp, OneBitFileOf33By2Has78Bytes) {
-    ScratchFolder scratch;
+TEST_F(Bmp, OneBitFileOf33By2Has78Bytes) {
     RgbPicture picture{33, 2, {}};
     for (int i = 0; i < 66; ++i)
         picture.rgb.insert(picture.rgb.end(), 3, i % 3 == 0 ? 255 : 0);
@@ -64,24 +66,22 @@ TEST(Bmp, OneBitFileOf33By2Has78Bytes) {
     EXPECT_EQ(PictureOf(again.get()), picture);
 }
 
-TEST(Bmp, RunLengthDataWithEveryEscape) {
-    ScratchFolder scratch;
+TEST_F(Bmp, RunLengthDataWithEveryEscape) {
     // 6 x 3: a run, an absolute run with its pad byte, end of line, a delta,
     // end of bitmap; what is skipped stays index 0. Rows as seen (top
     // first); level = 10 x index.
     const std::vector<BYTE> seen = {0, 70, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 10, 40, 50, 60, 0};
-    EXPECT_EQ(
-        Greys(Bmp(6, 3, 8, 1, 16, {2, 1, 0, 3, 4, 5, 6, 0, 0, 0, 0, 2, 1, 1, 1, 7, 0, 1}), scratch),
-        seen);
+    EXPECT_EQ(Greys(BmpFile(6, 3, 8, 1, 16, {2, 1, 0, 3, 4, 5, 6, 0, 0, 0, 0, 2, 1, 1, 1, 7, 0, 1}),
+                    scratch),
+              seen);
     // The same picture in 4 bits: nibbles, high first.
     EXPECT_EQ(
-        Greys(Bmp(6, 3, 4, 2, 16, {2, 0x11, 0, 3, 0x45, 0x60, 0, 0, 0, 2, 1, 1, 1, 0x77, 0, 1}),
+        Greys(BmpFile(6, 3, 4, 2, 16, {2, 0x11, 0, 3, 0x45, 0x60, 0, 0, 0, 2, 1, 1, 1, 0x77, 0, 1}),
               scratch),
         seen);
 }
 
-TEST(Bmp, HeadersItDoesNotRead) {
-    ScratchFolder scratch;
+TEST_F(Bmp, HeadersItDoesNotRead) {
     auto translator = TranslatorFor("BMP");
     const std::string path = scratch / "odd.bmp";
     auto load = [&](const std::vector<BYTE>& file) {
@@ -92,28 +92,26 @@ TEST(Bmp, HeadersItDoesNotRead) {
         return hr;
     };
     // The 12-byte core header is a bitmap file, but not one this reads.
-    EXPECT_TRUE(FAILED(load(Bmp(1, 1, 24, 0, 0, {0, 0, 0, 0}, 12))));
+    EXPECT_TRUE(FAILED(load(BmpFile(1, 1, 24, 0, 0, {0, 0, 0, 0}, 12))));
     EXPECT_EQ(translator->Probe(path.c_str()), S_OK);
     // Rows the file does not hold: refused, not invented.
-    EXPECT_EQ(load(Bmp(4, 4, 24, 0, 0, std::vector<BYTE>(4 * 12 - 1))), E_FAIL);
+    EXPECT_EQ(load(BmpFile(4, 4, 24, 0, 0, std::vector<BYTE>(4 * 12 - 1))), E_FAIL);
     // Depths, and compressions of other depths.
     for (auto [bits, compression] : {std::pair<WORD, DWORD>{2, 0}, {24, 3}, {8, 2}, {4, 1}})
-        EXPECT_EQ(load(Bmp(1, 1, bits, compression, 0, {0, 0, 0, 0})), E_FAIL)
+        EXPECT_EQ(load(BmpFile(1, 1, bits, compression, 0, {0, 0, 0, 0})), E_FAIL)
             << bits << " " << compression;
     WriteFile(path, {'B', 'M', 'x'});
     EXPECT_EQ(translator->Probe(path.c_str()), S_FALSE);
 }
 
-TEST(Bmp, ShortPalettesAndTopFirstRows) {
-    ScratchFolder scratch;
+TEST_F(Bmp, ShortPalettesAndTopFirstRows) {
     // A 2-colour palette announced by biClrUsed, rows stored top first.
-    std::vector<BYTE> file = Bmp(2, -2, 8, 0, 2, {1, 0, 0, 0, 0, 1, 0, 0});
+    std::vector<BYTE> file = BmpFile(2, -2, 8, 0, 2, {1, 0, 0, 0, 0, 1, 0, 0});
     platform::StoreU32Le(&file[46], 2);
     EXPECT_EQ(Greys(file, scratch), (std::vector<BYTE>{10, 0, 0, 10}));
 }
 
-TEST(Bmp, GreyBitmapsKeepTheirLevels) {
-    ScratchFolder scratch;
+TEST_F(Bmp, GreyBitmapsKeepTheirLevels) {
     auto grey = NewBitmap(5, 3, 0x1);
     for (int i = 0; i < 3 * 8; ++i)
         ImageOf(grey.get()).pixels[i] = static_cast<BYTE>(i * 10);

@@ -3,10 +3,13 @@
 #include "support/RastrelTesting.h"
 
 #include <sstream>
+#include <tuple>
 
 using namespace rastrel::testing;
 
 namespace {
+
+using CompoundForm = ScratchTest;
 
 // The streams olefile finds, "name size;" each, in its (sorted) order.
 std::string StreamsOf(const std::string& path) {
@@ -23,8 +26,7 @@ ComPtr<IBitmapImage> Frame(DWORD format, unsigned seed) {
     return bitmap;
 }
 
-TEST(CompoundForm, FramesSaveAndLoadWithAlphaInItsOwnStream) {
-    ScratchFolder scratch;
+TEST_F(CompoundForm, FramesSaveAndLoadWithAlphaInItsOwnStream) {
     const std::string path = scratch / "frame.stg";
     auto loaded = NewBitmap(2, 2, PF_RGB24);
     for (DWORD format : {PF_YUV16, PF_YUV16A}) {
@@ -34,21 +36,19 @@ TEST(CompoundForm, FramesSaveAndLoadWithAlphaInItsOwnStream) {
                                        (format == PF_YUV16A ? "NTSCALPHA 349920;" : "") +
                                        "Thumbnail 9270;");
         ASSERT_EQ(loaded->LoadFromStorage(path.c_str()), S_OK);
-        EXPECT_EQ(ImageOf(loaded.get()).format, format);
-        EXPECT_EQ(PixelsOf(loaded.get()), PixelsOf(frame.get()));
+        EXPECT_EQ(std::pair(ImageOf(loaded.get()).format, PixelsOf(loaded.get())),
+                  std::pair(format, PixelsOf(frame.get())));
     }
     // An RGB frame with alpha is stored through the YUV form with alpha.
     auto rgba = Frame(PF_RGB32A, 3);
     ASSERT_EQ(rgba->SaveToStorage(path.c_str()), S_OK);
     ASSERT_EQ(loaded->LoadFromStorage(path.c_str()), S_OK);
-    EXPECT_EQ(ImageOf(loaded.get()).format, PF_YUV16A);
-    const BYTE* in = ImageOf(rgba.get()).pixels;
-    const BYTE* out = ImageOf(loaded.get()).pixels;
-    EXPECT_EQ(out[2], in[484 * 720 * 4 + 3]); // YUV row 0 is picture line 1, DIB row 484
+    // The first alpha byte: YUV row 0 is picture line 1, DIB row 484.
+    EXPECT_EQ(std::tuple(ImageOf(loaded.get()).format, ImageOf(loaded.get()).pixels[2]),
+              std::tuple(PF_YUV16A, ImageOf(rgba.get()).pixels[484 * 720 * 4 + 3]));
 }
 
-TEST(CompoundForm, TheThumbnailIsTheFramesBlockMeans) {
-    ScratchFolder scratch;
+TEST_F(CompoundForm, TheThumbnailIsTheFramesBlockMeans) {
     const std::string path = scratch / "thumb.stg";
     auto rgb = NewBitmap(720, 486, PF_RGB24);
     BYTE* pixels = ImageOf(rgb.get()).pixels;
@@ -69,8 +69,7 @@ TEST(CompoundForm, TheThumbnailIsTheFramesBlockMeans) {
     EXPECT_EQ(shown.out, "64 48 255 0 0 100 100 100\n");
 }
 
-TEST(CompoundForm, AFileMadeByAnotherToolLoads) {
-    ScratchFolder scratch;
+TEST_F(CompoundForm, AFileMadeByAnotherToolLoads) {
     std::filesystem::create_directories(scratch / "in");
     const std::vector<BYTE> frame = Random(699840, 4), alpha = Random(349920, 5);
     WriteFile(scratch / "in/NTSC601", frame);
@@ -88,8 +87,7 @@ TEST(CompoundForm, AFileMadeByAnotherToolLoads) {
               (std::vector<BYTE>{frame[2 * 1000], frame[2 * 1000 + 1], alpha[1000]}));
 }
 
-TEST(CompoundForm, BadFilesFailAndKeepThePreviousImage) {
-    ScratchFolder scratch;
+TEST_F(CompoundForm, BadFilesFailAndKeepThePreviousImage) {
     const std::string path = scratch / "frame.stg";
     auto frame = Frame(PF_YUV16, 5);
     ASSERT_EQ(frame->SaveToStorage(path.c_str()), S_OK);
@@ -125,8 +123,7 @@ TEST(CompoundForm, BadFilesFailAndKeepThePreviousImage) {
     EXPECT_EQ(bitmap->LoadFromStorage(nullptr), E_INVALIDARG);
 }
 
-TEST(CompoundForm, WhatCannotBeStoredLeavesNoFile) {
-    ScratchFolder scratch;
+TEST_F(CompoundForm, WhatCannotBeStoredLeavesNoFile) {
     const std::string path = scratch / "no.stg";
     EXPECT_EQ(NewBitmap()->SaveToStorage(path.c_str()), E_FAIL);
     EXPECT_EQ(NewBitmap(640, 480, PF_RGB24)->SaveToStorage(path.c_str()), E_INVALIDARG);
@@ -136,8 +133,7 @@ TEST(CompoundForm, WhatCannotBeStoredLeavesNoFile) {
               STG_E_PATHNOTFOUND);
 }
 
-TEST(CompoundForm, WithoutTheThumbnailWriterTheSaveFails) {
-    ScratchFolder scratch;
+TEST_F(CompoundForm, WithoutTheThumbnailWriterTheSaveFails) {
     const std::string path = scratch / "x.stg";
     ASSERT_EQ(CallEntry(THUMBNAIL_LIBRARY, "DllUnregisterServer"), S_OK);
     EXPECT_EQ(Frame(PF_YUV16, 1)->SaveToStorage(path.c_str()), REGDB_E_CLASSNOTREG);

@@ -6,11 +6,13 @@ using namespace rastrel::testing;
 
 namespace {
 
+using RastrelTool = ScratchTest;
+
 CommandResult Rastrel(const std::string& arguments) {
     return RunShell(std::string(RASTREL_TOOL) + " " + arguments);
 }
 
-TEST(RastrelTool, ListsFormatsAndDescribesFiles) {
+TEST_F(RastrelTool, ListsFormatsAndDescribesFiles) {
     CommandResult result = Rastrel("formats");
     EXPECT_EQ(std::pair(result.status, result.out),
               std::pair(0, std::string("BMP  Windows Bitmap\nTGA  Truevision Targa\n")));
@@ -19,8 +21,7 @@ TEST(RastrelTool, ListsFormatsAndDescribesFiles) {
               std::pair(0, std::string("translator TGA\nwidth 37\nheight 23\nformat 0x4000\n")));
 }
 
-TEST(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
-    ScratchFolder scratch;
+TEST_F(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
     for (const std::string& name : Fixtures()) {
         const bool targa = name.ends_with(".tga");
         const std::string in = kFixtures + "/" + name;
@@ -36,8 +37,7 @@ TEST(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
     }
 }
 
-TEST(RastrelTool, FailuresNameTheirCause) {
-    ScratchFolder scratch;
+TEST_F(RastrelTool, FailuresNameTheirCause) {
     const std::string tga = Quote(kFixtures + "/pil-rgb24.tga");
     CommandResult result =
         Rastrel("convert " + Quote(scratch / "missing.tga") + " " + Quote(scratch / "out.bmp"));
@@ -62,8 +62,7 @@ TEST(RastrelTool, FailuresNameTheirCause) {
     EXPECT_NE(result.out.find("librastrel.so"), std::string::npos);
 }
 
-TEST(RastrelTool, StoresFramesInCompoundFilesAndBack) {
-    ScratchFolder scratch;
+TEST_F(RastrelTool, StoresFramesInCompoundFilesAndBack) {
     RgbPicture frame{720, 486, {}};
     for (int i = 0; i < 720 * 486; ++i) {
         const auto level = static_cast<BYTE>((i % 720 + i / 720) / 5);

@@ -9,10 +9,10 @@ namespace {
 
 const CLSID kClasses[] = {CLSID_Bitmap, CLSID_ConversionSettings, CLSID_BitmapOperations};
 
-class Exports : public ::testing::Test {
+class Exports : public ScratchTest {
 protected:
     void SetUp() override {
-        ::setenv("RASTREL_REGISTRY", (scratch_ / "reg.reg").c_str(), 1);
+        ::setenv("RASTREL_REGISTRY", (scratch / "reg.reg").c_str(), 1);
         ASSERT_TRUE(getClassObject_ && canUnloadNow_ && registerServer_ && unregisterServer_);
     }
     void TearDown() override {
@@ -28,7 +28,6 @@ protected:
         return factory;
     }
 
-    ScratchFolder scratch_;
     const std::string previous_ = std::getenv("RASTREL_REGISTRY"); // the binary's own
     const HMODULE module_ = LoadLibraryA(RASTREL_LIBRARY);
     const DllGetClassObjectFunction getClassObject_ =
@@ -134,7 +133,7 @@ TEST_F(Exports, RegistersAndUnregistersEveryClass) {
     auto text0 = [](const std::string& text) {
         return std::vector<BYTE>(text.c_str(), text.c_str() + text.size() + 1);
     };
-    auto tree = platform::ParseRegistryText(ReadBytes(scratch_ / "reg.reg"));
+    auto tree = platform::ParseRegistryText(ReadBytes(scratch / "reg.reg"));
     ASSERT_TRUE(tree);
     char text[39];
     for (const CLSID& clsid : kClasses) {
@@ -154,7 +153,7 @@ TEST_F(Exports, RegistersAndUnregistersEveryClass) {
               ERROR_SUCCESS);
     RegCloseKey(key);
     ASSERT_EQ(unregisterServer_(), S_OK);
-    const std::string after = ReadBytes(scratch_ / "reg.reg");
+    const std::string after = ReadBytes(scratch / "reg.reg");
     EXPECT_EQ(after.find("InprocServer32"), std::string::npos) << after;
     EXPECT_NE(after.find(std::string(text) + "\\Extra]"), std::string::npos) << after;
     GuidToText(CLSID_ConversionSettings, text);
@@ -164,7 +163,7 @@ TEST_F(Exports, RegistersAndUnregistersEveryClass) {
 }
 
 TEST_F(Exports, RegistryFailuresComeBackAsHresults) {
-    WriteFile(scratch_ / "reg.reg", {'n', 'o', 't', '\n'});
+    WriteFile(scratch / "reg.reg", {'n', 'o', 't', '\n'});
     EXPECT_EQ(registerServer_(), HRESULT_FROM_WIN32(ERROR_BADDB));
 }
 

@@ -7,12 +7,14 @@ using namespace rastrel::testing;
 
 namespace {
 
+using Targa = ScratchTest;
+
 const std::string kFooter = std::string(8, '\0') + "TRUEVISION-XFILE." + '\0';
 
 // A Targa file: image type, pixel depth, width, height, the data after the
 // header and, for colour-mapped files, the map's length and entry size.
-std::vector<BYTE> Targa(BYTE type, BYTE depth, int width, int height, std::vector<BYTE> data,
-                        int mapLength = 0, BYTE mapBits = 0) {
+std::vector<BYTE> TargaFile(BYTE type, BYTE depth, int width, int height, std::vector<BYTE> data,
+                            int mapLength = 0, BYTE mapBits = 0) {
     std::vector<BYTE> bytes = {0, mapLength > 0, type, 0, 0, 0, 0, mapBits};
     bytes.resize(18, 0);
     platform::StoreU16Le(&bytes[5], static_cast<WORD>(mapLength));
@@ -42,13 +44,12 @@ std::vector<BYTE> SavedData(const RgbPicture& picture, bool runLength,
     return {file.begin() + 64, file.end() - 26};
 }
 
-TEST(Targa, OnePixelFileHasTheHeaderIdentificationAndFooter) {
-    ScratchFolder scratch;
+TEST_F(Targa, OnePixelFileHasTheHeaderIdentificationAndFooter) {
     const RgbPicture pixel{1, 1, {30, 20, 10}};
     EXPECT_EQ(SavedData(pixel, false, scratch), (std::vector<BYTE>{10, 20, 30}));
     // A 46-byte identification padded with zeros, the pixel (blue, green,
     // red), a footer without areas.
-    std::vector<BYTE> expected = Targa(2, 24, 1, 1, {});
+    std::vector<BYTE> expected = TargaFile(2, 24, 1, 1, {});
     expected[0] = 46;
     const std::string rest =
         "Pixora Video Snapshot" + std::string(25, '\0') + "\x0a\x14\x1e" + kFooter;
@@ -58,8 +59,7 @@ TEST(Targa, OnePixelFileHasTheHeaderIdentificationAndFooter) {
     EXPECT_EQ(ReadFile(scratch / "out.tga")[2], 10);
 }
 
-TEST(Targa, RunLengthPacketsStayWithinSegmentsOf128) {
-    ScratchFolder scratch;
+TEST_F(Targa, RunLengthPacketsStayWithinSegmentsOf128) {
     RgbPicture row{130, 1, {}};
     for (int x = 0; x < 130; ++x)
         row.rgb.insert(row.rgb.end(), {1, 2, 3});
@@ -69,16 +69,15 @@ TEST(Targa, RunLengthPacketsStayWithinSegmentsOf128) {
               (std::vector<BYTE>{0x03, 9, 9, 9, 5, 5, 5, 5, 5, 5, 7, 7, 7}));
 }
 
-TEST(Targa, RunLengthDecodesLikeThePlainTwin) {
-    ScratchFolder scratch;
+TEST_F(Targa, RunLengthDecodesLikeThePlainTwin) {
     // 3 x 2 pixels: one run of 4 across the row end, then a raw packet of 2.
-    auto packed = Targa(10, 24, 3, 2, {0x83, 1, 2, 3, 0x01, 4, 5, 6, 7, 8, 9});
-    auto plain = Targa(2, 24, 3, 2, {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+    auto packed = TargaFile(10, 24, 3, 2, {0x83, 1, 2, 3, 0x01, 4, 5, 6, 7, 8, 9});
+    auto plain = TargaFile(2, 24, 3, 2, {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9});
     // 32-bit pixels in packets of one: 5 bytes a pixel, 35000 bytes a row,
     // more than one chunk of the reader.
     const int width = 7000;
-    std::vector<BYTE> widePacked = Targa(10, 32, width, 2, {}),
-                      widePlain = Targa(2, 32, width, 2, {});
+    std::vector<BYTE> widePacked = TargaFile(10, 32, width, 2, {}),
+                      widePlain = TargaFile(2, 32, width, 2, {});
     for (int i = 0; i < 2 * width; ++i) {
         const BYTE pixel[4] = {static_cast<BYTE>(i), static_cast<BYTE>(i >> 8), 7, 0};
         widePacked.push_back(0x00);
@@ -94,32 +93,29 @@ TEST(Targa, RunLengthDecodesLikeThePlainTwin) {
     EXPECT_EQ(PictureOf(LoadBytes(packed, scratch).get()).rgb[6], 9);
 }
 
-TEST(Targa, SixteenBitPixelsKeepFiveBitsAChannel) {
-    ScratchFolder scratch;
-    auto bitmap = LoadBytes(Targa(2, 16, 2, 1, {0xFF, 0x7F, 0x00, 0x80}), scratch);
+TEST_F(Targa, SixteenBitPixelsKeepFiveBitsAChannel) {
+    auto bitmap = LoadBytes(TargaFile(2, 16, 2, 1, {0xFF, 0x7F, 0x00, 0x80}), scratch);
     ASSERT_TRUE(bitmap);
     EXPECT_EQ(PictureOf(bitmap.get()).rgb, (std::vector<BYTE>{248, 248, 248, 0, 0, 0}));
 }
 
-TEST(Targa, ColourMapsAreCutTo256AndGreyRampStandsInForNone) {
-    ScratchFolder scratch;
+TEST_F(Targa, ColourMapsAreCutTo256AndGreyRampStandsInForNone) {
     std::vector<BYTE> map;
     for (int i = 0; i < 300; ++i)
         map.insert(map.end(), {static_cast<BYTE>(i), 7, 9});
     map.insert(map.end(), {255, 3});
-    auto bitmap = LoadBytes(Targa(1, 8, 2, 1, map, 300, 24), scratch, 0x4000);
+    auto bitmap = LoadBytes(TargaFile(1, 8, 2, 1, map, 300, 24), scratch, 0x4000);
     ASSERT_TRUE(bitmap);
     EXPECT_EQ(PaletteOf(bitmap.get())[255].rgbBlue, 255);
     EXPECT_EQ(PaletteOf(bitmap.get())[3].rgbRed, 9);
     EXPECT_EQ(ImageOf(bitmap.get()).pixels[0], 255);
     // Colour-mapped type without a map: grey levels.
-    bitmap = LoadBytes(Targa(1, 8, 1, 1, {200}), scratch);
+    bitmap = LoadBytes(TargaFile(1, 8, 1, 1, {200}), scratch);
     ASSERT_TRUE(bitmap);
     EXPECT_EQ(PictureOf(bitmap.get()).rgb, (std::vector<BYTE>{200, 200, 200}));
 }
 
-TEST(Targa, FooterAloneProbesButDoesNotLoad) {
-    ScratchFolder scratch;
+TEST_F(Targa, FooterAloneProbesButDoesNotLoad) {
     // A header and more of zeros, a footer without areas.
     WriteBytes(scratch / "footer.tga", std::string(36, '\0') + kFooter);
     auto translator = TranslatorFor("TGA");
