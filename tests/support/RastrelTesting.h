@@ -144,6 +144,7 @@ inline void FillRandom(IBitmapImage* bitmap, unsigned seed) {
 // A sink that counts its calls and cancels at a chosen step.
 class CountingSink final : public IProgressSink {
 public:
+    explicit CountingSink(long cancelAtStep = -1) : cancelAt(cancelAtStep) {}
     HRESULT QueryInterface(REFIID, void** ppv) override {
         *ppv = nullptr;
         return E_NOINTERFACE;
@@ -160,8 +161,8 @@ public:
         records.push_back(*progress);
         return static_cast<long>(records.size()) == cancelAt ? S_FALSE : S_OK;
     }
+    const long cancelAt;
     std::vector<ProgressRecord> records;
-    long cancelAt = -1;
     std::vector<LONG> phases;
     int begins = 0, ends = 0;
 

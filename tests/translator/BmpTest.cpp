@@ -1,5 +1,5 @@
 // The Windows Bitmap translator: file sizes and headers, run-length data
-// with every escape, the headers it refuses, palettes and grey levels.
+// with every escape, short palettes, the headers it refuses, grey levels.
 #include "platform/ByteSource.h"
 #include "support/RastrelFormats.h"
 
@@ -8,8 +8,6 @@
 using namespace rastrel::testing;
 
 namespace {
-
-using Bmp = ScratchTest;
 
 // File and information header, a palette whose entry i is grey level 10 i,
 // and the pixel data.
@@ -32,33 +30,35 @@ std::vector<BYTE> BmpFile(LONG width, LONG height, WORD bits, DWORD compression,
     return bytes;
 }
 
-// The grey levels a file loads to, rows top first.
-std::vector<BYTE> Greys(const std::vector<BYTE>& file, const ScratchFolder& scratch) {
-    WriteFile(scratch / "in.bmp", file);
-    auto bitmap = Load(scratch / "in.bmp");
-    std::vector<BYTE> levels;
-    const RgbPicture picture = bitmap ? PictureOf(bitmap.get()) : RgbPicture{};
-    for (std::size_t i = 0; i < picture.rgb.size(); i += 3)
-        levels.push_back(picture.rgb[i]);
-    return levels;
-}
-
-std::string SaveBmp(IBitmapImage* bitmap, LONG depth, const ScratchFolder& scratch) {
-    auto translator = TranslatorFor("BMP");
-    if (depth != 0) {
-        auto options = As<ITranslatorOptions>(translator.get(), IID_ITranslatorOptions);
-        EXPECT_EQ(options->SetSaveDepth(depth), S_OK);
+class Bmp : public ScratchTest {
+protected:
+    // The grey levels a file loads to, rows top first.
+    std::vector<BYTE> Greys(const std::vector<BYTE>& file) {
+        WriteFile(scratch / "in.bmp", file);
+        auto bitmap = Load(scratch / "in.bmp");
+        std::vector<BYTE> levels;
+        const RgbPicture picture = bitmap ? PictureOf(bitmap.get()) : RgbPicture{};
+        for (std::size_t i = 0; i < picture.rgb.size(); i += 3)
+            levels.push_back(picture.rgb[i]);
+        return levels;
     }
-    const std::string path = scratch / "out.bmp";
-    EXPECT_EQ(translator->Save(path.c_str(), bitmap, nullptr), S_OK);
-    return path;
-}
+    std::string Save(IBitmapImage* bitmap, LONG depth) {
+        auto translator = TranslatorFor("BMP");
+        if (depth != 0) {
+            auto options = As<ITranslatorOptions>(translator.get(), IID_ITranslatorOptions);
+            EXPECT_EQ(options->SetSaveDepth(depth), S_OK);
+        }
+        const std::string path = scratch / "out.bmp";
+        EXPECT_EQ(translator->Save(path.c_str(), bitmap, nullptr), S_OK);
+        return path;
+    }
+};
 
 TEST_F(Bmp, OneBitFileOf33By2Has78Bytes) {
     RgbPicture picture{33, 2, {}};
     for (int i = 0; i < 66; ++i)
         picture.rgb.insert(picture.rgb.end(), 3, i % 3 == 0 ? 255 : 0);
-    const std::vector<BYTE> file = ReadFile(SaveBmp(BitmapOf(picture).get(), 1, scratch));
+    const std::vector<BYTE> file = ReadFile(Save(BitmapOf(picture).get(), 1));
     ASSERT_EQ(file.size(), 78u);
     EXPECT_EQ(std::tuple(file[2], file[10], file[28]), std::tuple(78, 62, 1));
     auto again = Load(scratch / "out.bmp");
@@ -66,19 +66,22 @@ TEST_F(Bmp, OneBitFileOf33By2Has78Bytes) {
     EXPECT_EQ(PictureOf(again.get()), picture);
 }
 
-TEST_F(Bmp, RunLengthDataWithEveryEscape) {
-    // 6 x 3: a run, an absolute run with its pad byte, end of line, a delta,
-    // end of bitmap; what is skipped stays index 0. Rows as seen (top
-    // first); level = 10 x index.
-    const std::vector<BYTE> seen = {0, 70, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 10, 40, 50, 60, 0};
-    EXPECT_EQ(Greys(BmpFile(6, 3, 8, 1, 16, {2, 1, 0, 3, 4, 5, 6, 0, 0, 0, 0, 2, 1, 1, 1, 7, 0, 1}),
-                    scratch),
-              seen);
-    // The same picture in 4 bits: nibbles, high first.
-    EXPECT_EQ(
-        Greys(BmpFile(6, 3, 4, 2, 16, {2, 0x11, 0, 3, 0x45, 0x60, 0, 0, 0, 2, 1, 1, 1, 0x77, 0, 1}),
-              scratch),
-        seen);
+// Levels are 10 x index, rows top first. Run-length data, 6 x 3: a run, an
+// absolute run with its pad byte, end of line, a delta, end of bitmap; what
+// is skipped stays index 0. The same in 4 bits: nibbles, high first. Then a
+// 2-colour palette announced by biClrUsed, rows stored top first.
+TEST_F(Bmp, HandMadeFilesLoadToTheirGreyLevels) {
+    const std::vector<BYTE> runs = {0, 70, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 10, 40, 50, 60, 0};
+    std::vector<BYTE> twoColours = BmpFile(2, -2, 8, 0, 2, {1, 0, 0, 0, 0, 1, 0, 0});
+    platform::StoreU32Le(&twoColours[46], 2);
+    for (const auto& [file, levels] :
+         {std::pair{BmpFile(6, 3, 8, 1, 16, {2, 1, 0, 3, 4, 5, 6, 0, 0, 0, 0, 2, 1, 1, 1, 7, 0, 1}),
+                    runs},
+          std::pair{
+              BmpFile(6, 3, 4, 2, 16, {2, 0x11, 0, 3, 0x45, 0x60, 0, 0, 0, 2, 1, 1, 1, 0x77, 0, 1}),
+              runs},
+          std::pair{twoColours, std::vector<BYTE>{10, 0, 0, 10}}})
+        EXPECT_EQ(Greys(file), levels);
 }
 
 TEST_F(Bmp, HeadersItDoesNotRead) {
@@ -104,21 +107,13 @@ TEST_F(Bmp, HeadersItDoesNotRead) {
     EXPECT_EQ(translator->Probe(path.c_str()), S_FALSE);
 }
 
-TEST_F(Bmp, ShortPalettesAndTopFirstRows) {
-    // A 2-colour palette announced by biClrUsed, rows stored top first.
-    std::vector<BYTE> file = BmpFile(2, -2, 8, 0, 2, {1, 0, 0, 0, 0, 1, 0, 0});
-    platform::StoreU32Le(&file[46], 2);
-    EXPECT_EQ(Greys(file, scratch), (std::vector<BYTE>{10, 0, 0, 10}));
-}
-
 TEST_F(Bmp, GreyBitmapsKeepTheirLevels) {
     auto grey = NewBitmap(5, 3, 0x1);
     for (int i = 0; i < 3 * 8; ++i)
         ImageOf(grey.get()).pixels[i] = static_cast<BYTE>(i * 10);
-    const std::vector<BYTE> levels = Greys(ReadFile(SaveBmp(grey.get(), 0, scratch)), scratch);
+    const std::vector<BYTE> levels = Greys(ReadFile(Save(grey.get(), 0)));
     ASSERT_EQ(levels.size(), 15u);
-    EXPECT_EQ(levels[0], 160); // top row first: stored row 2
-    EXPECT_EQ(levels[14], 40);
+    EXPECT_EQ(std::pair(levels[0], levels[14]), std::pair(BYTE{160}, BYTE{40})); // top row first
 }
 
 } // namespace

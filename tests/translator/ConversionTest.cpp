@@ -49,11 +49,11 @@ TEST(RowConversion, KnownColoursToYuvAndBack) {
 }
 
 TEST(RowConversion, APairKeepsItsFirstPixelsColourDifference) {
-    const auto mixed = ToYuv({0, 0, 255, 255, 0, 0}); // red, then blue
-    const auto red = ToYuv({0, 0, 255, 0, 0, 255});
-    EXPECT_EQ(mixed[0], red[0]);
-    EXPECT_EQ(mixed[2], red[2]);
-    EXPECT_NE(mixed[3], red[3]); // each pixel keeps its own luminance
+    // Red, then blue: the pair's Cb and Cr are red's; each pixel keeps its
+    // own luminance.
+    const auto mixed = ToYuv({0, 0, 255, 255, 0, 0}), red = ToYuv({0, 0, 255, 0, 0, 255});
+    EXPECT_EQ(std::pair(mixed[0], mixed[2]), std::pair(red[0], red[2]));
+    EXPECT_NE(mixed[3], red[3]);
 }
 
 TEST(RowConversion, RowEndsStayInsideTheRow) {
@@ -111,41 +111,43 @@ TEST(Convert, EveryPairConvertsOrFails) {
 }
 
 TEST(Convert, LosslessPairsRoundTripExactly) {
-    struct Trip {
-        DWORD format, via;
-    };
     // 24/32 and 16/24 bits within a family, the palette formats through
     // their expansion (at most 256 or 16 colours), the 16-bit form.
-    for (const Trip& trip :
-         {Trip{0x400, 0x800}, Trip{0x4, 0x8}, Trip{0x4, 0x40}, Trip{0x8000, 0x400},
-          Trip{0x8000, 0x800}, Trip{0x4000, 0x400}, Trip{0x10000, 0x400}, Trip{0x4000, 0x800}}) {
-        auto bitmap = NewBitmap(13, 6, trip.format);
-        FillRandom(bitmap.get(), trip.via);
-        if (trip.format == 0x8000) // 15 bits used
+    for (const auto& [format, via] : {std::pair<DWORD, DWORD>{0x400, 0x800},
+                                      {0x4, 0x8},
+                                      {0x4, 0x40},
+                                      {0x8000, 0x400},
+                                      {0x8000, 0x800},
+                                      {0x4000, 0x400},
+                                      {0x10000, 0x400},
+                                      {0x4000, 0x800}}) {
+        auto bitmap = NewBitmap(13, 6, format);
+        FillRandom(bitmap.get(), via);
+        if (format == 0x8000) // 15 bits used
             for (std::size_t i = 1; i < 6 * 28; i += 2)
                 ImageOf(bitmap.get()).pixels[i] &= 0x7F;
-        if (trip.format == 0x4000 || trip.format == 0x10000) {
+        if (format == 0x4000 || format == 0x10000) {
             RGBQUAD* palette = PaletteOf(bitmap.get());
             for (int i = 0; i < 256; ++i)
                 palette[i] = {BYTE(i), BYTE(255 - i), BYTE(i * 7), 0};
         }
-        auto there = Convert(bitmap.get(), trip.via);
-        auto back = Convert(there.get(), trip.format);
-        if (trip.format == 0x4000 || trip.format == 0x10000) {
+        auto there = Convert(bitmap.get(), via);
+        auto back = Convert(there.get(), format);
+        if (format == 0x4000 || format == 0x10000) {
             // The palette may be ordered differently; the colours are the same.
             auto a = Convert(bitmap.get(), 0x400), b = Convert(back.get(), 0x400);
-            EXPECT_EQ(PixelsOf(a.get()), PixelsOf(b.get())) << std::hex << trip.format;
+            EXPECT_EQ(PixelsOf(a.get()), PixelsOf(b.get())) << std::hex << format;
         } else {
             std::vector<BYTE> original = PixelsOf(bitmap.get()), result = PixelsOf(back.get());
-            if (trip.format == 0x400 || trip.format == 0x8000) {
+            if (format == 0x400 || format == 0x8000) {
                 // Row padding is not pixel data.
-                const std::size_t row = trip.format == 0x400 ? 40 : 28,
-                                  used = 13 * (trip.format == 0x400 ? 3 : 2);
+                const std::size_t row = format == 0x400 ? 40 : 28,
+                                  used = 13 * (format == 0x400 ? 3 : 2);
                 for (std::size_t y = 0; y < 6; ++y)
                     for (std::size_t x = used; x < row; ++x)
                         original[y * row + x] = result[y * row + x] = 0;
             }
-            EXPECT_EQ(result, original) << std::hex << trip.format << " via " << trip.via;
+            EXPECT_EQ(result, original) << std::hex << format << " via " << via;
         }
     }
 }
@@ -217,12 +219,9 @@ TEST(Convert, StepOncePerRowAndCancel) {
     for (LONG i = 0; i < 6; ++i)
         EXPECT_EQ(std::tuple(sink.records[i].step, sink.records[i].total, sink.records[i].pass),
                   std::tuple(i, 6, 0));
-    CountingSink cancel;
-    cancel.cancelAt = 3;
+    CountingSink cancel(3), first(1);
     Convert(rgb.get(), PF_YUV16, E_ABORT, &cancel);
     EXPECT_EQ(cancel.records.size(), 3u);
-    CountingSink first;
-    first.cancelAt = 1;
     Convert(rgb.get(), PF_RGB32A, E_ABORT, &first);
 }
 

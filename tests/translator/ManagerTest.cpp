@@ -19,11 +19,9 @@ std::string ProbedExtension(const std::string& path, HRESULT expected) {
     ITranslator* translator = reinterpret_cast<ITranslator*>(&extension);
     EXPECT_EQ(NewManager()->FindTranslator(path.c_str(), sizeof extension, extension, &translator),
               expected);
-    if (expected == S_OK) {
-        ComPtr<ITranslator>{translator}.Reset();
-    } else {
-        EXPECT_EQ(translator, reinterpret_cast<ITranslator*>(&extension)); // untouched
-    }
+    // Untouched when nothing was found.
+    EXPECT_EQ(translator == reinterpret_cast<ITranslator*>(&extension), expected != S_OK);
+    if (expected == S_OK) ComPtr<ITranslator>{translator}.Reset();
     return extension;
 }
 
@@ -234,8 +232,7 @@ TEST_F(Translators, PhasesAndCancelling) {
         }
         // Cancelled while reading, or in the conversion after the rows were read.
         for (long at : {1, 24}) {
-            CountingSink cancel;
-            cancel.cancelAt = at;
+            CountingSink cancel(at);
             ComPtr<IBitmapImage> bitmap;
             EXPECT_EQ(translator->Load(file.c_str(), 0x400, &bitmap, &cancel), E_ABORT) << at;
             EXPECT_FALSE(bitmap);
@@ -244,8 +241,7 @@ TEST_F(Translators, PhasesAndCancelling) {
         // A cancelled save leaves no file, not even the one it replaced.
         const std::string out = scratch / (std::string("cancelled.") + extension);
         WriteFile(out, {1, 2, 3});
-        CountingSink cancelSave;
-        cancelSave.cancelAt = 1;
+        CountingSink cancelSave(1);
         EXPECT_EQ(translator->Save(out.c_str(), source.get(), &cancelSave), E_ABORT);
         EXPECT_FALSE(std::filesystem::exists(out));
     }

@@ -3,11 +3,11 @@
 #include "platform/ByteSource.h"
 #include "support/RastrelFormats.h"
 
+#include <tuple>
+
 using namespace rastrel::testing;
 
 namespace {
-
-using Targa = ScratchTest;
 
 const std::string kFooter = std::string(8, '\0') + "TRUEVISION-XFILE." + '\0';
 
@@ -25,28 +25,28 @@ std::vector<BYTE> TargaFile(BYTE type, BYTE depth, int width, int height, std::v
     return bytes;
 }
 
-// The bitmap a file of these bytes loads into.
-ComPtr<IBitmapImage> LoadBytes(const std::vector<BYTE>& bytes, const ScratchFolder& scratch,
-                               DWORD format = 0x400) {
-    WriteFile(scratch / "file.tga", bytes);
-    return Load(scratch / "file.tga", format);
-}
-
-// What a save writes after the header and identification, before the footer.
-std::vector<BYTE> SavedData(const RgbPicture& picture, bool runLength,
-                            const ScratchFolder& scratch) {
-    auto translator = TranslatorFor("TGA");
-    auto options = As<ITranslatorOptions>(translator.get(), IID_ITranslatorOptions);
-    EXPECT_EQ(options->SetCompression(runLength ? 1 : 0), S_OK);
-    const std::string path = scratch / "out.tga";
-    EXPECT_EQ(translator->Save(path.c_str(), BitmapOf(picture).get(), nullptr), S_OK);
-    const std::vector<BYTE> file = ReadFile(path);
-    return {file.begin() + 64, file.end() - 26};
-}
+class Targa : public ScratchTest {
+protected:
+    // The bitmap a file of these bytes loads into.
+    ComPtr<IBitmapImage> LoadBytes(const std::vector<BYTE>& bytes, DWORD format = 0x400) {
+        WriteFile(scratch / "file.tga", bytes);
+        return Load(scratch / "file.tga", format);
+    }
+    // What a save writes after the header and identification, before the footer.
+    std::vector<BYTE> SavedData(const RgbPicture& picture, bool runLength) {
+        auto translator = TranslatorFor("TGA");
+        auto options = As<ITranslatorOptions>(translator.get(), IID_ITranslatorOptions);
+        EXPECT_EQ(options->SetCompression(runLength ? 1 : 0), S_OK);
+        const std::string path = scratch / "out.tga";
+        EXPECT_EQ(translator->Save(path.c_str(), BitmapOf(picture).get(), nullptr), S_OK);
+        const std::vector<BYTE> file = ReadFile(path);
+        return {file.begin() + 64, file.end() - 26};
+    }
+};
 
 TEST_F(Targa, OnePixelFileHasTheHeaderIdentificationAndFooter) {
     const RgbPicture pixel{1, 1, {30, 20, 10}};
-    EXPECT_EQ(SavedData(pixel, false, scratch), (std::vector<BYTE>{10, 20, 30}));
+    EXPECT_EQ(SavedData(pixel, false), (std::vector<BYTE>{10, 20, 30}));
     // A 46-byte identification padded with zeros, the pixel (blue, green,
     // red), a footer without areas.
     std::vector<BYTE> expected = TargaFile(2, 24, 1, 1, {});
@@ -55,64 +55,63 @@ TEST_F(Targa, OnePixelFileHasTheHeaderIdentificationAndFooter) {
         "Pixora Video Snapshot" + std::string(25, '\0') + "\x0a\x14\x1e" + kFooter;
     expected.insert(expected.end(), rest.begin(), rest.end());
     EXPECT_EQ(ReadFile(scratch / "out.tga"), expected);
-    EXPECT_EQ(SavedData(pixel, true, scratch), (std::vector<BYTE>{0x00, 10, 20, 30}));
-    EXPECT_EQ(ReadFile(scratch / "out.tga")[2], 10);
+    EXPECT_EQ(SavedData(pixel, true), (std::vector<BYTE>{0x00, 10, 20, 30}));
+    EXPECT_EQ(ReadFile(scratch / "out.tga")[2], 10); // the run-length type
 }
 
 TEST_F(Targa, RunLengthPacketsStayWithinSegmentsOf128) {
     RgbPicture row{130, 1, {}};
     for (int x = 0; x < 130; ++x)
         row.rgb.insert(row.rgb.end(), {1, 2, 3});
-    EXPECT_EQ(SavedData(row, true, scratch), (std::vector<BYTE>{0xFF, 3, 2, 1, 0x81, 3, 2, 1}));
+    EXPECT_EQ(SavedData(row, true), (std::vector<BYTE>{0xFF, 3, 2, 1, 0x81, 3, 2, 1}));
     // Runs 1, 2, 1 go out as one raw packet of four pixels.
-    EXPECT_EQ(SavedData({4, 1, {9, 9, 9, 5, 5, 5, 5, 5, 5, 7, 7, 7}}, true, scratch),
+    EXPECT_EQ(SavedData({4, 1, {9, 9, 9, 5, 5, 5, 5, 5, 5, 7, 7, 7}}, true),
               (std::vector<BYTE>{0x03, 9, 9, 9, 5, 5, 5, 5, 5, 5, 7, 7, 7}));
 }
 
+// 16-bit pixels keep five bits a channel; a colour-mapped type without a
+// map has grey levels; 3 x 2 run-length pixels, one run of 4 across the row
+// end and a raw packet of 2, stored bottom row first.
+TEST_F(Targa, HandMadeFilesLoadToTheirPixels) {
+    for (const auto& [file, rgb] :
+         {std::pair{TargaFile(2, 16, 2, 1, {0xFF, 0x7F, 0x00, 0x80}),
+                    std::vector<BYTE>{248, 248, 248, 0, 0, 0}},
+          std::pair{TargaFile(1, 8, 1, 1, {200}), std::vector<BYTE>{200, 200, 200}},
+          std::pair{TargaFile(10, 24, 3, 2, {0x83, 1, 2, 3, 0x01, 4, 5, 6, 7, 8, 9}),
+                    std::vector<BYTE>{3, 2, 1, 6, 5, 4, 9, 8, 7, 3, 2, 1, 3, 2, 1, 3, 2, 1}}}) {
+        auto bitmap = LoadBytes(file);
+        ASSERT_TRUE(bitmap);
+        EXPECT_EQ(PictureOf(bitmap.get()).rgb, rgb);
+    }
+}
+
 TEST_F(Targa, RunLengthDecodesLikeThePlainTwin) {
-    // 3 x 2 pixels: one run of 4 across the row end, then a raw packet of 2.
-    auto packed = TargaFile(10, 24, 3, 2, {0x83, 1, 2, 3, 0x01, 4, 5, 6, 7, 8, 9});
-    auto plain = TargaFile(2, 24, 3, 2, {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9});
     // 32-bit pixels in packets of one: 5 bytes a pixel, 35000 bytes a row,
     // more than one chunk of the reader.
     const int width = 7000;
-    std::vector<BYTE> widePacked = TargaFile(10, 32, width, 2, {}),
-                      widePlain = TargaFile(2, 32, width, 2, {});
+    std::vector<BYTE> packed = TargaFile(10, 32, width, 2, {}),
+                      plain = TargaFile(2, 32, width, 2, {});
     for (int i = 0; i < 2 * width; ++i) {
         const BYTE pixel[4] = {static_cast<BYTE>(i), static_cast<BYTE>(i >> 8), 7, 0};
-        widePacked.push_back(0x00);
-        widePacked.insert(widePacked.end(), pixel, pixel + 4);
-        widePlain.insert(widePlain.end(), pixel, pixel + 4);
+        packed.push_back(0x00);
+        packed.insert(packed.end(), pixel, pixel + 4);
+        plain.insert(plain.end(), pixel, pixel + 4);
     }
-    for (const auto& [a, b] : {std::pair{&packed, &plain}, std::pair{&widePacked, &widePlain}}) {
-        auto decoded = LoadBytes(*a, scratch), twin = LoadBytes(*b, scratch);
-        ASSERT_TRUE(decoded && twin);
-        EXPECT_EQ(PixelsOf(decoded.get()), PixelsOf(twin.get()));
-    }
-    // Bottom row first: the second row is seen on top.
-    EXPECT_EQ(PictureOf(LoadBytes(packed, scratch).get()).rgb[6], 9);
+    auto decoded = LoadBytes(packed), twin = LoadBytes(plain);
+    ASSERT_TRUE(decoded && twin);
+    EXPECT_EQ(PixelsOf(decoded.get()), PixelsOf(twin.get()));
 }
 
-TEST_F(Targa, SixteenBitPixelsKeepFiveBitsAChannel) {
-    auto bitmap = LoadBytes(TargaFile(2, 16, 2, 1, {0xFF, 0x7F, 0x00, 0x80}), scratch);
-    ASSERT_TRUE(bitmap);
-    EXPECT_EQ(PictureOf(bitmap.get()).rgb, (std::vector<BYTE>{248, 248, 248, 0, 0, 0}));
-}
-
-TEST_F(Targa, ColourMapsAreCutTo256AndGreyRampStandsInForNone) {
+TEST_F(Targa, ColourMapsAreCutTo256Entries) {
     std::vector<BYTE> map;
     for (int i = 0; i < 300; ++i)
         map.insert(map.end(), {static_cast<BYTE>(i), 7, 9});
     map.insert(map.end(), {255, 3});
-    auto bitmap = LoadBytes(TargaFile(1, 8, 2, 1, map, 300, 24), scratch, 0x4000);
+    auto bitmap = LoadBytes(TargaFile(1, 8, 2, 1, map, 300, 24), 0x4000);
     ASSERT_TRUE(bitmap);
-    EXPECT_EQ(PaletteOf(bitmap.get())[255].rgbBlue, 255);
-    EXPECT_EQ(PaletteOf(bitmap.get())[3].rgbRed, 9);
-    EXPECT_EQ(ImageOf(bitmap.get()).pixels[0], 255);
-    // Colour-mapped type without a map: grey levels.
-    bitmap = LoadBytes(TargaFile(1, 8, 1, 1, {200}), scratch);
-    ASSERT_TRUE(bitmap);
-    EXPECT_EQ(PictureOf(bitmap.get()).rgb, (std::vector<BYTE>{200, 200, 200}));
+    EXPECT_EQ(std::tuple(PaletteOf(bitmap.get())[255].rgbBlue, PaletteOf(bitmap.get())[3].rgbRed,
+                         ImageOf(bitmap.get()).pixels[0]),
+              std::tuple(255, 9, 255));
 }
 
 TEST_F(Targa, FooterAloneProbesButDoesNotLoad) {
