@@ -90,39 +90,26 @@ TEST(Bitmap, AttachUsesTheCallersMemoryAndCloneCopiesIt) {
     EXPECT_EQ(raw, reinterpret_cast<IBitmapImage*>(0x1));
 }
 
-// A translator stand-in that counts its references.
-class FakeTranslator final : public ITranslator {
-public:
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
-    HRESULT Probe(const char*) override { return S_FALSE; }
-    HRESULT CanLoad() override { return S_OK; }
-    HRESULT CanSave() override { return S_OK; }
-    HRESULT GetExtension(LONG, char*) override { return S_OK; }
-    HRESULT Reserved() override { return E_NOTIMPL; }
-    HRESULT SetProgressSink(IProgressSink*) override { return S_OK; }
-    HRESULT Load(const char*, DWORD, IBitmapImage**, IProgressSink*) override { return E_FAIL; }
-    HRESULT Save(const char*, IBitmapImage*, IProgressSink*) override { return E_FAIL; }
-    ULONG references = 1;
-};
-
 TEST(Bitmap, HoldsItsTranslator) {
-    FakeTranslator first, second;
-    {
-        auto bitmap = NewBitmap();
-        ITranslator* got = reinterpret_cast<ITranslator*>(0x1);
-        EXPECT_EQ(bitmap->GetTranslator(&got), S_OK);
-        EXPECT_EQ(got, nullptr);
-        bitmap->SetTranslator(&first);
-        EXPECT_EQ(first.references, 2u);
-        bitmap->SetTranslator(&second);
-        EXPECT_EQ(bitmap->GetTranslator(&got), S_OK);
-        EXPECT_EQ(std::tuple(first.references, got, second.references),
-                  std::tuple(1u, static_cast<ITranslator*>(&second), 3u));
-        got->Release();
-    }
-    EXPECT_EQ(second.references, 1u);
+    auto first = Make<ITranslator>(CLSID_BmpTranslator, IID_ITranslator);
+    auto second = Make<ITranslator>(CLSID_TgaTranslator, IID_ITranslator);
+    auto references = [](ITranslator* translator) {
+        translator->AddRef();
+        return translator->Release();
+    };
+    auto bitmap = NewBitmap();
+    ITranslator* got = reinterpret_cast<ITranslator*>(0x1);
+    EXPECT_EQ(bitmap->GetTranslator(&got), S_OK);
+    EXPECT_EQ(got, nullptr);
+    bitmap->SetTranslator(first.get());
+    EXPECT_EQ(references(first.get()), 2u);
+    bitmap->SetTranslator(second.get());
+    EXPECT_EQ(bitmap->GetTranslator(&got), S_OK);
+    EXPECT_EQ(std::tuple(references(first.get()), got, references(second.get())),
+              std::tuple(1u, second.get(), 3u));
+    got->Release();
+    bitmap.Reset();
+    EXPECT_EQ(references(second.get()), 1u);
 }
 
 TEST(Bitmap, InsertAlphaTakesOneBytePerSourcePixel) {

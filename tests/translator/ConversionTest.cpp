@@ -113,14 +113,10 @@ TEST(Convert, EveryPairConvertsOrFails) {
 TEST(Convert, LosslessPairsRoundTripExactly) {
     // 24/32 and 16/24 bits within a family, the palette formats through
     // their expansion (at most 256 or 16 colours), the 16-bit form.
-    for (const auto& [format, via] : {std::pair<DWORD, DWORD>{0x400, 0x800},
-                                      {0x4, 0x8},
-                                      {0x4, 0x40},
-                                      {0x8000, 0x400},
-                                      {0x8000, 0x800},
-                                      {0x4000, 0x400},
-                                      {0x10000, 0x400},
-                                      {0x4000, 0x800}}) {
+    const std::pair<DWORD, DWORD> trips[] = {{0x400, 0x800},   {0x4, 0x8},      {0x4, 0x40},
+                                             {0x8000, 0x400},  {0x8000, 0x800}, {0x4000, 0x400},
+                                             {0x10000, 0x400}, {0x4000, 0x800}};
+    for (const auto& [format, via] : trips) {
         auto bitmap = NewBitmap(13, 6, format);
         FillRandom(bitmap.get(), via);
         if (format == 0x8000) // 15 bits used
