@@ -98,11 +98,8 @@ TEST_F(CompoundFile, WhatWeWriteReadsBackAndOpensInOlefile) {
 }
 
 TEST_F(CompoundFile, AFileMadeByAnotherToolOpens) {
-    std::filesystem::create_directories(scratch / "in/Folder");
     const auto frame = Random(699840, 5), note = Random(300, 6);
-    WriteFile(scratch / "in/NTSC601", frame);
-    WriteFile(scratch / "in/Folder/Note", note);
-    MakeWithGsf(scratch / "in", scratch / "gsf.cfb", "NTSC601 Folder");
+    MakeWithGsf(scratch / "gsf.cfb", {{"NTSC601", frame}, {"Folder/Note", note}});
     ComPtr<IStorage> root = Open(scratch / "gsf.cfb"), folder;
     EXPECT_EQ(GetStream(root.get(), u"NTSC601"), frame);
     ASSERT_EQ(root->OpenStorage(u"Folder", nullptr, kReadOnly, nullptr, 0, &folder), S_OK);

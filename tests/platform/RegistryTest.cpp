@@ -106,17 +106,16 @@ TEST_F(RegistryTest, KeysValuesAndTheirErrorCodes) {
     // Read access does not write.
     EXPECT_EQ(SetString(classKey, "v", "a"), ERROR_ACCESS_DENIED);
     char name[39];
-    DWORD nameSize = sizeof name;
-    EXPECT_EQ(RegEnumKeyExA(classKey, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
-              ERROR_SUCCESS);
+    DWORD nameSize = 0;
+    auto enumerate = [&](DWORD index, DWORD room) {
+        nameSize = room;
+        return RegEnumKeyExA(classKey, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+    };
+    EXPECT_EQ(enumerate(0, sizeof name), ERROR_SUCCESS);
     EXPECT_EQ(std::pair(std::string(name), nameSize),
               std::pair(std::string("InprocServer32"), 14u));
-    nameSize = 5;
-    EXPECT_EQ(RegEnumKeyExA(classKey, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
-              ERROR_MORE_DATA);
-    nameSize = sizeof name;
-    EXPECT_EQ(RegEnumKeyExA(classKey, 1, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
-              ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(enumerate(0, 5), ERROR_MORE_DATA);
+    EXPECT_EQ(enumerate(1, sizeof name), ERROR_NO_MORE_ITEMS);
 
     // A key with subkeys is not deleted; its last subkey is, then it.
     EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "CLSID\\{X}"), ERROR_ACCESS_DENIED);
@@ -143,15 +142,15 @@ TEST_F(RegistryTest, ACorruptFileIsReportedAndLeftAlone) {
 // locked read-change-rename of the whole file.
 TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
     constexpr int kProcesses = 4, kKeys = 25;
+    auto name = [](int p, int k) { return "P" + std::to_string(p) + "\\K" + std::to_string(k); };
     std::vector<pid_t> children;
     for (int p = 0; p < kProcesses; ++p) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             for (int k = 0; k < kKeys; ++k) {
-                const std::string name = "P" + std::to_string(p) + "\\K" + std::to_string(k);
                 HKEY key = nullptr;
-                if (CreateKey(name, &key) != ERROR_SUCCESS ||
+                if (CreateKey(name(p, k), &key) != ERROR_SUCCESS ||
                     SetString(key, "v", "x") != ERROR_SUCCESS)
                     ::_exit(1);
                 RegCloseKey(key);
@@ -169,9 +168,7 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
     ASSERT_TRUE(tree);
     for (int p = 0; p < kProcesses; ++p)
         for (int k = 0; k < kKeys; ++k)
-            EXPECT_NE(
-                tree->Find("HKEY_CLASSES_ROOT\\P" + std::to_string(p) + "\\K" + std::to_string(k)),
-                nullptr);
+            EXPECT_NE(tree->Find("HKEY_CLASSES_ROOT\\" + name(p, k)), nullptr);
 }
 
 TEST(RegistryLocation, FollowsTheEnvironment) {

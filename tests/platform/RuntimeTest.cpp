@@ -3,6 +3,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fstream>
+#include <tuple>
 
 using namespace rastrel::testing;
 
@@ -123,8 +124,7 @@ TEST(Memory, GlobalBlocksKeepTheirSizeAndContent) {
     GlobalUnlock(block);
     block = GlobalReAlloc(block, 5000, GMEM_ZEROINIT);
     bytes = static_cast<BYTE*>(GlobalLock(block));
-    EXPECT_EQ(bytes[0], 7);
-    EXPECT_EQ(bytes[4999], 0);
+    EXPECT_EQ(std::pair(bytes[0], bytes[4999]), std::pair(BYTE{7}, BYTE{0}));
     GlobalUnlock(block);
     EXPECT_EQ(GlobalFree(block), nullptr);
 }
@@ -146,8 +146,7 @@ TEST(Files, HandlesAndTheOlderCalls) {
     EXPECT_EQ(_llseek(old, 2, 0), 2);
     char text[8] = {};
     EXPECT_EQ(_lread(old, text, 8), 4u);
-    EXPECT_STREQ(text, "cdef");
-    EXPECT_EQ(_lclose(old), 0);
+    EXPECT_EQ(std::pair(std::string(text), _lclose(old)), std::pair(std::string("cdef"), 0));
     EXPECT_TRUE(DeleteFileA(path.c_str()));
     EXPECT_EQ(_lopen(path.c_str(), OF_READ), HFILE_ERROR);
 }
@@ -160,10 +159,10 @@ TEST(Gdi, DibSectionsDescribeThemselves) {
     ASSERT_NE(section, nullptr);
     DIBSECTION description{};
     EXPECT_EQ(GetObjectA(section, sizeof description, &description), int(sizeof description));
-    EXPECT_EQ(description.dsBm.bmWidthBytes, 196); // 65 * 3 rounded up to 4
-    EXPECT_EQ(description.dsBm.bmBits, bits);
-    EXPECT_EQ(description.dsBmih.biSizeImage, 196u * 48u);
-    EXPECT_EQ(static_cast<BYTE*>(bits)[196 * 48 - 1], 0);
+    // Rows of 65 * 3 bytes rounded up to 4, zeros to the last byte.
+    EXPECT_EQ(std::tuple(description.dsBm.bmWidthBytes, description.dsBm.bmBits,
+                         description.dsBmih.biSizeImage, static_cast<BYTE*>(bits)[196 * 48 - 1]),
+              std::tuple(196, bits, 196u * 48u, 0));
     EXPECT_TRUE(DeleteObject(section));
     EXPECT_FALSE(DeleteObject(section));
     EXPECT_EQ(GetObjectA(section, sizeof description, &description), 0);

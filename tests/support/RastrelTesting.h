@@ -60,11 +60,17 @@ inline CommandResult OlefileDump(const std::string& path) {
                       Quote(MERKANIX_SOURCE_DIR "/tests/platform/olefile_dump.py") + " " +
                           Quote(path));
 }
-// A compound file made by gsf from files of `folder`, another implementation.
-inline void MakeWithGsf(const std::string& folder, const std::string& out,
-                        const std::string& names) {
+// A compound file made by gsf, another implementation, of these streams; a
+// path "Storage/Name" puts one in a storage.
+inline void MakeWithGsf(const std::string& out,
+                        const std::vector<std::pair<std::string, std::vector<BYTE>>>& streams) {
+    ScratchFolder in;
+    for (const auto& [path, bytes] : streams) {
+        std::filesystem::create_directories(std::filesystem::path(in / path).parent_path());
+        WriteFile(in / path, bytes);
+    }
     const CommandResult made =
-        RunShell("cd " + Quote(folder) + " && gsf createole " + Quote(out) + " " + names);
+        RunShell("cd " + Quote(in.path()) + " && gsf createole " + Quote(out) + " *");
     ASSERT_EQ(made.status, 0) << made.out;
 }
 

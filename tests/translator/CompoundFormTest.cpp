@@ -70,12 +70,9 @@ TEST_F(CompoundForm, TheThumbnailIsTheFramesBlockMeans) {
 }
 
 TEST_F(CompoundForm, AFileMadeByAnotherToolLoads) {
-    std::filesystem::create_directories(scratch / "in");
     const std::vector<BYTE> frame = Random(699840, 4), alpha = Random(349920, 5);
-    WriteFile(scratch / "in/NTSC601", frame);
-    WriteFile(scratch / "in/NTSCALPHA", alpha);
-    MakeWithGsf(scratch / "in", scratch / "a.stg", "NTSC601 NTSCALPHA");
-    MakeWithGsf(scratch / "in", scratch / "b.stg", "NTSC601");
+    MakeWithGsf(scratch / "a.stg", {{"NTSC601", frame}, {"NTSCALPHA", alpha}});
+    MakeWithGsf(scratch / "b.stg", {{"NTSC601", frame}});
     auto bitmap = NewBitmap();
     ASSERT_EQ(bitmap->LoadFromStorage((scratch / "b.stg").c_str()), S_OK);
     EXPECT_EQ(ImageOf(bitmap.get()).format, PF_YUV16);
@@ -94,13 +91,10 @@ TEST_F(CompoundForm, BadFilesFailAndKeepThePreviousImage) {
     auto bitmap = NewBitmap(4, 2, PF_RGB24);
     EXPECT_EQ(bitmap->LoadFromStorage((scratch / "missing.stg").c_str()), STG_E_FILENOTFOUND);
     // A short "NTSC601" stream.
-    std::filesystem::create_directories(scratch / "in");
-    WriteFile(scratch / "in/NTSC601", std::vector<BYTE>(1000, 7));
-    MakeWithGsf(scratch / "in", scratch / "s.stg", "NTSC601");
+    MakeWithGsf(scratch / "s.stg", {{"NTSC601", std::vector<BYTE>(1000, 7)}});
     EXPECT_EQ(bitmap->LoadFromStorage((scratch / "s.stg").c_str()), E_FAIL);
     // No "NTSC601" at all.
-    WriteFile(scratch / "in/Other", std::vector<BYTE>(10, 7));
-    MakeWithGsf(scratch / "in", scratch / "o.stg", "Other");
+    MakeWithGsf(scratch / "o.stg", {{"Other", std::vector<BYTE>(10, 7)}});
     EXPECT_EQ(bitmap->LoadFromStorage((scratch / "o.stg").c_str()), STG_E_FILENOTFOUND);
     // Truncated or damaged copies of a good file.
     const auto good = ReadFile(path);

@@ -3,6 +3,8 @@
 #include "RegistryFile.h"
 #include "support/RastrelTesting.h"
 
+#include <fstream>
+
 using namespace rastrel::testing;
 
 namespace {
@@ -141,17 +143,13 @@ TEST_F(Exports, RegistersAndUnregistersEveryClass) {
         platform::RegistryNode* key =
             tree->Find(std::string("HKEY_CLASSES_ROOT\\CLSID\\") + text + "\\InprocServer32");
         ASSERT_TRUE(key && key->Value("") && key->Value("ThreadingModel")) << text;
-        EXPECT_EQ(key->Value("")->data, text0(library));
-        EXPECT_EQ(key->Value("ThreadingModel")->data, text0("Both"));
+        EXPECT_EQ(std::pair(key->Value("")->data, key->Value("ThreadingModel")->data),
+                  std::pair(text0(library), text0("Both")));
     }
     // A class key that holds another subkey keeps it and stays.
     GuidToText(CLSID_Bitmap, text);
-    const std::string kept = std::string("CLSID\\") + text + "\\Extra";
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, kept.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
+    std::ofstream(scratch / "reg.reg", std::ios::app)
+        << "[HKEY_CLASSES_ROOT\\CLSID\\" << text << "\\Extra]\n";
     ASSERT_EQ(unregisterServer_(), S_OK);
     const std::string after = ReadBytes(scratch / "reg.reg");
     EXPECT_EQ(after.find("InprocServer32"), std::string::npos) << after;
@@ -163,7 +161,7 @@ TEST_F(Exports, RegistersAndUnregistersEveryClass) {
 }
 
 TEST_F(Exports, RegistryFailuresComeBackAsHresults) {
-    WriteFile(scratch / "reg.reg", {'n', 'o', 't', '\n'});
+    WriteBytes(scratch / "reg.reg", "not\n");
     EXPECT_EQ(registerServer_(), HRESULT_FROM_WIN32(ERROR_BADDB));
 }
 
