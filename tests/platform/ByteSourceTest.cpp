@@ -56,12 +56,12 @@ TEST(ByteSource, FilesAndBuffersReadAlike) {
 TEST(ByteSource, StoresAndLoadsOfBothOrders) {
     BYTE bytes[8] = {};
     platform::StoreU64Le(bytes, 0x1122334455667788ull);
-    EXPECT_EQ(platform::LoadU64Le(bytes), 0x1122334455667788ull);
-    EXPECT_EQ(bytes[0], 0x88);
+    EXPECT_EQ(std::tuple(platform::LoadU64Le(bytes), bytes[0]),
+              std::tuple(0x1122334455667788ull, 0x88));
     platform::StoreU32Be(bytes, 0x01020304);
     platform::StoreU16Be(bytes + 4, 0x0506);
-    EXPECT_EQ(platform::LoadU32Le(bytes), 0x04030201u);
-    EXPECT_EQ(platform::LoadU16Le(bytes + 4), 0x0605);
+    EXPECT_EQ(std::tuple(platform::LoadU32Le(bytes), platform::LoadU16Le(bytes + 4)),
+              std::tuple(0x04030201u, 0x0605));
 }
 
 // An object that counts its references.
@@ -79,16 +79,14 @@ TEST(ComPtr, HoldsOneReferenceAndGivesItBack) {
         ComPtr<IUnknown> copy = held;
         EXPECT_EQ(a.references, 2u);
         ComPtr<IUnknown> moved = std::move(copy);
-        EXPECT_FALSE(copy);
-        EXPECT_EQ(a.references, 2u);
+        EXPECT_EQ(std::pair(bool(copy), a.references), std::pair(false, 2u));
         IUnknown** out = &moved; // an out parameter releases what was held
         EXPECT_EQ(a.references, 1u);
         *out = &b;
         b.AddRef();
         EXPECT_EQ(moved.get(), &b);
         held.Attach(moved.Detach());
-        EXPECT_EQ(a.references, 0u);
-        EXPECT_EQ(b.references, 2u);
+        EXPECT_EQ(std::pair(a.references, b.references), std::pair(0u, 2u));
     }
     EXPECT_EQ(b.references, 1u);
 }

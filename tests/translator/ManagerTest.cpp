@@ -170,42 +170,37 @@ std::pair<RgbPicture, RgbPicture> DecodedElsewhere(const std::string& path,
 }
 
 TEST_F(Translators, FilesWeWriteOpenInPillowAndImageMagick) {
-    const RgbPicture picture = ReadPpm(kFixtures + "/pil-rgb24.bmp.ppm");
+    const RgbPicture rgb = ReadPpm(kFixtures + "/pil-rgb24.bmp.ppm");
     const RgbPicture few = ReadPpm(kFixtures + "/netpbm-palette4.bmp.ppm");
     const RgbPicture two = ReadPpm(kFixtures + "/pil-mono1.bmp.ppm");
-    struct Case {
-        const char* extension;
-        const RgbPicture* picture;
-        DWORD format;
-        LONG depth;
-        WORD compression;
-    };
-    // Targa plain and run-length, and from a palette bitmap, converted
-    // first; bitmap files of 24 bits from 0x400, 32 from 0x800, 8 from a
-    // palette bitmap, 4 and 1 made by the save depth from a picture of few
-    // colours.
-    for (const Case& c : {Case{"TGA", &picture, 0x400, 0, 0}, Case{"TGA", &picture, 0x400, 0, 1},
-                          Case{"TGA", &few, 0x4000, 0, 0}, Case{"BMP", &picture, 0x400, 0, 0},
-                          Case{"BMP", &picture, 0x800, 0, 0}, Case{"BMP", &few, 0x4000, 0, 0},
-                          Case{"BMP", &few, 0x400, 4, 0}, Case{"BMP", &two, 0x400, 1, 0}}) {
-        SCOPED_TRACE(std::string(c.extension) + " " + std::to_string(c.format) + " depth " +
-                     std::to_string(c.depth) + " compression " + std::to_string(c.compression));
-        auto translator = TranslatorFor(c.extension);
+    // Extension, picture, the format it is saved from, save depth and
+    // compression. Targa plain and run-length, and from a palette bitmap,
+    // converted first; bitmap files of 24 bits from 0x400, 32 from 0x800, 8
+    // from a palette bitmap, 4 and 1 made by the save depth from a picture
+    // of few colours.
+    const std::tuple<const char*, const RgbPicture*, DWORD, LONG, WORD> cases[] = {
+        {"TGA", &rgb, 0x400, 0, 0}, {"TGA", &rgb, 0x400, 0, 1}, {"TGA", &few, 0x4000, 0, 0},
+        {"BMP", &rgb, 0x400, 0, 0}, {"BMP", &rgb, 0x800, 0, 0}, {"BMP", &few, 0x4000, 0, 0},
+        {"BMP", &few, 0x400, 4, 0}, {"BMP", &two, 0x400, 1, 0}};
+    for (const auto& [extension, picture, format, depth, compression] : cases) {
+        SCOPED_TRACE(std::string(extension) + " " + std::to_string(format) + " depth " +
+                     std::to_string(depth) + " compression " + std::to_string(compression));
+        auto translator = TranslatorFor(extension);
         auto options = As<ITranslatorOptions>(translator.get(), IID_ITranslatorOptions);
-        EXPECT_EQ(options->SetCompression(c.compression), S_OK);
-        EXPECT_EQ(options->SetSaveDepth(c.depth), c.depth != 0 ? S_OK : S_FALSE);
-        auto bitmap = BitmapOf(*c.picture);
-        if (c.format != 0x400) {
+        EXPECT_EQ(options->SetCompression(compression), S_OK);
+        EXPECT_EQ(options->SetSaveDepth(depth), depth != 0 ? S_OK : S_FALSE);
+        auto bitmap = BitmapOf(*picture);
+        if (format != 0x400) {
             ComPtr<IBitmapImage> converted;
-            ASSERT_EQ(bitmap->Convert(c.format, &converted, nullptr), S_OK);
+            ASSERT_EQ(bitmap->Convert(format, &converted, nullptr), S_OK);
             bitmap = converted;
         }
-        const std::string path = scratch / (std::string("out.") + c.extension);
+        const std::string path = scratch / (std::string("out.") + extension);
         ASSERT_EQ(translator->Save(path.c_str(), bitmap.get(), nullptr), S_OK);
-        EXPECT_EQ(DecodedElsewhere(path, scratch / "out.ppm"), std::pair(*c.picture, *c.picture));
+        EXPECT_EQ(DecodedElsewhere(path, scratch / "out.ppm"), std::pair(*picture, *picture));
         auto again = Load(path);
         ASSERT_TRUE(again);
-        EXPECT_EQ(PictureOf(again.get()), *c.picture);
+        EXPECT_EQ(PictureOf(again.get()), *picture);
     }
 }
 
