@@ -46,10 +46,7 @@ std::vector<BYTE> GetStream(IStorage* storage, const char16_t* name) {
 // Streams on both sides of the 4096-byte mini-stream limit, in the root and
 // in a nested storage, enough to need several directory and FAT sectors;
 // `extra` streams after them.
-struct Sample {
-    std::u16string name;
-    std::vector<BYTE> data;
-};
+using Sample = std::pair<std::u16string, std::vector<BYTE>>; // name, bytes
 std::vector<Sample> WriteSample(const std::string& path, std::size_t manyStreams,
                                 std::vector<Sample> extra = {}) {
     std::vector<Sample> samples = {{u"NTSC601", Random(699840, 1)},
@@ -62,8 +59,8 @@ std::vector<Sample> WriteSample(const std::string& path, std::size_t manyStreams
     samples.insert(samples.end(), extra.begin(), extra.end());
     ComPtr<IStorage> root, nested;
     EXPECT_EQ(StgCreateDocfile(Wide(path).c_str(), kCreate, 0, &root), S_OK);
-    for (const Sample& sample : samples)
-        PutStream(root.get(), sample.name.c_str(), sample.data);
+    for (const auto& [name, data] : samples)
+        PutStream(root.get(), name.c_str(), data);
     EXPECT_EQ(root->CreateStorage(u"Inner", kCreate, 0, 0, &nested), S_OK);
     PutStream(nested.get(), u"Deep", Random(5000, 99));
     nested.Reset();
@@ -77,20 +74,20 @@ TEST_F(CompoundFile, WhatWeWriteReadsBackAndOpensInOlefile) {
     auto samples = WriteSample(path, 40, {{u"Big", Random(8 << 20, 7)}});
     EXPECT_EQ(ReadFile(path).size() % 512, 0u);
     ComPtr<IStorage> root = Open(path, STGM_PRIORITY | kReadOnly), nested;
-    for (const Sample& sample : samples)
-        EXPECT_EQ(GetStream(root.get(), sample.name.c_str()), sample.data);
-    EXPECT_EQ(GetStream(root.get(), u"ntsc601"), samples[0].data); // names ignore case
+    for (const auto& [name, data] : samples)
+        EXPECT_EQ(GetStream(root.get(), name.c_str()), data);
+    EXPECT_EQ(GetStream(root.get(), u"ntsc601"), samples[0].second); // names ignore case
     ASSERT_EQ(root->OpenStorage(u"Inner", nullptr, kReadOnly, nullptr, 0, &nested), S_OK);
     EXPECT_EQ(GetStream(nested.get(), u"Deep"), Random(5000, 99));
 
     // The independent reader sees the same streams, sizes and bytes.
     samples.push_back({u"Inner/Deep", Random(5000, 99)});
     std::vector<std::string> lines;
-    for (const Sample& sample : samples) {
-        WriteFile(scratch / "s", sample.data);
-        lines.push_back(std::string(sample.name.begin(), sample.name.end()) + ' ' +
-                        std::to_string(sample.data.size()) + ' ' +
-                        RunProgram("sha256sum", Quote(scratch / "s")).out.substr(0, 64) + '\n');
+    for (const auto& [name, data] : samples) {
+        WriteFile(scratch / "s", data);
+        lines.push_back(std::string(name.begin(), name.end()) + ' ' + std::to_string(data.size()) +
+                        ' ' + RunProgram("sha256sum", Quote(scratch / "s")).out.substr(0, 64) +
+                        '\n');
     }
     std::sort(lines.begin(), lines.end()); // as the listing is
     const auto dump = OlefileDump(path);

@@ -23,13 +23,9 @@ TEST(Bitmap, CreateChecksSizesAndFormats) {
 }
 
 TEST(Bitmap, SizesOfEveryFormat) {
-    struct Expected {
-        DWORD format;
-        WORD bits;
-        DWORD headerBytes, pixelBytes, rowBytes, paletteBytes;
-    };
-    // 7 x 4 pixels: DIB rows padded to 4 bytes, YUV rows not.
-    const Expected table[] = {
+    // Format, bits, header, pixel, row and palette bytes of 7 x 4 pixels:
+    // DIB rows padded to 4 bytes, YUV rows not.
+    const std::tuple<DWORD, WORD, DWORD, DWORD, DWORD, DWORD> table[] = {
         {0x1, 8, 1064, 32, 8, 0},     {0x2, 10, 40, 64, 16, 0},      {0x4, 16, 40, 56, 0, 0},
         {0x8, 24, 40, 84, 0, 0},      {0x10, 20, 40, 84, 0, 0},      {0x20, 30, 40, 112, 0, 0},
         {0x40, 24, 40, 84, 0, 0},     {0x80, 32, 40, 112, 0, 0},     {0x100, 30, 40, 168, 0, 0},
@@ -37,17 +33,17 @@ TEST(Bitmap, SizesOfEveryFormat) {
         {0x1000, 30, 40, 176, 44, 0}, {0x2000, 40, 40, 224, 56, 0},  {0x4000, 8, 1064, 32, 8, 1024},
         {0x8000, 16, 40, 64, 16, 0},  {0x10000, 4, 1064, 16, 4, 64},
     };
-    for (const Expected& e : table) {
-        auto bitmap = NewBitmap(7, 4, e.format);
+    for (const auto& expected : table) {
+        const DWORD format = std::get<0>(expected);
+        auto bitmap = NewBitmap(7, 4, format);
         DWORD header = 0, pixels = 0, row = 12345, palette = 0;
         bitmap->GetHeaderSize(&header);
         bitmap->GetPixelBytes(&pixels);
         bitmap->GetRowBytes(&row);
         bitmap->GetPaletteBytes(&palette);
-        EXPECT_EQ(
-            std::tuple(ImageOf(bitmap.get()).header->biBitCount, header, pixels, row, palette),
-            std::tuple(e.bits, e.headerBytes, e.pixelBytes, e.rowBytes, e.paletteBytes))
-            << e.format;
+        EXPECT_EQ(std::tuple(format, ImageOf(bitmap.get()).header->biBitCount, header, pixels, row,
+                             palette),
+                  expected);
     }
     // Without an image: no bytes, and no row size written.
     auto empty = NewBitmap();

@@ -111,37 +111,32 @@ TEST_F(Manager, ProgressSinkOfTheManagerReachesItsTranslators) {
 // Targa compresses or not; the bitmap translator takes any compression and
 // keeps none.
 TEST_F(Manager, TranslatorOptionsHaveEachFormatsValues) {
-    struct Expected {
-        const char* extension;
-        LONG value3, value8;
-        HRESULT query7, query9;
-        WORD levels;
-        HRESULT compression2;
-        WORD kept;
-    };
-    for (const Expected& e : {Expected{"BMP", 61, 13, S_OK, S_FALSE, 0, S_OK, 0},
-                              Expected{"TGA", 24, 0, S_FALSE, S_OK, 2, S_FALSE, 1}}) {
-        auto translator = TranslatorFor(e.extension);
+    // Extension, value 3, value 8, queries 7 and 9, compression levels, the
+    // answer to compression 2 and the compression kept after 1 and 2.
+    const std::tuple<const char*, LONG, LONG, HRESULT, HRESULT, WORD, HRESULT, WORD> rows[] = {
+        {"BMP", 61, 13, S_OK, S_FALSE, 0, S_OK, 0}, {"TGA", 24, 0, S_FALSE, S_OK, 2, S_FALSE, 1}};
+    for (const auto& [extension, value3, value8, query7, query9, levels, answer2, kept] : rows) {
+        auto translator = TranslatorFor(extension);
         auto options = As<ITranslatorOptions>(translator.get(), IID_ITranslatorOptions);
-        LONG value3 = 0, value8 = 0, count = 0;
-        WORD levels = 7, compression = 7;
-        options->GetValue3(&value3);
-        options->GetValue8(&value8);
+        LONG got3 = 0, got8 = 0, count = 0;
+        WORD gotLevels = 7, compression = 7;
+        options->GetValue3(&got3);
+        options->GetValue8(&got8);
         options->GetCount(&count);
-        options->GetCompressionLevels(&levels);
+        options->GetCompressionLevels(&gotLevels);
         options->GetCompression(&compression);
         EXPECT_EQ(std::tuple(translator->CanLoad(), translator->CanSave(), translator->Reserved(),
-                             value3, value8, count, options->Query7(), options->Query9(),
-                             options->Query10(), levels, compression),
-                  std::tuple(S_OK, S_OK, E_NOTIMPL, e.value3, e.value8, 1, e.query7, e.query9,
-                             S_FALSE, e.levels, WORD{0}))
-            << e.extension;
+                             got3, got8, count, options->Query7(), options->Query9(),
+                             options->Query10(), gotLevels, compression),
+                  std::tuple(S_OK, S_OK, E_NOTIMPL, value3, value8, 1, query7, query9, S_FALSE,
+                             levels, WORD{0}))
+            << extension;
         EXPECT_EQ(std::tuple(options->SetCount(1), options->SetCount(2), options->SetSaveDepth(0),
                              options->SetSaveDepth(24)),
                   std::tuple(S_OK, E_FAIL, S_FALSE, S_OK));
         const HRESULT one = options->SetCompression(1), two = options->SetCompression(2);
         options->GetCompression(&compression);
-        EXPECT_EQ(std::tuple(one, two, compression), std::tuple(S_OK, e.compression2, e.kept));
+        EXPECT_EQ(std::tuple(one, two, compression), std::tuple(S_OK, answer2, kept));
     }
 }
 

@@ -2,6 +2,8 @@
 // private registry.
 #include "support/RastrelFormats.h"
 
+#include <tuple>
+
 using namespace rastrel::testing;
 
 namespace {
@@ -39,27 +41,26 @@ TEST_F(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
 
 TEST_F(RastrelTool, FailuresNameTheirCause) {
     const std::string tga = Quote(kFixtures + "/pil-rgb24.tga");
-    CommandResult result =
-        Rastrel("convert " + Quote(scratch / "missing.tga") + " " + Quote(scratch / "out.bmp"));
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.out.find("0x80004005"), std::string::npos) << result.out;
-    result = Rastrel("convert " + tga + " " + Quote(scratch / "out.png"));
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.out.find("no translator writes .PNG files"), std::string::npos);
+    // A command, its exit status and what its message says.
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"convert " + Quote(scratch / "missing.tga") + " " + Quote(scratch / "out.bmp"), 1,
+         "0x80004005"},
+        {"convert " + tga + " " + Quote(scratch / "out.png"), 1, "no translator writes .PNG files"},
+        {"convert " + tga, 2, ""},
+        {"convert " + tga + " x.tga --format 3", 2, ""},
+        {"frobnicate", 2, ""},
+        {"store " + tga + " " + Quote(scratch / "out.stg"), 1, "720 x 486"}};
+    for (const auto& [command, status, says] : cases) {
+        const CommandResult result = Rastrel(command);
+        EXPECT_EQ(result.status, status) << command;
+        EXPECT_NE(result.out.find(says), std::string::npos) << command << ": " << result.out;
+    }
     EXPECT_FALSE(std::filesystem::exists(scratch / "out.png"));
-    EXPECT_EQ(Rastrel("convert " + tga).status, 2);
-    EXPECT_EQ(Rastrel("convert " + tga + " x.tga --format 3").status, 2);
-    EXPECT_EQ(Rastrel("frobnicate").status, 2);
-    result = Rastrel("store " + tga + " " + Quote(scratch / "out.stg"));
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.out.find("720 x 486"), std::string::npos);
-
     // Without the classes registered the tool says how to register them.
-    result = RunShell("RASTREL_REGISTRY=" + Quote(scratch / "empty.reg") + " " + RASTREL_TOOL +
-                      " formats");
+    const CommandResult result = RunShell("RASTREL_REGISTRY=" + Quote(scratch / "empty.reg") + " " +
+                                          RASTREL_TOOL + " formats");
     EXPECT_EQ(result.status, 3);
-    EXPECT_NE(result.out.find("regsvr "), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("librastrel.so"), std::string::npos);
+    EXPECT_NE(result.out.find("regsvr " RASTREL_LIBRARY), std::string::npos) << result.out;
 }
 
 TEST_F(RastrelTool, StoresFramesInCompoundFilesAndBack) {
