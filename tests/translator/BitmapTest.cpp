@@ -70,11 +70,11 @@ TEST(Bitmap, AttachUsesTheCallersMemoryAndCloneCopiesIt) {
     ASSERT_EQ(bitmap->Clone(&clone), S_OK);
     const BitmapImage copy = ImageOf(clone.get());
     EXPECT_NE(copy.pixels, pixels);
-    EXPECT_EQ(PixelsOf(clone.get()), std::vector<BYTE>(pixels, pixels + 8));
+    EXPECT_EQ(PixelsOf(clone.get()), std::vector(pixels, pixels + 8));
     EXPECT_EQ(std::memcmp(copy.header, &block, sizeof block), 0);
     pixels[0] = 9; // the attached bitmap sees the caller's change, the clone does not
-    EXPECT_EQ(ImageOf(bitmap.get()).pixels[0], 9);
-    EXPECT_EQ(copy.pixels[0], 5);
+    EXPECT_EQ(std::pair(ImageOf(bitmap.get()).pixels[0], copy.pixels[0]),
+              std::pair(BYTE{9}, BYTE{5}));
 
     // A sixteen-colour palette is copied whole; nothing comes of no image.
     auto sixteen = NewBitmap(5, 3, PF_PALETTE4);

@@ -46,10 +46,9 @@ TEST_F(Exports, ClassObjectsForKnownClassesOnly) {
     EXPECT_EQ(getClassObject_(IID_IBitmapImage, IID_IClassFactory, &out), E_FAIL);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(getClassObject_(CLSID_Bitmap, IID_IBitmapImage, &out), E_NOINTERFACE);
-    IUnknown* unknown = nullptr;
-    ASSERT_EQ(getClassObject_(CLSID_Bitmap, IID_IUnknown, reinterpret_cast<void**>(&unknown)),
-              S_OK);
-    EXPECT_EQ(unknown->Release(), 0u);
+    ComPtr<IUnknown> unknown;
+    ASSERT_EQ(getClassObject_(CLSID_Bitmap, IID_IUnknown, unknown.Out()), S_OK);
+    EXPECT_EQ(unknown.Detach()->Release(), 0u);
 }
 
 TEST_F(Exports, EachClassMakesObjectsWithOneReference) {
