@@ -35,10 +35,8 @@ TEST(ByteSource, FilesAndBuffersReadAlike) {
         EXPECT_EQ(std::pair(out[1], out[2]), std::pair(BYTE{0xBC}, BYTE{0}));
         EXPECT_FALSE(source->SeekFromEnd(7));
         // Past the end: the position holds, reads find nothing.
-        ASSERT_TRUE(source->Seek(100));
-        EXPECT_EQ(source->Read(out, 1), 0u);
-        ASSERT_TRUE(source->Seek(0));
-        EXPECT_FALSE(source->ReadExact(out, 7));
+        EXPECT_TRUE(source->Seek(100) && source->Read(out, 1) == 0);
+        EXPECT_TRUE(source->Seek(0) && !source->ReadExact(out, 7));
         std::uint8_t u8 = 0;
         ASSERT_TRUE(source->Seek(5) && source->U8(u8));
         EXPECT_EQ(u8, 0xBC);

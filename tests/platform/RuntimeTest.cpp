@@ -152,8 +152,7 @@ TEST(Files, HandlesAndTheOlderCalls) {
 }
 
 TEST(Gdi, DibSectionsDescribeThemselves) {
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 65, 48, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), 65, 48, 1, 24, BI_RGB, 0, 0, 0, 0, 0}, {}};
     void* bits = nullptr;
     HBITMAP section = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     ASSERT_NE(section, nullptr);

@@ -10,8 +10,7 @@ TEST(ThumbnailWriter, StoresAWindowsBitmapStreamThatPillowReads) {
     ScratchFolder scratch;
     auto writer = Make<IThumbnailWriter>(CLSID_ThumbnailWriter, IID_IThumbnailWriter);
     ASSERT_TRUE(writer);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 64, 48, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), 64, 48, 1, 24, BI_RGB, 0, 0, 0, 0, 0}, {}};
     void* bits = nullptr;
     HBITMAP section = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     ASSERT_NE(section, nullptr);

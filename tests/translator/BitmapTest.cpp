@@ -111,9 +111,8 @@ TEST(Bitmap, HoldsItsTranslator) {
 TEST(Bitmap, InsertAlphaTakesOneBytePerSourcePixel) {
     auto target = NewBitmap(3, 2, PF_RGB32A);
     auto mask = NewBitmap(3, 2, PF_GREY8);
-    BYTE* values = ImageOf(mask.get()).pixels; // rows of 4 bytes
     const BYTE source[8] = {10, 11, 12, 0, 20, 21, 22, 0};
-    std::memcpy(values, source, 8);
+    std::memcpy(ImageOf(mask.get()).pixels, source, 8); // rows of 4 bytes
     auto operations = Make<IBitmapOperations>(CLSID_BitmapOperations, IID_IBitmapOperations);
     EXPECT_EQ(operations->InsertAlpha(nullptr, mask.get()), E_FAIL);
     EXPECT_EQ(operations->InsertAlpha(mask.get(), target.get()), E_FAIL); // target not 0x800

@@ -26,9 +26,9 @@ TEST_F(RastrelTool, ListsFormatsAndDescribesFiles) {
 TEST_F(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
     for (const std::string& name : Fixtures()) {
         const bool targa = name.ends_with(".tga");
-        const std::string in = kFixtures + "/" + name;
-        const std::string there = scratch / (targa ? "there.BMP" : "there.Tga");
-        const std::string back = scratch / (targa ? "back.tga" : "back.bmp");
+        const std::string in = kFixtures + "/" + name,
+                          there = scratch / (targa ? "there.BMP" : "there.Tga"),
+                          back = scratch / (targa ? "back.tga" : "back.bmp");
         CommandResult result = Rastrel("convert " + Quote(in) + " " + Quote(there));
         ASSERT_EQ(result.status, 0) << name << ": " << result.out;
         result = Rastrel("convert " + Quote(there) + " " + Quote(back) + (targa ? " --rle" : ""));
