@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <sys/wait.h>
+#include <tuple>
 
 using namespace rastrel::testing;
 
@@ -36,22 +37,18 @@ std::string QueryString(HKEY key, const char* name) {
 }
 
 TEST(RegistryText, RoundTripsEveryValueKind) {
-    const std::string text = "REGEDIT4\n\n"
-                             "[HKEY_CLASSES_ROOT\\A\\Quote\"d]\n"
-                             "@=\"C:\\\\path with \\\"quotes\\\"\"\n"
-                             "\"Number\"=dword:0000002a\n"
-                             "\"Bytes\"=hex:01,02,ff\n"
-                             "\"Multi\"=hex(7):61,00,00\n"
-                             "\"Line\"=hex(1):61,0a,62,00\n\n"
-                             "[HKEY_CLASSES_ROOT\\Empty]\n";
+    const std::string text = "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\A\\Quote\"d]\n"
+                             "@=\"C:\\\\path with \\\"quotes\\\"\"\n\"Number\"=dword:0000002a\n"
+                             "\"Bytes\"=hex:01,02,ff\n\"Multi\"=hex(7):61,00,00\n"
+                             "\"Line\"=hex(1):61,0a,62,00\n\n[HKEY_CLASSES_ROOT\\Empty]\n";
     auto tree = platform::ParseRegistryText(text);
     ASSERT_TRUE(tree);
     platform::RegistryNode* key = tree->Find("hkey_classes_root\\a\\QUOTE\"D");
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(std::string(key->Value("")->data.begin(), key->Value("")->data.end()),
               std::string("C:\\path with \"quotes\"\0", 22));
-    EXPECT_EQ(key->Value("number")->data, (std::vector<BYTE>{42, 0, 0, 0}));
-    EXPECT_EQ(key->Value("Multi")->type, REG_MULTI_SZ);
+    EXPECT_EQ(std::tuple(key->Value("number")->data, key->Value("Multi")->type),
+              std::tuple(std::vector<BYTE>{42, 0, 0, 0}, REG_MULTI_SZ));
     EXPECT_NE(tree->Find("HKEY_CLASSES_ROOT\\Empty"), nullptr);
     // Written and read again, nothing changes; long hex values wrap.
     std::vector<BYTE> blob(300);

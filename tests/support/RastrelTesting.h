@@ -60,6 +60,17 @@ inline CommandResult OlefileDump(const std::string& path) {
                       Quote(MERKANIX_SOURCE_DIR "/tests/platform/olefile_dump.py") + " " +
                           Quote(path));
 }
+// What Pillow makes of a compound file's "Thumbnail" stream: `expressions`
+// printed, of the stream `d` and the picture `im`.
+inline std::string ThumbnailInPillow(const std::string& path, const std::string& expressions) {
+    const CommandResult shown =
+        RunPython("import olefile, io, sys\nfrom PIL import Image\n"
+                  "d = olefile.OleFileIO(sys.argv[1]).openstream('Thumbnail').read()\n"
+                  "im = Image.open(io.BytesIO(d))\nprint(" +
+                      expressions + ")\n",
+                  Quote(path));
+    return shown.out + shown.err;
+}
 // A compound file made by gsf, another implementation, of these streams; a
 // path "Storage/Name" puts one in a storage.
 inline void MakeWithGsf(const std::string& out,

@@ -24,13 +24,9 @@ TEST(ThumbnailWriter, StoresAWindowsBitmapStreamThatPillowReads) {
     ASSERT_EQ(writer->WriteThumbnail(section, storage.get()), S_OK);
     DeleteObject(section);
     storage.Reset();
-    const auto shown =
-        RunPython("import olefile, io, sys\nfrom PIL import Image\n"
-                  "d = olefile.OleFileIO(sys.argv[1]).openstream('Thumbnail').read()\n"
-                  "im = Image.open(io.BytesIO(d))\n"
-                  "print(len(d), im.format, im.mode, im.size, im.getpixel((0, 47)))\n",
-                  Quote(scratch / "t.stg"));
-    EXPECT_EQ(shown.out, "9270 BMP RGB (64, 48) (0, 0, 42)\n") << shown.err;
+    EXPECT_EQ(ThumbnailInPillow(scratch / "t.stg",
+                                "len(d), im.format, im.mode, im.size, im.getpixel((0, 47))"),
+              "9270 BMP RGB (64, 48) (0, 0, 42)\n");
 }
 
 TEST(ThumbnailWriter, RefusesAggregation) {

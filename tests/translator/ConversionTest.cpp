@@ -127,8 +127,7 @@ TEST(Convert, LosslessPairsRoundTripExactly) {
             for (int i = 0; i < 256; ++i)
                 palette[i] = {BYTE(i), BYTE(255 - i), BYTE(i * 7), 0};
         }
-        auto there = Convert(bitmap.get(), via);
-        auto back = Convert(there.get(), format);
+        auto back = Convert(Convert(bitmap.get(), via).get(), format);
         if (format == 0x4000 || format == 0x10000) {
             // The palette may be ordered differently; the colours are the same.
             auto a = Convert(bitmap.get(), 0x400), b = Convert(back.get(), 0x400);
@@ -255,13 +254,13 @@ TEST(Convert, Mode1ReducesToTheReductionPalette) {
     std::memcpy(ImageOf(rgb.get()).pixels, values, 6);
     CountingSink sink;
     auto indexed = Convert(rgb.get(), PF_PALETTE8, S_OK, &sink);
-    EXPECT_EQ(sink.records.size(), 2u); // one pass
-    // The built-in palette's red and white; twenty system colours at both
-    // ends of it, and no repeats.
+    // In one pass, to the built-in palette's red and white; twenty system
+    // colours at both ends of it, and no repeats.
     const BYTE* pixels = ImageOf(indexed.get()).pixels;
     const RGBQUAD* palette = PaletteOf(indexed.get());
-    EXPECT_EQ(std::tuple(pixels[0], pixels[1], palette[249].rgbRed, palette[255].rgbBlue),
-              std::tuple(249, 255, 255, 255));
+    EXPECT_EQ(std::tuple(sink.records.size(), pixels[0], pixels[1], palette[249].rgbRed,
+                         palette[255].rgbBlue),
+              std::tuple(2u, 249, 255, 255, 255));
     std::set<std::uint32_t> distinct;
     for (int i = 0; i < 256; ++i)
         distinct.insert(palette[i].rgbBlue | palette[i].rgbGreen << 8 | palette[i].rgbRed << 16);

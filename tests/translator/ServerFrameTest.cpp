@@ -56,10 +56,9 @@ TEST_F(Exports, EachClassMakesObjectsWithOneReference) {
     for (int i = 0; i < 3; ++i) {
         ComPtr<IClassFactory> factory = Factory(kClasses[i]);
         ASSERT_TRUE(factory);
-        IUnknown* object = nullptr;
-        ASSERT_EQ(
-            factory->CreateInstance(nullptr, interfaces[i], reinterpret_cast<void**>(&object)),
-            S_OK);
+        void* made = nullptr;
+        ASSERT_EQ(factory->CreateInstance(nullptr, interfaces[i], &made), S_OK);
+        auto* object = static_cast<IUnknown*>(made);
         EXPECT_EQ(canUnloadNow_(), S_FALSE);
         // Each interface answers for the object's others and for IUnknown.
         IUnknown* unknown = nullptr;
@@ -71,7 +70,7 @@ TEST_F(Exports, EachClassMakesObjectsWithOneReference) {
         EXPECT_EQ(unknown->Release(), 1u);
         EXPECT_EQ(object->Release(), 0u);
         EXPECT_EQ(canUnloadNow_(), S_OK);
-        void* wrong = nullptr;
+        void* wrong = reinterpret_cast<void*>(1);
         EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &wrong), E_NOINTERFACE);
         EXPECT_EQ(wrong, nullptr);
         EXPECT_EQ(canUnloadNow_(), S_OK); // the refused object was destroyed
