@@ -69,13 +69,13 @@ TEST_F(Targa, RunLengthPacketsStayWithinSegmentsOf128) {
               (std::vector<BYTE>{0x03, 9, 9, 9, 5, 5, 5, 5, 5, 5, 7, 7, 7}));
 }
 
-// 16-bit pixels keep five bits a channel; a colour-mapped type without a
+// 16-bit pixels keep five bits a channel (the top bit is no colour); a colour-mapped type without a
 // map has grey levels; 3 x 2 run-length pixels, one run of 4 across the row
 // end and a raw packet of 2, stored bottom row first.
 TEST_F(Targa, HandMadeFilesLoadToTheirPixels) {
     for (const auto& [file, rgb] :
-         {std::pair{TargaFile(2, 16, 2, 1, {0xFF, 0x7F, 0x00, 0x80}),
-                    std::vector<BYTE>{248, 248, 248, 0, 0, 0}},
+         {std::pair{TargaFile(2, 16, 3, 1, {0xFF, 0x7F, 0x43, 0x04, 0x00, 0x80}),
+                    std::vector<BYTE>{248, 248, 248, 8, 16, 24, 0, 0, 0}},
           std::pair{TargaFile(1, 8, 1, 1, {200}), std::vector<BYTE>{200, 200, 200}},
           std::pair{TargaFile(10, 24, 3, 2, {0x83, 1, 2, 3, 0x01, 4, 5, 6, 7, 8, 9}),
                     std::vector<BYTE>{3, 2, 1, 6, 5, 4, 9, 8, 7, 3, 2, 1, 3, 2, 1, 3, 2, 1}}}) {
