@@ -3,23 +3,18 @@
 // platform's do.
 #include "support/RastrelTesting.h"
 
+#include <numeric>
 #include <random>
-#include <sstream>
+#include <tuple>
 
 using namespace rastrel::testing;
 
 namespace {
 
+using CompoundFile = ScratchTest;
+
 constexpr DWORD kCreate = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 constexpr DWORD kReadOnly = STGM_READ | STGM_SHARE_EXCLUSIVE;
-
-std::vector<BYTE> Pattern(std::size_t size, unsigned seed) {
-    std::vector<BYTE> data(size);
-    std::mt19937 random(seed);
-    for (BYTE& b : data)
-        b = static_cast<BYTE>(random());
-    return data;
-}
 
 ComPtr<IStorage> Open(const std::string& path, DWORD mode = kReadOnly) {
     ComPtr<IStorage> root;
@@ -49,96 +44,66 @@ std::vector<BYTE> GetStream(IStorage* storage, const char16_t* name) {
 }
 
 // Streams on both sides of the 4096-byte mini-stream limit, in the root and
-// in a nested storage, enough to need several directory and FAT sectors.
-struct Sample {
-    std::u16string name;
-    std::vector<BYTE> data;
-};
-std::vector<Sample> WriteSample(const std::string& path, std::size_t manyStreams = 40) {
-    std::vector<Sample> samples = {{u"NTSC601", Pattern(699840, 1)},
-                                   {u"Small", Pattern(100, 2)},
-                                   {u"Edge4095", Pattern(4095, 3)},
-                                   {u"Edge4096", Pattern(4096, 4)},
+// in a nested storage, enough to need several directory and FAT sectors;
+// `extra` streams after them.
+using Sample = std::pair<std::u16string, std::vector<BYTE>>; // name, bytes
+std::vector<Sample> WriteSample(const std::string& path, std::size_t manyStreams,
+                                std::vector<Sample> extra = {}) {
+    std::vector<Sample> samples = {{u"NTSC601", Random(699840, 1)},
+                                   {u"Small", Random(100, 2)},
+                                   {u"Edge4095", Random(4095, 3)},
+                                   {u"Edge4096", Random(4096, 4)},
                                    {u"Empty", {}}};
     for (std::size_t i = 0; i < manyStreams; ++i)
-        samples.push_back({u"S" + Wide(std::to_string(i)), Pattern(i * 37, 10 + unsigned(i))});
+        samples.push_back({u"S" + Wide(std::to_string(i)), Random(i * 37, 10 + unsigned(i))});
+    samples.insert(samples.end(), extra.begin(), extra.end());
     ComPtr<IStorage> root, nested;
     EXPECT_EQ(StgCreateDocfile(Wide(path).c_str(), kCreate, 0, &root), S_OK);
-    for (const Sample& sample : samples)
-        PutStream(root.get(), sample.name.c_str(), sample.data);
+    for (const auto& [name, data] : samples)
+        PutStream(root.get(), name.c_str(), data);
     EXPECT_EQ(root->CreateStorage(u"Inner", kCreate, 0, 0, &nested), S_OK);
-    PutStream(nested.get(), u"Deep", Pattern(5000, 99));
+    PutStream(nested.get(), u"Deep", Random(5000, 99));
     nested.Reset();
     EXPECT_EQ(root->Commit(STGC_DEFAULT), S_OK);
     return samples;
 }
 
-// The lines of a listing, sorted.
-std::vector<std::string> SortedLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}
-
-TEST(CompoundFile, WhatWeWriteReadsBackAndOpensInOlefile) {
-    ScratchFolder scratch;
+// Over 109 FAT sectors, a file of more than 7 MB, need the DIFAT.
+TEST_F(CompoundFile, WhatWeWriteReadsBackAndOpensInOlefile) {
     const std::string path = scratch / "sample.cfb";
-    auto samples = WriteSample(path);
+    auto samples = WriteSample(path, 40, {{u"Big", Random(8 << 20, 7)}});
     EXPECT_EQ(ReadFile(path).size() % 512, 0u);
     ComPtr<IStorage> root = Open(path, STGM_PRIORITY | kReadOnly), nested;
-    for (const Sample& sample : samples)
-        EXPECT_EQ(GetStream(root.get(), sample.name.c_str()), sample.data);
-    EXPECT_EQ(GetStream(root.get(), u"ntsc601"), samples[0].data); // names ignore case
+    for (const auto& [name, data] : samples)
+        EXPECT_EQ(GetStream(root.get(), name.c_str()), data);
+    EXPECT_EQ(GetStream(root.get(), u"ntsc601"), samples[0].second); // names ignore case
     ASSERT_EQ(root->OpenStorage(u"Inner", nullptr, kReadOnly, nullptr, 0, &nested), S_OK);
-    EXPECT_EQ(GetStream(nested.get(), u"Deep"), Pattern(5000, 99));
+    EXPECT_EQ(GetStream(nested.get(), u"Deep"), Random(5000, 99));
 
     // The independent reader sees the same streams, sizes and bytes.
-    samples.push_back({u"Inner/Deep", Pattern(5000, 99)});
-    std::string expected;
-    for (const Sample& sample : samples) {
-        WriteFile(scratch / "s", sample.data);
-        expected += std::string(sample.name.begin(), sample.name.end()) + ' ' +
-                    std::to_string(sample.data.size()) + ' ' +
-                    RunProgram("sha256sum", Quote(scratch / "s")).out.substr(0, 64) + '\n';
+    samples.push_back({u"Inner/Deep", Random(5000, 99)});
+    std::vector<std::string> lines;
+    for (const auto& [name, data] : samples) {
+        WriteFile(scratch / "s", data);
+        lines.push_back(std::string(name.begin(), name.end()) + ' ' + std::to_string(data.size()) +
+                        ' ' + RunProgram("sha256sum", Quote(scratch / "s")).out.substr(0, 64) +
+                        '\n');
     }
+    std::sort(lines.begin(), lines.end()); // as the listing is
     const auto dump = OlefileDump(path);
-    ASSERT_EQ(dump.status, 0) << dump.err;
-    EXPECT_EQ(SortedLines(dump.out), SortedLines(expected));
+    EXPECT_EQ(dump.out, std::accumulate(lines.begin(), lines.end(), std::string())) << dump.err;
 }
 
-TEST(CompoundFile, ManyFatSectorsNeedTheDifat) {
-    // Over 109 FAT sectors: a file of more than 7 MB.
-    ScratchFolder scratch;
-    const std::string path = scratch / "big.cfb";
-    ComPtr<IStorage> root;
-    ASSERT_EQ(StgCreateDocfile(Wide(path).c_str(), kCreate, 0, &root), S_OK);
-    const auto big = Pattern(8 << 20, 7);
-    PutStream(root.get(), u"Big", big);
-    root.Reset();
-    EXPECT_EQ(GetStream(Open(path).get(), u"Big"), big);
-    const auto dump = OlefileDump(path);
-    EXPECT_EQ(dump.status, 0) << dump.err;
-    EXPECT_NE(dump.out.find("Big 8388608 "), std::string::npos) << dump.out;
-}
-
-TEST(CompoundFile, AFileMadeByAnotherToolOpens) {
-    ScratchFolder scratch;
-    std::filesystem::create_directories(scratch / "in/Folder");
-    const auto frame = Pattern(699840, 5), note = Pattern(300, 6);
-    WriteFile(scratch / "in/NTSC601", frame);
-    WriteFile(scratch / "in/Folder/Note", note);
-    MakeWithGsf(scratch / "in", scratch / "gsf.cfb", "NTSC601 Folder");
+TEST_F(CompoundFile, AFileMadeByAnotherToolOpens) {
+    const auto frame = Random(699840, 5), note = Random(300, 6);
+    MakeWithGsf(scratch / "gsf.cfb", {{"NTSC601", frame}, {"Folder/Note", note}});
     ComPtr<IStorage> root = Open(scratch / "gsf.cfb"), folder;
     EXPECT_EQ(GetStream(root.get(), u"NTSC601"), frame);
     ASSERT_EQ(root->OpenStorage(u"Folder", nullptr, kReadOnly, nullptr, 0, &folder), S_OK);
     EXPECT_EQ(GetStream(folder.get(), u"Note"), note);
 }
 
-TEST(CompoundFile, DamagedFilesGiveErrorsNotCrashes) {
-    ScratchFolder scratch;
+TEST_F(CompoundFile, DamagedFilesGiveErrorsNotCrashes) {
     const std::string path = scratch / "sample.cfb";
     WriteSample(path, 8);
     const auto good = ReadFile(path);
@@ -167,12 +132,11 @@ TEST(CompoundFile, DamagedFilesGiveErrorsNotCrashes) {
     // Cut short anywhere: the header, the FAT, the directory or the data.
     int failures = 0;
     for (std::size_t size :
-         {std::size_t{0}, std::size_t{100}, std::size_t{511}, std::size_t{512}, std::size_t{1024},
-          std::size_t{4096}, good.size() / 2, good.size() - 512})
+         {0ul, 100ul, 511ul, 512ul, 1024ul, 4096ul, good.size() / 2, good.size() - 512})
         failures += FAILED(readEverything({good.begin(), good.begin() + long(size)}));
     EXPECT_GE(failures, 7);
     // Not a compound file at all.
-    EXPECT_EQ(readEverything(Pattern(2048, 1)), STG_E_FILEALREADYEXISTS);
+    EXPECT_EQ(readEverything(Random(2048, 1)), STG_E_FILEALREADYEXISTS);
     // Random damage: whatever happens, no crash and no hang.
     std::mt19937 random(42);
     for (int round = 0; round < 300; ++round) {
@@ -187,8 +151,7 @@ TEST(CompoundFile, DamagedFilesGiveErrorsNotCrashes) {
     }
 }
 
-TEST(CompoundFile, StreamOperations) {
-    ScratchFolder scratch;
+TEST_F(CompoundFile, StreamOperations) {
     const std::string path = scratch / "ops.cfb";
     ComPtr<IStorage> root, second;
     ASSERT_EQ(StgCreateDocfile(Wide(path).c_str(), kCreate, 0, &root), S_OK);
@@ -208,20 +171,17 @@ TEST(CompoundFile, StreamOperations) {
     EXPECT_EQ(stream->Write("hello world", 11, nullptr), S_OK);
     ULARGE_INTEGER position{};
     EXPECT_EQ(stream->Seek({-5}, STREAM_SEEK_END, &position), S_OK);
-    EXPECT_EQ(position.QuadPart, 6u);
     char text[20] = {};
     ULONG read = 0;
     EXPECT_EQ(stream->Read(text, 20, &read), S_FALSE); // short: fewer bytes than asked
-    EXPECT_EQ(read, 5u);
-    EXPECT_STREQ(text, "world");
+    EXPECT_EQ(std::tuple(position.QuadPart, read, std::string(text)), std::tuple(6u, 5u, "world"));
     EXPECT_EQ(stream->Seek({-1}, STREAM_SEEK_SET, nullptr), STG_E_INVALIDFUNCTION);
     EXPECT_EQ(stream->Seek({20}, STREAM_SEEK_SET, nullptr), S_OK);
     EXPECT_EQ(stream->Write("!", 1, nullptr), S_OK); // past the end: zeros between
     STATSTG status{};
     EXPECT_EQ(stream->Stat(&status, STATFLAG_DEFAULT), S_OK);
-    EXPECT_EQ(status.cbSize.QuadPart, 21u);
-    EXPECT_EQ(std::u16string(status.pwcsName), u"A");
-    EXPECT_EQ(status.type, STGTY_STREAM);
+    EXPECT_EQ(std::tuple(status.cbSize.QuadPart, std::u16string(status.pwcsName), status.type),
+              std::tuple(21u, u"A", STGTY_STREAM));
     CoTaskMemFree(status.pwcsName);
     EXPECT_EQ(stream->SetSize({11}), S_OK);
     stream.Reset();
@@ -239,21 +199,20 @@ TEST(CompoundFile, StreamOperations) {
         STG_E_FILENOTFOUND);
 }
 
-TEST(CompoundFile, ChangesToAnOpenedFileAreKept) {
-    ScratchFolder scratch;
+TEST_F(CompoundFile, ChangesToAnOpenedFileAreKept) {
     const std::string path = scratch / "edit.cfb";
     WriteSample(path, 2);
     ComPtr<IStorage> root = Open(path, STGM_READWRITE | STGM_SHARE_EXCLUSIVE);
     EXPECT_EQ(root->DestroyElement(u"Small"), S_OK);
     EXPECT_EQ(root->RenameElement(u"S1", u"Renamed"), S_OK);
-    PutStream(root.get(), u"Added", Pattern(10, 1));
+    PutStream(root.get(), u"Added", Random(10, 1));
     root.Reset();
     root = Open(path);
     ComPtr<IStream> stream;
     EXPECT_EQ(root->OpenStream(u"Small", nullptr, kReadOnly, 0, &stream), STG_E_FILENOTFOUND);
-    EXPECT_EQ(GetStream(root.get(), u"Renamed"), Pattern(37, 11));
-    EXPECT_EQ(GetStream(root.get(), u"Added"), Pattern(10, 1));
-    EXPECT_EQ(GetStream(root.get(), u"NTSC601"), Pattern(699840, 1));
+    EXPECT_EQ(std::tuple(GetStream(root.get(), u"Renamed"), GetStream(root.get(), u"Added")),
+              std::tuple(Random(37, 11), Random(10, 1)));
+    EXPECT_EQ(GetStream(root.get(), u"NTSC601"), Random(699840, 1));
 }
 
 } // namespace

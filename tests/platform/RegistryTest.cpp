@@ -3,24 +3,27 @@
 
 #include <cstring>
 #include <sys/wait.h>
+#include <tuple>
 
 using namespace rastrel::testing;
 
 namespace {
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public ScratchTest {
 protected:
-    void SetUp() override { ::setenv("RASTREL_REGISTRY", (scratch_ / "reg.reg").c_str(), 1); }
+    void SetUp() override { ::setenv("RASTREL_REGISTRY", (scratch / "reg.reg").c_str(), 1); }
     void TearDown() override { ::unsetenv("RASTREL_REGISTRY"); }
-    std::string Text() const { return ReadText(scratch_ / "reg.reg"); }
-    ScratchFolder scratch_;
+    std::string Text() const { return ReadBytes(scratch / "reg.reg"); }
 };
 
-HKEY CreateKey(HKEY parent, const char* name) {
-    HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(parent, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    return key;
+LONG CreateKey(const std::string& name, HKEY* key) {
+    return RegCreateKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                           key, nullptr);
+}
+
+LONG SetString(HKEY key, const char* name, const std::string& value) {
+    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1));
 }
 
 std::string QueryString(HKEY key, const char* name) {
@@ -34,44 +37,32 @@ std::string QueryString(HKEY key, const char* name) {
 }
 
 TEST(RegistryText, RoundTripsEveryValueKind) {
-    const std::string text = "REGEDIT4\n\n"
-                             "[HKEY_CLASSES_ROOT\\A\\Quote\"d]\n"
-                             "@=\"C:\\\\path with \\\"quotes\\\"\"\n"
-                             "\"Number\"=dword:0000002a\n"
-                             "\"Bytes\"=hex:01,02,ff\n"
-                             "\"Multi\"=hex(7):61,00,00\n"
-                             "\"Line\"=hex(1):61,0a,62,00\n\n"
-                             "[HKEY_CLASSES_ROOT\\Empty]\n";
+    const std::string text = "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\A\\Quote\"d]\n"
+                             "@=\"C:\\\\path with \\\"quotes\\\"\"\n\"Number\"=dword:0000002a\n"
+                             "\"Bytes\"=hex:01,02,ff\n\"Multi\"=hex(7):61,00,00\n"
+                             "\"Line\"=hex(1):61,0a,62,00\n\n[HKEY_CLASSES_ROOT\\Empty]\n";
     auto tree = platform::ParseRegistryText(text);
     ASSERT_TRUE(tree);
     platform::RegistryNode* key = tree->Find("hkey_classes_root\\a\\QUOTE\"D");
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(std::string(key->Value("")->data.begin(), key->Value("")->data.end()),
               std::string("C:\\path with \"quotes\"\0", 22));
-    EXPECT_EQ(key->Value("number")->data, (std::vector<BYTE>{42, 0, 0, 0}));
-    EXPECT_EQ(key->Value("Multi")->type, REG_MULTI_SZ);
+    EXPECT_EQ(std::tuple(key->Value("number")->data, key->Value("Multi")->type),
+              std::tuple(std::vector<BYTE>{42, 0, 0, 0}, REG_MULTI_SZ));
     EXPECT_NE(tree->Find("HKEY_CLASSES_ROOT\\Empty"), nullptr);
-    // Written and read again, nothing changes.
+    // Written and read again, nothing changes; long hex values wrap.
+    std::vector<BYTE> blob(300);
+    for (std::size_t i = 0; i < blob.size(); ++i)
+        blob[i] = static_cast<BYTE>(i * 7);
+    key->values.push_back({"Blob", REG_BINARY, blob});
     const std::string written = platform::WriteRegistryText(*tree);
+    EXPECT_NE(written.find("\\\n  "), std::string::npos);
     auto again = platform::ParseRegistryText(written);
     ASSERT_TRUE(again);
     EXPECT_EQ(platform::WriteRegistryText(*again), written);
-    EXPECT_EQ(again->Find("HKEY_CLASSES_ROOT\\A\\Quote\"d")->Value("Line")->data,
-              (std::vector<BYTE>{'a', '\n', 'b', 0}));
-}
-
-TEST(RegistryText, LongHexValuesWrapAndReadBack) {
-    platform::RegistryNode tree;
-    platform::RegistryNode* key = tree.Create("HKEY_CLASSES_ROOT\\Big", nullptr);
-    std::vector<BYTE> data(300);
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<BYTE>(i * 7);
-    key->values.push_back({"Blob", REG_BINARY, data});
-    const std::string text = platform::WriteRegistryText(tree);
-    EXPECT_NE(text.find("\\\n  "), std::string::npos);
-    auto parsed = platform::ParseRegistryText(text);
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->Find("HKEY_CLASSES_ROOT\\Big")->Value("Blob")->data, data);
+    key = again->Find("HKEY_CLASSES_ROOT\\A\\Quote\"d");
+    EXPECT_EQ(key->Value("Line")->data, (std::vector<BYTE>{'a', '\n', 'b', 0}));
+    EXPECT_EQ(key->Value("Blob")->data, blob);
 }
 
 TEST(RegistryText, RefusesMalformedText) {
@@ -87,12 +78,9 @@ TEST(RegistryText, RefusesMalformedText) {
 }
 
 TEST_F(RegistryTest, KeysValuesAndTheirErrorCodes) {
-    HKEY key = CreateKey(HKEY_CLASSES_ROOT, "CLSID\\{X}\\InprocServer32");
-    ASSERT_NE(key, nullptr);
-    const char path[] = "/lib/librastrel.so";
-    EXPECT_EQ(
-        RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path),
-        ERROR_SUCCESS);
+    HKEY key = nullptr;
+    ASSERT_EQ(CreateKey("CLSID\\{X}\\InprocServer32", &key), ERROR_SUCCESS);
+    EXPECT_EQ(SetString(key, nullptr, "/lib/librastrel.so"), ERROR_SUCCESS);
     EXPECT_EQ(QueryString(key, nullptr), "/lib/librastrel.so");
     EXPECT_EQ(QueryString(key, ""), "/lib/librastrel.so");
 
@@ -101,57 +89,49 @@ TEST_F(RegistryTest, KeysValuesAndTheirErrorCodes) {
     EXPECT_EQ(
         RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(small), &size),
         ERROR_MORE_DATA);
-    EXPECT_EQ(size, sizeof path);
+    EXPECT_EQ(size, 19u);
     EXPECT_EQ(RegQueryValueExA(key, "Nothing", nullptr, nullptr, nullptr, nullptr),
               ERROR_FILE_NOT_FOUND);
 
     HKEY opened = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "clsid\\{x}", 0, KEY_READ, &opened), ERROR_SUCCESS);
     EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{Y}", 0, KEY_READ, &opened),
               ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(opened, nullptr);
-    HKEY classKey = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{X}", 0, KEY_READ, &classKey),
+    HKEY classKey = nullptr; // names ignore case
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "clsid\\{x}", 0, KEY_READ, &classKey),
               ERROR_SUCCESS);
     // Read access does not write.
-    EXPECT_EQ(RegSetValueExA(classKey, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("a"), 2),
-              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(SetString(classKey, "v", "a"), ERROR_ACCESS_DENIED);
     char name[39];
-    DWORD nameSize = sizeof name;
-    EXPECT_EQ(RegEnumKeyExA(classKey, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_STREQ(name, "InprocServer32");
-    EXPECT_EQ(nameSize, 14u);
-    nameSize = 5;
-    EXPECT_EQ(RegEnumKeyExA(classKey, 0, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
-              ERROR_MORE_DATA);
-    nameSize = sizeof name;
-    EXPECT_EQ(RegEnumKeyExA(classKey, 1, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
-              ERROR_NO_MORE_ITEMS);
+    DWORD nameSize = 0;
+    auto enumerate = [&](DWORD index, DWORD room) {
+        nameSize = room;
+        return RegEnumKeyExA(classKey, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+    };
+    EXPECT_EQ(enumerate(0, sizeof name), ERROR_SUCCESS);
+    EXPECT_EQ(std::pair(std::string(name), nameSize),
+              std::pair(std::string("InprocServer32"), 14u));
+    EXPECT_EQ(enumerate(0, 5), ERROR_MORE_DATA);
+    EXPECT_EQ(enumerate(1, sizeof name), ERROR_NO_MORE_ITEMS);
 
     // A key with subkeys is not deleted; its last subkey is, then it.
     EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "CLSID\\{X}"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "CLSID\\{X}\\InprocServer32"), ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExA(key, "late", 0, REG_SZ, reinterpret_cast<const BYTE*>("a"), 2),
-              ERROR_KEY_DELETED);
+    EXPECT_EQ(SetString(key, "late", "a"), ERROR_KEY_DELETED);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "CLSID\\{X}\\InprocServer32"), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "CLSID\\{X}"), ERROR_SUCCESS);
     EXPECT_EQ(RegFlushKey(classKey), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(classKey), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(classKey), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "bad\nname", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(CreateKey("bad\nname", &key), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(Text().find("{X}"), std::string::npos);
 }
 
 TEST_F(RegistryTest, ACorruptFileIsReportedAndLeftAlone) {
-    WriteFile(scratch_ / "reg.reg", {'R', 'E', 'G', 'X', '\n'});
+    WriteBytes(scratch / "reg.reg", "REGX\n");
     HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              &key, nullptr),
-              ERROR_BADDB);
+    EXPECT_EQ(CreateKey("CLSID", &key), ERROR_BADDB);
     EXPECT_EQ(Text(), "REGX\n");
 }
 
@@ -159,18 +139,16 @@ TEST_F(RegistryTest, ACorruptFileIsReportedAndLeftAlone) {
 // locked read-change-rename of the whole file.
 TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
     constexpr int kProcesses = 4, kKeys = 25;
+    auto name = [](int p, int k) { return "P" + std::to_string(p) + "\\K" + std::to_string(k); };
     std::vector<pid_t> children;
     for (int p = 0; p < kProcesses; ++p) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             for (int k = 0; k < kKeys; ++k) {
-                const std::string name = "P" + std::to_string(p) + "\\K" + std::to_string(k);
                 HKEY key = nullptr;
-                if (RegCreateKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                    nullptr, &key, nullptr) != ERROR_SUCCESS ||
-                    RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2) !=
-                        ERROR_SUCCESS)
+                if (CreateKey(name(p, k), &key) != ERROR_SUCCESS ||
+                    SetString(key, "v", "x") != ERROR_SUCCESS)
                     ::_exit(1);
                 RegCloseKey(key);
             }
@@ -187,14 +165,12 @@ TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {
     ASSERT_TRUE(tree);
     for (int p = 0; p < kProcesses; ++p)
         for (int k = 0; k < kKeys; ++k)
-            EXPECT_NE(
-                tree->Find("HKEY_CLASSES_ROOT\\P" + std::to_string(p) + "\\K" + std::to_string(k)),
-                nullptr);
+            EXPECT_NE(tree->Find("HKEY_CLASSES_ROOT\\" + name(p, k)), nullptr);
 }
 
+// Every test here names its own file with RASTREL_REGISTRY; without it the
+// file is the user's.
 TEST(RegistryLocation, FollowsTheEnvironment) {
-    ::setenv("RASTREL_REGISTRY", "/tmp/x.reg", 1);
-    EXPECT_EQ(RegistryFilePath(), "/tmp/x.reg");
     ::unsetenv("RASTREL_REGISTRY");
     ::setenv("XDG_CONFIG_HOME", "/tmp/config", 1);
     EXPECT_EQ(RegistryFilePath(), "/tmp/config/rastrel/registry.reg");

@@ -2,31 +2,33 @@
 
 #include <cstring>
 #include <dlfcn.h>
+#include <fstream>
+#include <tuple>
 
 using namespace rastrel::testing;
 
 namespace {
 
-// {C50058B7-AB3B-11CE-8468-0000B468276B}, the thumbnail writer: a small
-// server of our own to load and unload.
-constexpr CLSID kServerClass = {
-    0xC50058B7, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
+// The thumbnail writer: a small server of our own to load and unload.
+constexpr CLSID kServerClass = CLSID_ThumbnailWriter;
 constexpr CLSID kUnknownClass = {
     0x12345678, 0x1234, 0x1234, {0x12, 0x34, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}};
 
-bool IsLoaded(const std::string& library) {
-    const auto maps = ReadFile("/proc/self/maps");
-    return std::string(maps.begin(), maps.end()).find(library) != std::string::npos;
+HRESULT Create(const CLSID& clsid, DWORD context, void** object) {
+    return CoCreateInstance(clsid, nullptr, context, IID_IUnknown, object);
 }
 
-class RuntimeTest : public ::testing::Test {
+bool IsLoaded(const std::string& library) {
+    return ReadBytes("/proc/self/maps").find(library) != std::string::npos;
+}
+
+class RuntimeTest : public ScratchTest {
 protected:
     void SetUp() override {
-        ::setenv("RASTREL_REGISTRY", (scratch_ / "reg.reg").c_str(), 1);
+        ::setenv("RASTREL_REGISTRY", (scratch / "reg.reg").c_str(), 1);
         ASSERT_EQ(CallEntry(THUMBNAIL_LIBRARY, "DllRegisterServer"), S_OK);
     }
     void TearDown() override { ::unsetenv("RASTREL_REGISTRY"); }
-    ScratchFolder scratch_;
 };
 
 TEST(Guid, TextFormBothWays) {
@@ -47,24 +49,18 @@ TEST(Guid, TextFormBothWays) {
 
 TEST_F(RuntimeTest, CreatesLoadsOnceAndUnloadsWhenUnused) {
     void* object = nullptr;
-    EXPECT_EQ(CoCreateInstance(kServerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
-              CO_E_NOTINITIALIZED);
+    EXPECT_EQ(Create(kServerClass, CLSCTX_INPROC_SERVER, &object), CO_E_NOTINITIALIZED);
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
     CoUninitialize();
 
-    EXPECT_EQ(CoCreateInstance(kUnknownClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
-              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(Create(kUnknownClass, CLSCTX_INPROC_SERVER, &object), REGDB_E_CLASSNOTREG);
     EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(CoCreateInstance(kServerClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown, &object),
-              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(Create(kServerClass, CLSCTX_LOCAL_SERVER, &object), REGDB_E_CLASSNOTREG);
 
     ComPtr<IUnknown> first, second;
-    ASSERT_EQ(
-        CoCreateInstance(kServerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, first.Out()),
-        S_OK);
-    ASSERT_EQ(CoCreateInstance(kServerClass, nullptr, CLSCTX_ALL, IID_IUnknown, second.Out()),
-              S_OK);
+    ASSERT_EQ(Create(kServerClass, CLSCTX_INPROC_SERVER, first.Out()), S_OK);
+    ASSERT_EQ(Create(kServerClass, CLSCTX_ALL, second.Out()), S_OK);
     // One copy of the library serves both objects.
     Dl_info a{}, b{};
     ASSERT_NE(::dladdr(*reinterpret_cast<void**>(first.get()), &a), 0);
@@ -93,28 +89,19 @@ TEST_F(RuntimeTest, CreatesLoadsOnceAndUnloadsWhenUnused) {
 }
 
 TEST_F(RuntimeTest, AMissingLibraryIsReported) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT,
-                              "CLSID\\{12345678-1234-1234-1234-123456789ABC}\\InprocServer32", 0,
-                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const char path[] = "/nonexistent/libnothing.so";
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path);
-    RegCloseKey(key);
+    std::ofstream(scratch / "reg.reg", std::ios::app)
+        << "[HKEY_CLASSES_ROOT\\CLSID\\{12345678-1234-1234-1234-123456789ABC}\\InprocServer32]\n"
+           "@=\"/nonexistent/libnothing.so\"\n";
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
     void* object = nullptr;
-    EXPECT_EQ(CoCreateInstance(kUnknownClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
-              CO_E_DLLNOTFOUND);
+    EXPECT_EQ(Create(kUnknownClass, CLSCTX_INPROC_SERVER, &object), CO_E_DLLNOTFOUND);
     CoUninitialize();
 }
 
+// A module's whole path is checked where the libraries register themselves.
 TEST(Loader, ModulePathsAndTheirBuffer) {
     HMODULE module = LoadLibraryA(THUMBNAIL_LIBRARY);
     ASSERT_NE(module, nullptr);
-    char path[4096];
-    const DWORD length = GetModuleFileNameA(module, path, sizeof path);
-    ASSERT_GT(length, 0u);
-    EXPECT_EQ(std::string(path), std::filesystem::canonical(THUMBNAIL_LIBRARY).string());
     char small[8];
     EXPECT_EQ(GetModuleFileNameA(module, small, sizeof small), sizeof small);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
@@ -137,8 +124,7 @@ TEST(Memory, GlobalBlocksKeepTheirSizeAndContent) {
     GlobalUnlock(block);
     block = GlobalReAlloc(block, 5000, GMEM_ZEROINIT);
     bytes = static_cast<BYTE*>(GlobalLock(block));
-    EXPECT_EQ(bytes[0], 7);
-    EXPECT_EQ(bytes[4999], 0);
+    EXPECT_EQ(std::pair(bytes[0], bytes[4999]), std::pair(BYTE{7}, BYTE{0}));
     GlobalUnlock(block);
     EXPECT_EQ(GlobalFree(block), nullptr);
 }
@@ -160,24 +146,22 @@ TEST(Files, HandlesAndTheOlderCalls) {
     EXPECT_EQ(_llseek(old, 2, 0), 2);
     char text[8] = {};
     EXPECT_EQ(_lread(old, text, 8), 4u);
-    EXPECT_STREQ(text, "cdef");
-    EXPECT_EQ(_lclose(old), 0);
+    EXPECT_EQ(std::pair(std::string(text), _lclose(old)), std::pair(std::string("cdef"), 0));
     EXPECT_TRUE(DeleteFileA(path.c_str()));
     EXPECT_EQ(_lopen(path.c_str(), OF_READ), HFILE_ERROR);
 }
 
 TEST(Gdi, DibSectionsDescribeThemselves) {
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 65, 48, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), 65, 48, 1, 24, BI_RGB, 0, 0, 0, 0, 0}, {}};
     void* bits = nullptr;
     HBITMAP section = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     ASSERT_NE(section, nullptr);
     DIBSECTION description{};
     EXPECT_EQ(GetObjectA(section, sizeof description, &description), int(sizeof description));
-    EXPECT_EQ(description.dsBm.bmWidthBytes, 196); // 65 * 3 rounded up to 4
-    EXPECT_EQ(description.dsBm.bmBits, bits);
-    EXPECT_EQ(description.dsBmih.biSizeImage, 196u * 48u);
-    EXPECT_EQ(static_cast<BYTE*>(bits)[196 * 48 - 1], 0);
+    // Rows of 65 * 3 bytes rounded up to 4, zeros to the last byte.
+    EXPECT_EQ(std::tuple(description.dsBm.bmWidthBytes, description.dsBm.bmBits,
+                         description.dsBmih.biSizeImage, static_cast<BYTE*>(bits)[196 * 48 - 1]),
+              std::tuple(196, bits, 196u * 48u, 0));
     EXPECT_TRUE(DeleteObject(section));
     EXPECT_FALSE(DeleteObject(section));
     EXPECT_EQ(GetObjectA(section, sizeof description, &description), 0);

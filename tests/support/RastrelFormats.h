@@ -5,6 +5,7 @@
 #include "support/RastrelTesting.h"
 
 #include <ostream>
+#include <sstream>
 
 namespace rastrel::testing {
 
@@ -23,51 +24,39 @@ inline void PrintTo(const RgbPicture& picture, std::ostream* out) {
     *out << " ...)";
 }
 
+// A binary PPM; ImageMagick writes a Targa file's identification into it
+// as a comment.
 inline RgbPicture ReadPpm(const std::string& path) {
-    RgbPicture picture;
-    const std::vector<BYTE> bytes = ReadFile(path);
-    std::size_t at = 0;
-    auto token = [&] {
-        std::string text;
-        while (at < bytes.size()) {
-            if (bytes[at] == '#')
-                while (at < bytes.size() && bytes[at] != '\n')
-                    ++at;
-            else if (std::isspace(bytes[at]))
-                ++at;
-            else
-                break;
-        }
-        while (at < bytes.size() && !std::isspace(bytes[at]))
-            text += static_cast<char>(bytes[at++]);
-        return text;
-    };
-    if (token() != "P6") return picture;
-    picture.width = std::stoi(token());
-    picture.height = std::stoi(token());
-    token();
-    ++at;
-    const std::size_t size = static_cast<std::size_t>(picture.width) * picture.height * 3;
-    if (at + size <= bytes.size())
-        picture.rgb.assign(bytes.begin() + at, bytes.begin() + at + size);
-    return picture;
+    std::istringstream in(ReadBytes(path));
+    std::vector<std::string> fields; // P6, width, height, maximum
+    for (std::string token; fields.size() < 4 && in >> token;)
+        if (token[0] == '#')
+            std::getline(in, token);
+        else
+            fields.push_back(token);
+    if (fields.size() < 4 || fields[0] != "P6" || fields[3] != "255") return {};
+    RgbPicture picture{std::stoi(fields[1]), std::stoi(fields[2]), {}};
+    in.get();
+    picture.rgb.resize(static_cast<std::size_t>(picture.width) * picture.height * 3);
+    in.read(reinterpret_cast<char*>(picture.rgb.data()), std::streamsize(picture.rgb.size()));
+    return in ? picture : RgbPicture{};
+}
+
+// Pixel x of row y (top first) of a 0x400 image: blue, green, red.
+inline BYTE* PixelAt(const BitmapImage& image, int x, int y) {
+    const LONG width = image.header->biWidth, height = image.header->biHeight;
+    return image.pixels + (height - 1 - y) * ((width * 3 + 3) / 4 * 4) + 3 * x;
 }
 
 // A 0x400 bitmap's pixels as seen.
 inline RgbPicture PictureOf(IBitmapImage* bitmap) {
     const BitmapImage image = ImageOf(bitmap);
-    RgbPicture picture;
-    picture.width = image.header->biWidth;
-    picture.height = image.header->biHeight;
-    const std::size_t rowBytes = (static_cast<std::size_t>(picture.width) * 3 + 3) / 4 * 4;
-    for (int y = picture.height - 1; y >= 0; --y) {
-        const BYTE* row = image.pixels + y * rowBytes;
+    RgbPicture picture{image.header->biWidth, image.header->biHeight, {}};
+    for (int y = 0; y < picture.height; ++y)
         for (int x = 0; x < picture.width; ++x) {
-            picture.rgb.push_back(row[3 * x + 2]);
-            picture.rgb.push_back(row[3 * x + 1]);
-            picture.rgb.push_back(row[3 * x]);
+            const BYTE* p = PixelAt(image, x, y);
+            picture.rgb.insert(picture.rgb.end(), {p[2], p[1], p[0]});
         }
-    }
     return picture;
 }
 
@@ -75,16 +64,10 @@ inline RgbPicture PictureOf(IBitmapImage* bitmap) {
 inline ComPtr<IBitmapImage> BitmapOf(const RgbPicture& picture) {
     auto bitmap = NewBitmap(picture.width, picture.height, 0x400);
     const BitmapImage image = ImageOf(bitmap.get());
-    const std::size_t rowBytes = (static_cast<std::size_t>(picture.width) * 3 + 3) / 4 * 4;
-    for (int y = 0; y < picture.height; ++y) {
-        BYTE* row = image.pixels + (picture.height - 1 - y) * rowBytes;
-        for (int x = 0; x < picture.width; ++x) {
-            const BYTE* p = &picture.rgb[(static_cast<std::size_t>(y) * picture.width + x) * 3];
-            row[3 * x] = p[2];
-            row[3 * x + 1] = p[1];
-            row[3 * x + 2] = p[0];
-        }
-    }
+    const BYTE* p = picture.rgb.data();
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x, p += 3)
+            std::reverse_copy(p, p + 3, PixelAt(image, x, y));
     return bitmap;
 }
 
@@ -106,35 +89,13 @@ inline ComPtr<ITranslator> TranslatorFor(const char* extension) {
     return translator;
 }
 
-inline bool HavePillowAndImageMagick() {
-    return RunProgram("/usr/bin/python3", "-c 'import PIL'").status == 0 &&
-           RunProgram("/usr/bin/convert", "-version").status == 0;
-}
-
-// The pixels another program decodes from a file we wrote.
-inline RgbPicture DecodeWithPillow(const std::string& path, const std::string& ppm) {
-    const CommandResult result =
-        RunPython("import sys; from PIL import Image; "
-                  "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])",
-                  Quote(path) + " " + Quote(ppm));
-    EXPECT_EQ(result.status, 0) << result.err;
-    return ReadPpm(ppm);
-}
-inline RgbPicture DecodeWithImageMagick(const std::string& path, const std::string& ppm) {
-    const CommandResult result =
-        RunProgram("/usr/bin/convert", Quote(path) + " -auto-orient -depth 8 ppm:" + Quote(ppm));
-    EXPECT_EQ(result.status, 0) << result.err;
-    return ReadPpm(ppm);
-}
-
-inline std::vector<std::string> FixturesEndingIn(const std::string& suffix) {
+// The Targa and bitmap files other programs made, each beside a PPM of its
+// pixels.
+inline std::vector<std::string> Fixtures() {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(kFixtures)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() > suffix.size() &&
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-            names.push_back(name);
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(kFixtures))
+        if (entry.path().extension() == ".tga" || entry.path().extension() == ".bmp")
+            names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }

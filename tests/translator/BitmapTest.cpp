@@ -1,5 +1,7 @@
 #include "support/RastrelTesting.h"
 
+#include <tuple>
+
 using namespace rastrel::testing;
 
 namespace {
@@ -8,9 +10,7 @@ TEST(Bitmap, CreateChecksSizesAndFormats) {
     auto bitmap = NewBitmap();
     EXPECT_EQ(bitmap->Create(720, 485, PF_YUV16), E_INVALIDARG);
     EXPECT_EQ(bitmap->Create(720, 486, PF_YUV16), S_OK);
-    DWORD bytes = 0;
-    EXPECT_EQ(bitmap->GetPixelBytes(&bytes), S_OK);
-    EXPECT_EQ(bytes, 699840u);
+    EXPECT_EQ(PixelsOf(bitmap.get()).size(), 699840u);
     const BitmapImage image = ImageOf(bitmap.get());
     const BITMAPINFOHEADER expected = {40, 720, 486, 1, 16, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(std::memcmp(image.header, &expected, sizeof expected), 0);
@@ -23,13 +23,9 @@ TEST(Bitmap, CreateChecksSizesAndFormats) {
 }
 
 TEST(Bitmap, SizesOfEveryFormat) {
-    struct Expected {
-        DWORD format;
-        WORD bits;
-        DWORD headerBytes, pixelBytes, rowBytes, paletteBytes;
-    };
-    // 7 x 4 pixels: DIB rows padded to 4 bytes, YUV rows not.
-    const Expected table[] = {
+    // Format, bits, header, pixel, row and palette bytes of 7 x 4 pixels:
+    // DIB rows padded to 4 bytes, YUV rows not.
+    const std::tuple<DWORD, WORD, DWORD, DWORD, DWORD, DWORD> table[] = {
         {0x1, 8, 1064, 32, 8, 0},     {0x2, 10, 40, 64, 16, 0},      {0x4, 16, 40, 56, 0, 0},
         {0x8, 24, 40, 84, 0, 0},      {0x10, 20, 40, 84, 0, 0},      {0x20, 30, 40, 112, 0, 0},
         {0x40, 24, 40, 84, 0, 0},     {0x80, 32, 40, 112, 0, 0},     {0x100, 30, 40, 168, 0, 0},
@@ -37,26 +33,25 @@ TEST(Bitmap, SizesOfEveryFormat) {
         {0x1000, 30, 40, 176, 44, 0}, {0x2000, 40, 40, 224, 56, 0},  {0x4000, 8, 1064, 32, 8, 1024},
         {0x8000, 16, 40, 64, 16, 0},  {0x10000, 4, 1064, 16, 4, 64},
     };
-    for (const Expected& e : table) {
-        auto bitmap = NewBitmap(7, 4, e.format);
+    for (const auto& expected : table) {
+        const DWORD format = std::get<0>(expected);
+        auto bitmap = NewBitmap(7, 4, format);
         DWORD header = 0, pixels = 0, row = 12345, palette = 0;
         bitmap->GetHeaderSize(&header);
         bitmap->GetPixelBytes(&pixels);
         bitmap->GetRowBytes(&row);
         bitmap->GetPaletteBytes(&palette);
-        EXPECT_EQ(ImageOf(bitmap.get()).header->biBitCount, e.bits) << e.format;
-        EXPECT_EQ(header, e.headerBytes) << e.format;
-        EXPECT_EQ(pixels, e.pixelBytes) << e.format;
-        EXPECT_EQ(row, e.rowBytes) << e.format;
-        EXPECT_EQ(palette, e.paletteBytes) << e.format;
+        EXPECT_EQ(std::tuple(format, ImageOf(bitmap.get()).header->biBitCount, header, pixels, row,
+                             palette),
+                  expected);
     }
+    // Without an image: no bytes, and no row size written.
     auto empty = NewBitmap();
     DWORD header = 1, pixels = 1, row = 77;
     empty->GetHeaderSize(&header);
     empty->GetPixelBytes(&pixels);
     EXPECT_EQ(empty->GetRowBytes(&row), S_OK);
-    EXPECT_EQ(header + pixels, 0u);
-    EXPECT_EQ(row, 77u);
+    EXPECT_EQ(std::tuple(header, pixels, row), std::tuple(0u, 0u, 77u));
 }
 
 TEST(Bitmap, AttachUsesTheCallersMemoryAndCloneCopiesIt) {
@@ -75,97 +70,72 @@ TEST(Bitmap, AttachUsesTheCallersMemoryAndCloneCopiesIt) {
     ASSERT_EQ(bitmap->Clone(&clone), S_OK);
     const BitmapImage copy = ImageOf(clone.get());
     EXPECT_NE(copy.pixels, pixels);
-    EXPECT_EQ(PixelsOf(clone.get()), std::vector<BYTE>(pixels, pixels + 8));
+    EXPECT_EQ(PixelsOf(clone.get()), std::vector(pixels, pixels + 8));
     EXPECT_EQ(std::memcmp(copy.header, &block, sizeof block), 0);
     pixels[0] = 9; // the attached bitmap sees the caller's change, the clone does not
-    EXPECT_EQ(ImageOf(bitmap.get()).pixels[0], 9);
-    EXPECT_EQ(copy.pixels[0], 5);
+    EXPECT_EQ(std::pair(ImageOf(bitmap.get()).pixels[0], copy.pixels[0]),
+              std::pair(BYTE{9}, BYTE{5}));
 
+    // A sixteen-colour palette is copied whole; nothing comes of no image.
+    auto sixteen = NewBitmap(5, 3, PF_PALETTE4);
+    PaletteOf(sixteen.get())[15] = {10, 20, 30, 0};
+    ASSERT_EQ(sixteen->Clone(&clone), S_OK);
+    EXPECT_EQ(PaletteOf(clone.get())[15].rgbRed, 30);
     auto raw = reinterpret_cast<IBitmapImage*>(0x1);
     EXPECT_EQ(NewBitmap()->Clone(&raw), S_OK);
     EXPECT_EQ(raw, reinterpret_cast<IBitmapImage*>(0x1));
 }
 
-TEST(Bitmap, CloneKeepsTheSixteenColourPalette) {
-    auto bitmap = NewBitmap(5, 3, PF_PALETTE4);
-    PaletteOf(bitmap.get())[15] = {10, 20, 30, 0};
-    ComPtr<IBitmapImage> clone;
-    ASSERT_EQ(bitmap->Clone(&clone), S_OK);
-    EXPECT_EQ(PaletteOf(clone.get())[15].rgbRed, 30);
-}
-
-// A translator stand-in that counts its references.
-class FakeTranslator final : public ITranslator {
-public:
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
-    HRESULT Probe(const char*) override { return S_FALSE; }
-    HRESULT CanLoad() override { return S_OK; }
-    HRESULT CanSave() override { return S_OK; }
-    HRESULT GetExtension(LONG, char*) override { return S_OK; }
-    HRESULT Reserved() override { return E_NOTIMPL; }
-    HRESULT SetProgressSink(IProgressSink*) override { return S_OK; }
-    HRESULT Load(const char*, DWORD, IBitmapImage**, IProgressSink*) override { return E_FAIL; }
-    HRESULT Save(const char*, IBitmapImage*, IProgressSink*) override { return E_FAIL; }
-    ULONG references = 1;
-};
-
 TEST(Bitmap, HoldsItsTranslator) {
-    FakeTranslator first, second;
-    {
-        auto bitmap = NewBitmap();
-        ITranslator* got = reinterpret_cast<ITranslator*>(0x1);
-        EXPECT_EQ(bitmap->GetTranslator(&got), S_OK);
-        EXPECT_EQ(got, nullptr);
-        bitmap->SetTranslator(&first);
-        EXPECT_EQ(first.references, 2u);
-        bitmap->SetTranslator(&second);
-        EXPECT_EQ(first.references, 1u);
-        EXPECT_EQ(bitmap->GetTranslator(&got), S_OK);
-        EXPECT_EQ(got, &second);
-        EXPECT_EQ(second.references, 3u);
-        got->Release();
-    }
-    EXPECT_EQ(second.references, 1u);
+    auto first = Make<ITranslator>(CLSID_BmpTranslator, IID_ITranslator);
+    auto second = Make<ITranslator>(CLSID_TgaTranslator, IID_ITranslator);
+    auto references = [](ITranslator* translator) {
+        translator->AddRef();
+        return translator->Release();
+    };
+    auto bitmap = NewBitmap();
+    ITranslator* got = reinterpret_cast<ITranslator*>(0x1);
+    EXPECT_EQ(bitmap->GetTranslator(&got), S_OK);
+    EXPECT_EQ(got, nullptr);
+    bitmap->SetTranslator(first.get());
+    EXPECT_EQ(references(first.get()), 2u);
+    bitmap->SetTranslator(second.get());
+    EXPECT_EQ(bitmap->GetTranslator(&got), S_OK);
+    EXPECT_EQ(std::tuple(references(first.get()), got, references(second.get())),
+              std::tuple(1u, second.get(), 3u));
+    got->Release();
+    bitmap.Reset();
+    EXPECT_EQ(references(second.get()), 1u);
 }
 
 TEST(Bitmap, InsertAlphaTakesOneBytePerSourcePixel) {
     auto target = NewBitmap(3, 2, PF_RGB32A);
     auto mask = NewBitmap(3, 2, PF_GREY8);
-    BYTE* values = ImageOf(mask.get()).pixels; // rows of 4 bytes
     const BYTE source[8] = {10, 11, 12, 0, 20, 21, 22, 0};
-    std::memcpy(values, source, 8);
+    std::memcpy(ImageOf(mask.get()).pixels, source, 8); // rows of 4 bytes
     auto operations = Make<IBitmapOperations>(CLSID_BitmapOperations, IID_IBitmapOperations);
     EXPECT_EQ(operations->InsertAlpha(nullptr, mask.get()), E_FAIL);
     EXPECT_EQ(operations->InsertAlpha(mask.get(), target.get()), E_FAIL); // target not 0x800
     ASSERT_EQ(operations->InsertAlpha(target.get(), mask.get()), S_OK);
     const BYTE* pixels = ImageOf(target.get()).pixels;
-    EXPECT_EQ(pixels[3], 10);
-    EXPECT_EQ(pixels[11], 12);
-    EXPECT_EQ(pixels[12 + 7], 21);
-    EXPECT_EQ(pixels[0], 0);
+    EXPECT_EQ(std::tuple(pixels[3], pixels[11], pixels[12 + 7], pixels[0]),
+              std::tuple(10, 12, 21, 0));
     // A smaller or wider-pixelled source would be read beyond its rows.
-    auto small = NewBitmap(2, 2, PF_GREY8);
-    EXPECT_EQ(target->InsertAlpha(small.get()), E_INVALIDARG);
-    auto colour = NewBitmap(3, 2, PF_RGB24);
-    EXPECT_EQ(target->InsertAlpha(colour.get()), E_INVALIDARG);
+    EXPECT_EQ(target->InsertAlpha(NewBitmap(2, 2, PF_GREY8).get()), E_INVALIDARG);
+    EXPECT_EQ(target->InsertAlpha(NewBitmap(3, 2, PF_RGB24).get()), E_INVALIDARG);
 }
 
 TEST(ConversionSettingsObject, ValuesAreModuleWide) {
     auto one = Make<IConversionSettings>(CLSID_ConversionSettings, IID_IConversionSettings);
     auto two = Make<IConversionSettings>(CLSID_ConversionSettings, IID_IConversionSettings);
-    LONG value = -1;
-    EXPECT_EQ(two->GetMode(&value), S_OK);
-    EXPECT_EQ(value, 0);
-    EXPECT_EQ(one->SetMode(1), S_OK);
-    two->GetMode(&value);
-    EXPECT_EQ(value, 1);
-    two->GetPaletteMode(&value);
-    EXPECT_EQ(value, 1); // mode 1 switches the palette on
+    LONG mode = -1, palette = -1;
+    EXPECT_EQ(one->SetMode(1), S_OK); // mode 1 switches the palette on
+    two->GetMode(&mode);
+    two->GetPaletteMode(&palette);
+    EXPECT_EQ(std::pair(mode, palette), std::pair(1, 1));
     EXPECT_EQ(one->SetPaletteMode(0), S_OK);
-    two->GetPaletteMode(&value);
-    EXPECT_EQ(value, 0);
+    EXPECT_EQ(two->GetPaletteMode(&palette), S_OK);
+    EXPECT_EQ(palette, 0);
     RGBQUAD entries[257] = {};
     EXPECT_EQ(one->SetPalette(entries, 257), E_INVALIDARG);
     EXPECT_EQ(one->SetPalette(nullptr, 3), E_INVALIDARG);

@@ -1,8 +1,7 @@
 #include "support/RastrelTesting.h"
 
-#include <map>
-#include <random>
 #include <set>
+#include <tuple>
 
 using namespace rastrel::testing;
 
@@ -17,19 +16,19 @@ ComPtr<IBitmapOperations> Operations() {
     return Make<IBitmapOperations>(CLSID_BitmapOperations, IID_IBitmapOperations);
 }
 
-std::vector<BYTE> ToYuv(const std::vector<BYTE>& bgr) {
-    std::vector<BYTE> yuv(bgr.size() / 3 * 2);
-    EXPECT_EQ(Operations()->RowToYuv(yuv.data(), FALSE, bgr.data(), FALSE,
-                                     static_cast<LONG>(bgr.size() / 3)),
-              S_OK);
+// One row through the operations object; alpha bytes on either side as asked.
+std::vector<BYTE> ToYuv(const std::vector<BYTE>& bgr, BOOL alphaOut = FALSE, BOOL alphaIn = FALSE) {
+    const LONG width = static_cast<LONG>(bgr.size() / (alphaIn ? 4 : 3));
+    std::vector<BYTE> yuv(width * (alphaOut ? 3 : 2));
+    EXPECT_EQ(Operations()->RowToYuv(yuv.data(), alphaOut, bgr.data(), alphaIn, width), S_OK);
     return yuv;
 }
-
-std::vector<BYTE> FromYuv(const std::vector<BYTE>& yuv) {
-    std::vector<BYTE> bgr(yuv.size() / 2 * 3);
-    EXPECT_EQ(Operations()->RowFromYuv(bgr.data(), FALSE, yuv.data(), FALSE,
-                                       static_cast<LONG>(yuv.size() / 2)),
-              S_OK);
+// `width` pixels; bytes after them in `yuv` are not pixels of the row.
+std::vector<BYTE> FromYuv(const std::vector<BYTE>& yuv, LONG width = 0, BOOL alphaOut = FALSE,
+                          BOOL alphaIn = FALSE) {
+    if (width == 0) width = static_cast<LONG>(yuv.size() / (alphaIn ? 3 : 2));
+    std::vector<BYTE> bgr(width * (alphaOut ? 4 : 3));
+    EXPECT_EQ(Operations()->RowFromYuv(bgr.data(), alphaOut, yuv.data(), alphaIn, width), S_OK);
     return bgr;
 }
 
@@ -38,15 +37,6 @@ ComPtr<IBitmapImage> Convert(IBitmapImage* bitmap, DWORD format, HRESULT expecte
     ComPtr<IBitmapImage> converted;
     EXPECT_EQ(bitmap->Convert(format, &converted, sink), expected) << std::hex << format;
     return converted;
-}
-
-void Fill(IBitmapImage* bitmap, unsigned seed) {
-    const BitmapImage image = ImageOf(bitmap);
-    DWORD bytes = 0;
-    bitmap->GetPixelBytes(&bytes);
-    std::mt19937 random(seed);
-    for (DWORD i = 0; i < bytes; ++i)
-        image.pixels[i] = static_cast<BYTE>(random());
 }
 
 TEST(RowConversion, KnownColoursToYuvAndBack) {
@@ -59,35 +49,24 @@ TEST(RowConversion, KnownColoursToYuvAndBack) {
 }
 
 TEST(RowConversion, APairKeepsItsFirstPixelsColourDifference) {
-    const auto mixed = ToYuv({0, 0, 255, 255, 0, 0}); // red, then blue
-    const auto red = ToYuv({0, 0, 255, 0, 0, 255});
-    EXPECT_EQ(mixed[0], red[0]);
-    EXPECT_EQ(mixed[2], red[2]);
-    EXPECT_NE(mixed[3], red[3]); // each pixel keeps its own luminance
+    // Red, then blue: the pair's Cb and Cr are red's; each pixel keeps its
+    // own luminance.
+    const auto mixed = ToYuv({0, 0, 255, 255, 0, 0}), red = ToYuv({0, 0, 255, 0, 0, 255});
+    EXPECT_EQ(std::pair(mixed[0], mixed[2]), std::pair(red[0], red[2]));
+    EXPECT_NE(mixed[3], red[3]);
 }
 
 TEST(RowConversion, RowEndsStayInsideTheRow) {
-    // The last pair has no pair after it; a lone last pixel has no Cr.
-    // Whatever follows the row in memory does not change the result.
-    const std::vector<BYTE> row = {100, 50, 200, 60};
-    const BYTE zeros[8] = {100, 50, 200, 60, 0, 0, 0, 0};
-    const BYTE ones[8] = {100, 50, 200, 60, 255, 255, 255, 255};
-    BYTE a[6] = {}, b[6] = {};
-    Operations()->RowFromYuv(a, FALSE, zeros, FALSE, 2);
-    Operations()->RowFromYuv(b, FALSE, ones, FALSE, 2);
-    EXPECT_EQ(std::vector<BYTE>(a, a + 6), std::vector<BYTE>(b, b + 6));
-    // Second pixel of the last pair: its own pair's colour, like the first.
-    const auto out = FromYuv(row);
-    const auto same = FromYuv({100, 60, 200, 60});
-    EXPECT_EQ(std::vector<BYTE>(out.begin() + 3, out.end()),
-              std::vector<BYTE>(same.begin() + 3, same.end()));
-    BYTE three[9] = {};
-    const BYTE odd[6] = {100, 50, 200, 60, 90, 70}; // the third pixel's Cb 90, no Cr
-    ASSERT_EQ(Operations()->RowFromYuv(three, FALSE, odd, FALSE, 3), S_OK);
-    BYTE expected[6] = {};
-    const BYTE single[4] = {90, 70, 200, 70};
-    Operations()->RowFromYuv(expected, FALSE, single, FALSE, 2);
-    EXPECT_EQ(std::vector<BYTE>(three + 6, three + 9), std::vector<BYTE>(expected, expected + 3));
+    // The last pair has no pair after it: whatever follows the row in memory
+    // does not change it, and its second pixel has the pair's own colour.
+    EXPECT_EQ(FromYuv({100, 50, 200, 60, 0, 0, 0, 0}, 2),
+              FromYuv({100, 50, 200, 60, 255, 255, 255, 255}, 2));
+    const auto out = FromYuv({100, 50, 200, 60}), same = FromYuv({100, 60, 200, 60});
+    EXPECT_EQ(std::vector(out.begin() + 3, out.end()), std::vector(same.begin() + 3, same.end()));
+    // A lone last pixel has its Cb (90) and the Cr of the pair before it.
+    const auto three = FromYuv({100, 50, 200, 60, 90, 70}, 3), one = FromYuv({90, 70, 200, 70});
+    EXPECT_EQ(std::vector(three.begin() + 6, three.end()),
+              std::vector(one.begin(), one.begin() + 3));
 }
 
 TEST(RowConversion, ExtremeSamplesStayInRange) {
@@ -95,120 +74,101 @@ TEST(RowConversion, ExtremeSamplesStayInRange) {
     const BYTE ends[] = {0, 16, 128, 235, 240, 255};
     for (BYTE y : ends)
         for (BYTE cb : ends)
-            for (BYTE cr : ends) {
-                const auto rgb = FromYuv({cb, y, cr, y});
-                if (cb == 128 && cr == 128 && (y == 0 || y == 255)) {
-                    EXPECT_EQ(rgb, std::vector<BYTE>(6, y));
-                }
-            }
+            for (BYTE cr : ends)
+                FromYuv({cb, y, cr, y});
+    EXPECT_EQ(FromYuv({128, 0, 128, 0}), std::vector<BYTE>(6, 0));
+    EXPECT_EQ(FromYuv({128, 255, 128, 255}), std::vector<BYTE>(6, 255));
 }
 
 TEST(RowConversion, AlphaAndQuads) {
-    const BYTE bgra[8] = {0, 0, 255, 7, 255, 255, 255, 9};
-    BYTE yuva[6] = {};
-    ASSERT_EQ(Operations()->RowToYuv(yuva, TRUE, bgra, TRUE, 2), S_OK);
-    EXPECT_EQ(std::vector<BYTE>(yuva, yuva + 6), (std::vector<BYTE>{90, 82, 7, 240, 235, 9}));
-    ASSERT_EQ(Operations()->RowToYuv(yuva, TRUE, bgra, FALSE, 2), S_OK);
-    EXPECT_EQ(yuva[2], 255);
-    BYTE back[8] = {};
-    ASSERT_EQ(Operations()->RowFromYuv(back, TRUE, yuva, TRUE, 2), S_OK);
-    EXPECT_EQ(back[3], 255);
+    const std::vector<BYTE> bgra = {0, 0, 255, 7, 255, 255, 255, 9};
+    const auto yuva = ToYuv(bgra, TRUE, TRUE);
+    EXPECT_EQ(yuva, (std::vector<BYTE>{90, 82, 7, 240, 235, 9}));
+    EXPECT_EQ(FromYuv(yuva, 0, TRUE, TRUE)[3], 7);
+    EXPECT_EQ(ToYuv({0, 0, 255, 7, 255, 255}, TRUE)[2], 255); // opaque without alpha
+    EXPECT_EQ(FromYuv({90, 82, 240, 235}, 0, TRUE)[3], 255);
     BYTE quad[8] = {};
-    ASSERT_EQ(Operations()->RowToYuvQuad(bgra, quad, 2), S_OK);
+    ASSERT_EQ(Operations()->RowToYuvQuad(bgra.data(), quad, 2), S_OK);
     EXPECT_EQ(std::vector<BYTE>(quad, quad + 8),
               (std::vector<BYTE>{82, 90, 240, 0, 235, 128, 128, 0}));
 }
 
-TEST(Convert, ToTheOwnFormatOrWithoutImageFails) {
-    auto bitmap = NewBitmap(4, 2, PF_RGB24);
-    Convert(bitmap.get(), PF_RGB24, E_FAIL);
-    Convert(NewBitmap().get(), PF_RGB24, E_FAIL);
-    Convert(bitmap.get(), 0x3, E_INVALIDARG);
-}
-
 TEST(Convert, EveryPairConvertsOrFails) {
+    Convert(NewBitmap().get(), PF_RGB24, E_FAIL); // no image
+    Convert(NewBitmap(4, 2, PF_RGB24).get(), 0x3, E_INVALIDARG);
     for (DWORD from : kAllFormats)
         for (DWORD to : kAllFormats) {
-            if (from == to) continue;
             auto bitmap = NewBitmap(6, 4, from);
-            Fill(bitmap.get(), from ^ to);
-            const bool works = kConvertible.count(from) && kConvertible.count(to);
+            FillRandom(bitmap.get(), from ^ to);
+            // To its own format is no conversion.
+            const bool works = from != to && kConvertible.count(from) && kConvertible.count(to);
             auto converted = Convert(bitmap.get(), to, works ? S_OK : E_FAIL);
             if (!works) continue;
             const BitmapImage image = ImageOf(converted.get());
-            EXPECT_EQ(image.format, to);
-            EXPECT_EQ(image.header->biWidth, 6);
-            EXPECT_EQ(image.header->biHeight, 4);
+            EXPECT_EQ(std::tuple(image.format, image.header->biWidth, image.header->biHeight),
+                      std::tuple(to, 6, 4));
         }
 }
 
 TEST(Convert, LosslessPairsRoundTripExactly) {
-    struct Trip {
-        DWORD format, via;
-    };
     // 24/32 and 16/24 bits within a family, the palette formats through
     // their expansion (at most 256 or 16 colours), the 16-bit form.
-    for (const Trip& trip :
-         {Trip{0x400, 0x800}, Trip{0x4, 0x8}, Trip{0x4, 0x40}, Trip{0x8000, 0x400},
-          Trip{0x8000, 0x800}, Trip{0x4000, 0x400}, Trip{0x10000, 0x400}, Trip{0x4000, 0x800}}) {
-        auto bitmap = NewBitmap(13, 6, trip.format);
-        Fill(bitmap.get(), trip.via);
-        if (trip.format == 0x8000) // 15 bits used
+    const std::pair<DWORD, DWORD> trips[] = {{0x400, 0x800},   {0x4, 0x8},      {0x4, 0x40},
+                                             {0x8000, 0x400},  {0x8000, 0x800}, {0x4000, 0x400},
+                                             {0x10000, 0x400}, {0x4000, 0x800}};
+    for (const auto& [format, via] : trips) {
+        auto bitmap = NewBitmap(13, 6, format);
+        FillRandom(bitmap.get(), via);
+        if (format == 0x8000) // 15 bits used
             for (std::size_t i = 1; i < 6 * 28; i += 2)
                 ImageOf(bitmap.get()).pixels[i] &= 0x7F;
-        if (trip.format == 0x4000 || trip.format == 0x10000) {
+        if (format == 0x4000 || format == 0x10000) {
             RGBQUAD* palette = PaletteOf(bitmap.get());
             for (int i = 0; i < 256; ++i)
                 palette[i] = {BYTE(i), BYTE(255 - i), BYTE(i * 7), 0};
         }
-        auto there = Convert(bitmap.get(), trip.via);
-        auto back = Convert(there.get(), trip.format);
-        if (trip.format == 0x4000 || trip.format == 0x10000) {
+        auto back = Convert(Convert(bitmap.get(), via).get(), format);
+        if (format == 0x4000 || format == 0x10000) {
             // The palette may be ordered differently; the colours are the same.
             auto a = Convert(bitmap.get(), 0x400), b = Convert(back.get(), 0x400);
-            EXPECT_EQ(PixelsOf(a.get()), PixelsOf(b.get())) << std::hex << trip.format;
+            EXPECT_EQ(PixelsOf(a.get()), PixelsOf(b.get())) << std::hex << format;
         } else {
             std::vector<BYTE> original = PixelsOf(bitmap.get()), result = PixelsOf(back.get());
-            if (trip.format == 0x400 || trip.format == 0x8000) {
+            if (format == 0x400 || format == 0x8000) {
                 // Row padding is not pixel data.
-                const std::size_t row = trip.format == 0x400 ? 40 : 28,
-                                  used = 13 * (trip.format == 0x400 ? 3 : 2);
+                const std::size_t row = format == 0x400 ? 40 : 28,
+                                  used = 13 * (format == 0x400 ? 3 : 2);
                 for (std::size_t y = 0; y < 6; ++y)
                     for (std::size_t x = used; x < row; ++x)
                         original[y * row + x] = result[y * row + x] = 0;
             }
-            EXPECT_EQ(result, original) << std::hex << trip.format << " via " << trip.via;
+            EXPECT_EQ(result, original) << std::hex << format << " via " << via;
         }
     }
 }
 
 TEST(Convert, DepthChangesOfTheFormatsTable) {
     auto rgb16 = NewBitmap(1, 1, PF_RGB16);
-    BYTE* p = ImageOf(rgb16.get()).pixels;
-    p[0] = 0xFF;
-    p[1] = 0x7F; // 0x7FFF
-    auto rgb = Convert(rgb16.get(), PF_RGB24);
-    EXPECT_EQ(PixelsOf(rgb.get()), (std::vector<BYTE>{248, 248, 248, 0}));
-    auto rgba = Convert(rgb16.get(), PF_RGB32A);
-    EXPECT_EQ(PixelsOf(rgba.get()), (std::vector<BYTE>{248, 248, 248, 255}));
-    auto yuv = NewBitmap(2, 2, PF_YUV16);
-    auto yuva = Convert(yuv.get(), PF_YUV16A);
-    EXPECT_EQ(PixelsOf(yuva.get())[2], 255);
+    ImageOf(rgb16.get()).pixels[0] = 0xFF;
+    ImageOf(rgb16.get()).pixels[1] = 0x7F; // 0x7FFF
+    EXPECT_EQ(PixelsOf(Convert(rgb16.get(), PF_RGB24).get()),
+              (std::vector<BYTE>{248, 248, 248, 0}));
+    EXPECT_EQ(PixelsOf(Convert(rgb16.get(), PF_RGB32A).get()),
+              (std::vector<BYTE>{248, 248, 248, 255}));
+    EXPECT_EQ(PixelsOf(Convert(NewBitmap(2, 2, PF_YUV16).get(), PF_YUV16A).get())[2], 255);
 }
 
 TEST(Convert, DitheredReductionTo16Bits) {
     auto settings = Make<IConversionSettings>(CLSID_ConversionSettings, IID_IConversionSettings);
     auto rgb = NewBitmap(64, 2, PF_RGB24);
     std::memset(ImageOf(rgb.get()).pixels, 252, 64 * 3 * 2);
-    auto plain = Convert(rgb.get(), PF_RGB16);
-    EXPECT_EQ(PixelsOf(plain.get())[0], 0xFF); // 31 everywhere, 0x7FFF
+    EXPECT_EQ(PixelsOf(Convert(rgb.get(), PF_RGB16).get())[0], 0xFF); // 31 everywhere, 0x7FFF
     settings->SetPaletteMode(1);
     std::memset(ImageOf(rgb.get()).pixels, 100, 64 * 3 * 2);
-    auto dithered = Convert(rgb.get(), PF_RGB16);
+    const auto dithered = PixelsOf(Convert(rgb.get(), PF_RGB16).get());
     settings->SetPaletteMode(0);
-    const auto ditheredPixels = PixelsOf(dithered.get());
-    std::set<BYTE> values(ditheredPixels.begin(), ditheredPixels.end());
-    EXPECT_GT(values.size(), 1u); // 100 and 100 + 7 fall into two 5-bit steps
+    // 100 and 100 + 7 fall into two 5-bit steps.
+    EXPECT_GT(std::set<BYTE>(dithered.begin(), dithered.end()).size(), 1u);
 }
 
 TEST(Convert, FieldSeparatedRowsOfAFrame) {
@@ -222,10 +182,11 @@ TEST(Convert, FieldSeparatedRowsOfAFrame) {
     const BYTE* rows = ImageOf(yuv.get()).pixels;
     auto lumaOf = [&](int yuvRow) { return rows[yuvRow * 8 + 1]; };
     auto lumaOfLine = [&](int line) { return ToYuv(std::vector<BYTE>(6, grey(line)))[1]; };
+    // The odd lines first, then the even ones.
     for (int i = 0; i <= 242; ++i)
-        EXPECT_EQ(lumaOf(i), lumaOfLine(2 * i + 1)) << i;
-    for (int j = 0; j <= 242; ++j)
-        EXPECT_EQ(lumaOf(243 + j), lumaOfLine(2 * j)) << j;
+        EXPECT_EQ(std::pair(lumaOf(i), lumaOf(243 + i)),
+                  std::pair(lumaOfLine(2 * i + 1), lumaOfLine(2 * i)))
+            << i;
     // And back into the same places.
     auto back = Convert(yuv.get(), PF_RGB24);
     const BYTE* again = ImageOf(back.get()).pixels;
@@ -250,17 +211,12 @@ TEST(Convert, StepOncePerRowAndCancel) {
     CountingSink sink;
     auto yuv = Convert(rgb.get(), PF_YUV16, S_OK, &sink);
     ASSERT_EQ(sink.records.size(), 6u);
-    for (LONG i = 0; i < 6; ++i) {
-        EXPECT_EQ(sink.records[i].step, i);
-        EXPECT_EQ(sink.records[i].total, 6);
-        EXPECT_EQ(sink.records[i].pass, 0);
-    }
-    CountingSink cancel;
-    cancel.cancelAt = 3;
+    for (LONG i = 0; i < 6; ++i)
+        EXPECT_EQ(std::tuple(sink.records[i].step, sink.records[i].total, sink.records[i].pass),
+                  std::tuple(i, 6, 0));
+    CountingSink cancel(3), first(1);
     Convert(rgb.get(), PF_YUV16, E_ABORT, &cancel);
     EXPECT_EQ(cancel.records.size(), 3u);
-    CountingSink first;
-    first.cancelAt = 1;
     Convert(rgb.get(), PF_RGB32A, E_ABORT, &first);
 }
 
@@ -274,17 +230,16 @@ TEST(Convert, PaletteReductionCollectsColoursFirstInMode0) {
     CountingSink sink;
     auto indexed = Convert(rgb.get(), PF_PALETTE8, S_OK, &sink);
     ASSERT_EQ(sink.records.size(), 8u); // two passes of four rows
-    EXPECT_EQ(sink.records[4].pass, 1);
-    EXPECT_EQ(sink.records[4].step, 0);
-    EXPECT_EQ(sink.records[0].phases, 2);
+    EXPECT_EQ(std::tuple(sink.records[4].pass, sink.records[4].step, sink.records[0].phases),
+              std::tuple(1, 0, 2));
     EXPECT_EQ(ImageOf(indexed.get()).header->biClrUsed, 3u);
     auto back = Convert(indexed.get(), PF_RGB24);
     EXPECT_EQ(PixelsOf(back.get()), PixelsOf(rgb.get()));
     // Many colours: a palette of 256 that stays close to the image.
     auto photo = NewBitmap(64, 64, PF_RGB24);
-    Fill(photo.get(), 3);
-    auto reduced = Convert(Convert(photo.get(), PF_PALETTE8).get(), PF_RGB24);
-    const auto a = PixelsOf(photo.get()), b = PixelsOf(reduced.get());
+    FillRandom(photo.get(), 3);
+    const auto a = PixelsOf(photo.get()),
+               b = PixelsOf(Convert(Convert(photo.get(), PF_PALETTE8).get(), PF_RGB24).get());
     double error = 0;
     for (std::size_t i = 0; i < a.size(); ++i)
         error += std::abs(int(a[i]) - int(b[i]));
@@ -295,35 +250,30 @@ TEST(Convert, Mode1ReducesToTheReductionPalette) {
     auto settings = Make<IConversionSettings>(CLSID_ConversionSettings, IID_IConversionSettings);
     settings->SetMode(1);
     auto rgb = NewBitmap(2, 2, PF_RGB24);
-    BYTE* pixels = ImageOf(rgb.get()).pixels;
     const BYTE values[6] = {0, 0, 250, 250, 250, 250}; // nearly red, nearly white
-    std::memcpy(pixels, values, 6);
+    std::memcpy(ImageOf(rgb.get()).pixels, values, 6);
     CountingSink sink;
     auto indexed = Convert(rgb.get(), PF_PALETTE8, S_OK, &sink);
-    EXPECT_EQ(sink.records.size(), 2u); // one pass
-    const BitmapImage image = ImageOf(indexed.get());
-    const RGBQUAD* palette = reinterpret_cast<const RGBQUAD*>(image.header + 1);
-    EXPECT_EQ(image.pixels[0], 249); // the built-in palette's red
-    EXPECT_EQ(image.pixels[1], 255); // and white
-    EXPECT_EQ(palette[249].rgbRed, 255);
-    EXPECT_EQ(palette[255].rgbBlue, 255);
-    // The built-in palette: twenty system colours at both ends, no repeats.
+    // In one pass, to the built-in palette's red and white; twenty system
+    // colours at both ends of it, and no repeats.
+    const BYTE* pixels = ImageOf(indexed.get()).pixels;
+    const RGBQUAD* palette = PaletteOf(indexed.get());
+    EXPECT_EQ(std::tuple(sink.records.size(), pixels[0], pixels[1], palette[249].rgbRed,
+                         palette[255].rgbBlue),
+              std::tuple(2u, 249, 255, 255, 255));
     std::set<std::uint32_t> distinct;
     for (int i = 0; i < 256; ++i)
         distinct.insert(palette[i].rgbBlue | palette[i].rgbGreen << 8 | palette[i].rgbRed << 16);
-    EXPECT_EQ(distinct.size(), 256u);
-    EXPECT_EQ(palette[8].rgbGreen, 220);
-    EXPECT_EQ(palette[246].rgbGreen, 251);
+    EXPECT_EQ(std::tuple(distinct.size(), palette[8].rgbGreen, palette[246].rgbGreen),
+              std::tuple(256u, 220, 251));
     // A palette of the client's is used as it is, with 256 entries too.
     RGBQUAD own[256];
     for (int i = 0; i < 256; ++i)
         own[i] = {BYTE(255 - i), BYTE(255 - i), BYTE(255 - i), 0};
     settings->SetPalette(own, 256);
-    auto mine = Convert(rgb.get(), PF_PALETTE8);
-    EXPECT_EQ(ImageOf(mine.get()).pixels[1], 5); // 250 grey is entry 5
-    // Sixteen colours.
-    auto vga = Convert(rgb.get(), PF_PALETTE4);
-    EXPECT_EQ(ImageOf(vga.get()).pixels[0] >> 4, 9); // stored bytes (0, 0, 255): red
+    EXPECT_EQ(PixelsOf(Convert(rgb.get(), PF_PALETTE8).get())[1], 5); // 250 grey is entry 5
+    // Sixteen colours: stored bytes (0, 0, 255) are red.
+    EXPECT_EQ(PixelsOf(Convert(rgb.get(), PF_PALETTE4).get())[0] >> 4, 9);
     settings->ResetPalette();
     settings->SetMode(0);
     settings->SetPaletteMode(0);
@@ -332,16 +282,15 @@ TEST(Convert, Mode1ReducesToTheReductionPalette) {
 TEST(Bitmap, ApplyPaletteMapsOntoTheReductionPalette) {
     auto indexed = NewBitmap(2, 1, PF_PALETTE8);
     BitmapImage image = ImageOf(indexed.get());
-    RGBQUAD* palette = reinterpret_cast<RGBQUAD*>(image.header + 1);
+    RGBQUAD* palette = PaletteOf(indexed.get());
     palette[0] = {250, 250, 250, 0};
     palette[1] = {0, 0, 2, 0};
     image.pixels[0] = 0;
     image.pixels[1] = 1;
     EXPECT_EQ(NewBitmap(2, 2, PF_RGB24)->ApplyPalette(0), S_FALSE);
     ASSERT_EQ(indexed->ApplyPalette(0), S_OK);
-    EXPECT_EQ(image.pixels[0], 255);
-    EXPECT_EQ(image.pixels[1], 0);
-    EXPECT_EQ(palette[255].rgbRed, 255);
+    EXPECT_EQ(std::tuple(image.pixels[0], image.pixels[1], palette[255].rgbRed),
+              std::tuple(255, 0, 255));
 }
 
 } // namespace

@@ -5,53 +5,43 @@
 #include "support/RastrelFormats.h"
 
 #include <cstring>
+#include <tuple>
 
 using namespace rastrel::testing;
 
 namespace {
+
+using Manager = ScratchTest;
+using Translators = ScratchTest;
 
 std::string ProbedExtension(const std::string& path, HRESULT expected) {
     char extension[8] = "unset";
     ITranslator* translator = reinterpret_cast<ITranslator*>(&extension);
     EXPECT_EQ(NewManager()->FindTranslator(path.c_str(), sizeof extension, extension, &translator),
               expected);
-    if (expected == S_OK) {
-        ComPtr<ITranslator>{translator}.Reset();
-    } else {
-        EXPECT_EQ(translator, reinterpret_cast<ITranslator*>(&extension)); // untouched
-    }
+    // Untouched when nothing was found.
+    EXPECT_EQ(translator == reinterpret_cast<ITranslator*>(&extension), expected != S_OK);
+    if (expected == S_OK) ComPtr<ITranslator>{translator}.Reset();
     return extension;
 }
 
-TEST(Manager, ProbesInTableOrder) {
-    ScratchFolder scratch;
+TEST_F(Manager, ProbesInTableOrder) {
     EXPECT_EQ(ProbedExtension(kFixtures + "/pil-rgb24.bmp", S_OK), "BMP");
     EXPECT_EQ(ProbedExtension(kFixtures + "/pil-rgb24.tga", S_OK), "TGA");
     // Both probes accept it (third byte 2, information header size 40): the
     // earlier row wins.
-    std::vector<BYTE> both(60, 0);
-    both[0] = 'B';
-    both[1] = 'M';
-    both[2] = 2;
-    both[14] = 40;
-    WriteFile(scratch / "both", both);
+    WriteBytes(scratch / "both", "BM\x02" + std::string(11, '\0') + '\x28' + std::string(45, '\0'));
     EXPECT_EQ(ProbedExtension(scratch / "both", S_OK), "BMP");
-    WriteFile(scratch / "text",
-              std::vector<BYTE>{'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l',
-                                'd', ' ', 't', 'e', 'x', 't', '.', '.', '.', '\n'});
+    WriteBytes(scratch / "text", "hello world text...\n");
     EXPECT_EQ(ProbedExtension(scratch / "text", S_FALSE), "unset");
     EXPECT_EQ(ProbedExtension(scratch / "missing", E_FAIL), "unset");
 
     Load(scratch / "text", 0x400, S_FALSE);
 }
 
-TEST(Manager, ExtensionLookupIsExact) {
+// That "BMP" and "TGA" find their own translators the formats' tests show.
+TEST_F(Manager, ExtensionLookupIsExact) {
     auto manager = NewManager();
-    for (const char* extension : {"BMP", "TGA"}) {
-        char text[4]{};
-        EXPECT_EQ(TranslatorFor(extension)->GetExtension(sizeof text, text), S_OK);
-        EXPECT_STREQ(text, extension);
-    }
     // Formats without a translator in this build answer like unknown ones.
     for (const char* extension : {"tga", ".TGA", "Bmp", "PNG", "JPG", "TIF", "PCX", ""}) {
         ITranslator* translator = reinterpret_cast<ITranslator*>(&extension);
@@ -60,24 +50,19 @@ TEST(Manager, ExtensionLookupIsExact) {
     }
 }
 
-TEST(Manager, EnumeratorsListTheTableRows) {
+TEST_F(Manager, EnumeratorsListTheTableRows) {
     auto manager = NewManager();
-    for (bool save : {false, true}) {
-        ComPtr<IFormatEnumerator> formats;
-        ASSERT_EQ(save ? manager->EnumerateSaveFormats(&formats)
-                       : manager->EnumerateLoadFormats(&formats),
-                  S_OK);
-        char extension[8], description[40];
-        std::vector<std::string> rows;
-        while (formats->Next(sizeof extension, sizeof description, extension, description) == S_OK)
-            rows.push_back(std::string(extension) + "=" + description);
-        EXPECT_EQ(rows, (std::vector<std::string>{"BMP=Windows Bitmap", "TGA=Truevision Targa"}));
-    }
-
+    // The load formats are what the command-line tool lists; the save
+    // formats are the same rows.
     ComPtr<IFormatEnumerator> formats, clone;
-    ASSERT_EQ(manager->EnumerateLoadFormats(&formats), S_OK);
-    EXPECT_EQ(formats->Skip(7), S_FALSE);
+    ASSERT_EQ(manager->EnumerateSaveFormats(&formats), S_OK);
     char extension[8], description[40];
+    std::vector<std::string> rows;
+    while (formats->Next(sizeof extension, sizeof description, extension, description) == S_OK)
+        rows.push_back(std::string(extension) + "=" + description);
+    EXPECT_EQ(rows, (std::vector<std::string>{"BMP=Windows Bitmap", "TGA=Truevision Targa"}));
+    EXPECT_EQ(formats->Reset(), S_OK);
+    EXPECT_EQ(formats->Skip(7), S_FALSE); // and at the end
     EXPECT_EQ(formats->Next(8, 40, extension, description), S_FALSE);
     EXPECT_EQ(formats->Reset(), S_OK);
     EXPECT_EQ(formats->Skip(0), S_OK);
@@ -87,14 +72,13 @@ TEST(Manager, EnumeratorsListTheTableRows) {
     // A cut copy has no terminator.
     std::memset(extension, 'x', sizeof extension);
     ASSERT_EQ(clone->Next(2, 40, extension, description), S_OK);
-    EXPECT_EQ(std::string(extension, 3), "TGx");
-    EXPECT_STREQ(description, "Truevision Targa");
+    EXPECT_EQ(std::pair(std::string(extension, 3), std::string(description)),
+              std::pair(std::string("TGx"), std::string("Truevision Targa")));
     EXPECT_EQ(formats->Next(8, 40, extension, description), S_OK);
     EXPECT_EQ(clone->Next(8, 40, extension, description), S_FALSE);
 }
 
-TEST(Manager, SavesWithTheTranslatorThatLoaded) {
-    ScratchFolder scratch;
+TEST_F(Manager, SavesWithTheTranslatorThatLoaded) {
     auto manager = NewManager();
     ComPtr<IBitmapImage> bitmap;
     ComPtr<ITranslator> used;
@@ -108,11 +92,10 @@ TEST(Manager, SavesWithTheTranslatorThatLoaded) {
     EXPECT_EQ(ProbedExtension(out, S_OK), "TGA");
 
     // A bitmap the client made has no translator.
-    auto own = NewBitmap(4, 4, 0x400);
-    EXPECT_EQ(manager->Save(out.c_str(), own.get(), nullptr), E_INVALIDARG);
+    EXPECT_EQ(manager->Save(out.c_str(), NewBitmap(4, 4, 0x400).get(), nullptr), E_INVALIDARG);
 }
 
-TEST(Manager, ProgressSinkOfTheManagerReachesItsTranslators) {
+TEST_F(Manager, ProgressSinkOfTheManagerReachesItsTranslators) {
     CountingSink sink; // outlives the manager and translator that keep it
     auto manager = NewManager();
     EXPECT_EQ(manager->SetProgressSink(nullptr), S_OK);
@@ -122,61 +105,44 @@ TEST(Manager, ProgressSinkOfTheManagerReachesItsTranslators) {
     ComPtr<IBitmapImage> bitmap;
     ASSERT_EQ(translator->Load((kFixtures + "/pil-rgb24.bmp").c_str(), 0x400, &bitmap, nullptr),
               S_OK);
-    EXPECT_EQ(sink.records.size(), 23u);
-    EXPECT_EQ(sink.begins, 1);
+    EXPECT_EQ(std::pair(sink.records.size(), sink.begins), std::pair(std::size_t{23}, 1));
 }
 
-TEST(Manager, TranslatorOptionsHaveEachFormatsValues) {
-    struct Expected {
-        const char* extension;
-        LONG value3, value8;
-        HRESULT query7, query9, query10;
-        WORD levels;
-    };
-    for (const Expected& e : {Expected{"BMP", 61, 13, S_OK, S_FALSE, S_FALSE, 0},
-                              Expected{"TGA", 24, 0, S_FALSE, S_OK, S_FALSE, 2}}) {
-        auto translator = TranslatorFor(e.extension);
-        EXPECT_EQ(translator->CanLoad(), S_OK);
-        EXPECT_EQ(translator->CanSave(), S_OK);
-        EXPECT_EQ(translator->Reserved(), E_NOTIMPL);
+// Targa compresses or not; the bitmap translator takes any compression and
+// keeps none.
+TEST_F(Manager, TranslatorOptionsHaveEachFormatsValues) {
+    // Extension, value 3, value 8, queries 7 and 9, compression levels, the
+    // answer to compression 2 and the compression kept after 1 and 2.
+    const std::tuple<const char*, LONG, LONG, HRESULT, HRESULT, WORD, HRESULT, WORD> rows[] = {
+        {"BMP", 61, 13, S_OK, S_FALSE, 0, S_OK, 0}, {"TGA", 24, 0, S_FALSE, S_OK, 2, S_FALSE, 1}};
+    for (const auto& [extension, value3, value8, query7, query9, levels, answer2, kept] : rows) {
+        auto translator = TranslatorFor(extension);
         auto options = As<ITranslatorOptions>(translator.get(), IID_ITranslatorOptions);
-        LONG value = 0;
-        WORD word = 7;
-        EXPECT_EQ(options->GetValue3(&value), S_OK);
-        EXPECT_EQ(value, e.value3);
-        EXPECT_EQ(options->GetValue8(&value), S_OK);
-        EXPECT_EQ(value, e.value8);
-        EXPECT_EQ(options->GetCount(&value), S_OK);
-        EXPECT_EQ(value, 1);
-        EXPECT_EQ(options->SetCount(1), S_OK);
-        EXPECT_EQ(options->SetCount(2), E_FAIL);
-        EXPECT_EQ(options->SetSaveDepth(0), S_FALSE);
-        EXPECT_EQ(options->SetSaveDepth(24), S_OK);
-        EXPECT_EQ(options->Query7(), e.query7);
-        EXPECT_EQ(options->Query9(), e.query9);
-        EXPECT_EQ(options->Query10(), e.query10);
-        EXPECT_EQ(options->GetCompressionLevels(&word), S_OK);
-        EXPECT_EQ(word, e.levels);
-        EXPECT_EQ(options->GetCompression(&word), S_OK);
-        EXPECT_EQ(word, 0);
+        LONG got3 = 0, got8 = 0, count = 0;
+        WORD gotLevels = 7, compression = 7;
+        options->GetValue3(&got3);
+        options->GetValue8(&got8);
+        options->GetCount(&count);
+        options->GetCompressionLevels(&gotLevels);
+        options->GetCompression(&compression);
+        EXPECT_EQ(std::tuple(translator->CanLoad(), translator->CanSave(), translator->Reserved(),
+                             got3, got8, count, options->Query7(), options->Query9(),
+                             options->Query10(), gotLevels, compression),
+                  std::tuple(S_OK, S_OK, E_NOTIMPL, value3, value8, 1, query7, query9, S_FALSE,
+                             levels, WORD{0}))
+            << extension;
+        EXPECT_EQ(std::tuple(options->SetCount(1), options->SetCount(2), options->SetSaveDepth(0),
+                             options->SetSaveDepth(24)),
+                  std::tuple(S_OK, E_FAIL, S_FALSE, S_OK));
+        const HRESULT one = options->SetCompression(1), two = options->SetCompression(2);
+        options->GetCompression(&compression);
+        EXPECT_EQ(std::tuple(one, two, compression), std::tuple(S_OK, answer2, kept));
     }
-    auto tga = As<ITranslatorOptions>(TranslatorFor("TGA").get(), IID_ITranslatorOptions);
-    WORD word = 0;
-    EXPECT_EQ(tga->SetCompression(1), S_OK);
-    EXPECT_EQ(tga->SetCompression(2), S_FALSE);
-    tga->GetCompression(&word);
-    EXPECT_EQ(word, 1);
-    auto bmp = As<ITranslatorOptions>(TranslatorFor("BMP").get(), IID_ITranslatorOptions);
-    EXPECT_EQ(bmp->SetCompression(50), S_OK);
-    bmp->GetCompression(&word);
-    EXPECT_EQ(word, 0);
 }
 
-TEST(Translators, FilesOfOtherProgramsLoadToTheirPixels) {
-    std::vector<std::string> names = FixturesEndingIn(".tga"), bmp = FixturesEndingIn(".bmp");
-    ASSERT_GE(names.size(), 10u);
-    ASSERT_GE(bmp.size(), 9u);
-    names.insert(names.end(), bmp.begin(), bmp.end());
+TEST_F(Translators, FilesOfOtherProgramsLoadToTheirPixels) {
+    const std::vector<std::string> names = Fixtures();
+    ASSERT_GE(names.size(), 19u);
     for (const std::string& name : names) {
         auto bitmap = Load(kFixtures + "/" + name);
         ASSERT_TRUE(bitmap) << name;
@@ -184,50 +150,56 @@ TEST(Translators, FilesOfOtherProgramsLoadToTheirPixels) {
     }
 }
 
-TEST(Translators, FilesWeWriteOpenInPillowAndImageMagick) {
-    if (!HavePillowAndImageMagick()) GTEST_SKIP() << "Pillow or ImageMagick missing";
-    ScratchFolder scratch;
-    const RgbPicture picture = ReadPpm(kFixtures + "/pil-rgb24.bmp.ppm");
+// The pixels Pillow and ImageMagick decode from a file we wrote.
+std::pair<RgbPicture, RgbPicture> DecodedElsewhere(const std::string& path,
+                                                   const std::string& ppm) {
+    const CommandResult pillow =
+        RunPython("import sys; from PIL import Image; "
+                  "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])",
+                  Quote(path) + " " + Quote(ppm));
+    const RgbPicture byPillow = ReadPpm(ppm);
+    const CommandResult magick =
+        RunProgram("/usr/bin/convert", Quote(path) + " -auto-orient -depth 8 ppm:" + Quote(ppm));
+    EXPECT_EQ(pillow.status + magick.status, 0) << pillow.err << magick.err;
+    return {byPillow, ReadPpm(ppm)};
+}
+
+TEST_F(Translators, FilesWeWriteOpenInPillowAndImageMagick) {
+    const RgbPicture rgb = ReadPpm(kFixtures + "/pil-rgb24.bmp.ppm");
     const RgbPicture few = ReadPpm(kFixtures + "/netpbm-palette4.bmp.ppm");
     const RgbPicture two = ReadPpm(kFixtures + "/pil-mono1.bmp.ppm");
-    struct Case {
-        const char* extension;
-        const RgbPicture* picture;
-        DWORD format;
-        LONG depth;
-        WORD compression;
-    };
-    // Targa plain and run-length; bitmap files of 24 bits from 0x400, 32
-    // from 0x800, 8 from a palette bitmap, 4 and 1 made by the save depth
-    // from a picture of few colours.
-    for (const Case& c : {Case{"TGA", &picture, 0x400, 0, 0}, Case{"TGA", &picture, 0x400, 0, 1},
-                          Case{"BMP", &picture, 0x400, 0, 0}, Case{"BMP", &picture, 0x800, 0, 0},
-                          Case{"BMP", &few, 0x4000, 0, 0}, Case{"BMP", &few, 0x400, 4, 0},
-                          Case{"BMP", &two, 0x400, 1, 0}}) {
-        SCOPED_TRACE(std::string(c.extension) + " " + std::to_string(c.format) + " depth " +
-                     std::to_string(c.depth) + " compression " + std::to_string(c.compression));
-        auto translator = TranslatorFor(c.extension);
+    // Extension, picture, the format it is saved from, save depth and
+    // compression. Targa plain and run-length, and from a palette bitmap,
+    // converted first; bitmap files of 24 bits from 0x400, 32 from 0x800, 8
+    // from a palette bitmap, 4 and 1 made by the save depth from a picture
+    // of few colours.
+    const std::tuple<const char*, const RgbPicture*, DWORD, LONG, WORD> cases[] = {
+        {"TGA", &rgb, 0x400, 0, 0}, {"TGA", &rgb, 0x400, 0, 1}, {"TGA", &few, 0x4000, 0, 0},
+        {"BMP", &rgb, 0x400, 0, 0}, {"BMP", &rgb, 0x800, 0, 0}, {"BMP", &few, 0x4000, 0, 0},
+        {"BMP", &few, 0x400, 4, 0}, {"BMP", &two, 0x400, 1, 0}};
+    for (const auto& [extension, picture, format, depth, compression] : cases) {
+        SCOPED_TRACE(std::string(extension) + " " + std::to_string(format) + " depth " +
+                     std::to_string(depth) + " compression " + std::to_string(compression));
+        auto translator = TranslatorFor(extension);
         auto options = As<ITranslatorOptions>(translator.get(), IID_ITranslatorOptions);
-        EXPECT_EQ(options->SetCompression(c.compression), S_OK);
-        EXPECT_EQ(options->SetSaveDepth(c.depth), c.depth != 0 ? S_OK : S_FALSE);
-        auto bitmap = BitmapOf(*c.picture);
-        if (c.format != 0x400) {
+        EXPECT_EQ(options->SetCompression(compression), S_OK);
+        EXPECT_EQ(options->SetSaveDepth(depth), depth != 0 ? S_OK : S_FALSE);
+        auto bitmap = BitmapOf(*picture);
+        if (format != 0x400) {
             ComPtr<IBitmapImage> converted;
-            ASSERT_EQ(bitmap->Convert(c.format, &converted, nullptr), S_OK);
+            ASSERT_EQ(bitmap->Convert(format, &converted, nullptr), S_OK);
             bitmap = converted;
         }
-        const std::string path = scratch / (std::string("out.") + c.extension);
+        const std::string path = scratch / (std::string("out.") + extension);
         ASSERT_EQ(translator->Save(path.c_str(), bitmap.get(), nullptr), S_OK);
-        EXPECT_EQ(DecodeWithPillow(path, scratch / "p.ppm"), *c.picture);
-        EXPECT_EQ(DecodeWithImageMagick(path, scratch / "m.ppm"), *c.picture);
+        EXPECT_EQ(DecodedElsewhere(path, scratch / "out.ppm"), std::pair(*picture, *picture));
         auto again = Load(path);
         ASSERT_TRUE(again);
-        EXPECT_EQ(PictureOf(again.get()), *c.picture);
+        EXPECT_EQ(PictureOf(again.get()), *picture);
     }
 }
 
-TEST(Translators, PhasesAndCancelling) {
-    ScratchFolder scratch;
+TEST_F(Translators, PhasesAndCancelling) {
     const auto source = BitmapOf(ReadPpm(kFixtures + "/pil-rgb24.bmp.ppm"));
     // Files of 23 rows in an 8-bit palette form.
     for (const char* extension : {"TGA", "BMP"}) {
@@ -240,25 +212,21 @@ TEST(Translators, PhasesAndCancelling) {
             CountingSink sink;
             ComPtr<IBitmapImage> bitmap;
             ASSERT_EQ(translator->Load(file.c_str(), format, &bitmap, &sink), S_OK);
-            EXPECT_EQ(sink.phases, std::vector<LONG>{phases});
-            EXPECT_EQ(sink.records.size(), static_cast<std::size_t>(23 * phases));
-            EXPECT_EQ(sink.records.front().total, 23);
-            EXPECT_EQ(sink.begins + sink.ends, 2);
+            ASSERT_EQ(sink.records.size(), static_cast<std::size_t>(23 * phases));
+            EXPECT_EQ(std::tuple(sink.phases, sink.records.front().total, sink.begins, sink.ends),
+                      std::tuple(std::vector<LONG>{phases}, 23, 1, 1));
         }
         // Cancelled while reading, or in the conversion after the rows were read.
         for (long at : {1, 24}) {
-            CountingSink cancel;
-            cancel.cancelAt = at;
+            CountingSink cancel(at);
             ComPtr<IBitmapImage> bitmap;
             EXPECT_EQ(translator->Load(file.c_str(), 0x400, &bitmap, &cancel), E_ABORT) << at;
-            EXPECT_FALSE(bitmap);
-            EXPECT_EQ(cancel.ends, 1);
+            EXPECT_EQ(std::pair(bool(bitmap), cancel.ends), std::pair(false, 1));
         }
         // A cancelled save leaves no file, not even the one it replaced.
         const std::string out = scratch / (std::string("cancelled.") + extension);
         WriteFile(out, {1, 2, 3});
-        CountingSink cancelSave;
-        cancelSave.cancelAt = 1;
+        CountingSink cancelSave(1);
         EXPECT_EQ(translator->Save(out.c_str(), source.get(), &cancelSave), E_ABORT);
         EXPECT_FALSE(std::filesystem::exists(out));
     }

@@ -2,90 +2,82 @@
 // private registry.
 #include "support/RastrelFormats.h"
 
+#include <tuple>
+
 using namespace rastrel::testing;
 
 namespace {
+
+using RastrelTool = ScratchTest;
 
 CommandResult Rastrel(const std::string& arguments) {
     return RunShell(std::string(RASTREL_TOOL) + " " + arguments);
 }
 
-TEST(RastrelTool, ListsFormatsAndDescribesFiles) {
+TEST_F(RastrelTool, ListsFormatsAndDescribesFiles) {
     CommandResult result = Rastrel("formats");
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "BMP  Windows Bitmap\nTGA  Truevision Targa\n");
+    EXPECT_EQ(std::pair(result.status, result.out),
+              std::pair(0, std::string("BMP  Windows Bitmap\nTGA  Truevision Targa\n")));
     result = Rastrel("info " + Quote(kFixtures + "/pil-palette8.tga") + " --format 4000");
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "translator TGA\nwidth 37\nheight 23\nformat 0x4000\n");
+    EXPECT_EQ(std::pair(result.status, result.out),
+              std::pair(0, std::string("translator TGA\nwidth 37\nheight 23\nformat 0x4000\n")));
 }
 
-TEST(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
-    ScratchFolder scratch;
-    for (const std::string& suffix : {std::string(".tga"), std::string(".bmp")}) {
-        const std::string other = suffix == ".tga" ? ".BMP" : ".Tga";
-        for (const std::string& name : FixturesEndingIn(suffix)) {
-            const std::string in = kFixtures + "/" + name;
-            const std::string there = scratch / ("there" + other);
-            const std::string back = scratch / ("back" + suffix);
-            CommandResult result = Rastrel("convert " + Quote(in) + " " + Quote(there));
-            ASSERT_EQ(result.status, 0) << name << ": " << result.out;
-            const std::string packed = suffix == ".tga" ? " --rle" : "";
-            result = Rastrel("convert " + Quote(there) + " " + Quote(back) + packed);
-            ASSERT_EQ(result.status, 0) << name << ": " << result.out;
-            auto original = Load(in);
-            auto again = Load(back);
-            ASSERT_TRUE(original && again);
-            EXPECT_EQ(PictureOf(again.get()), PictureOf(original.get())) << name;
-        }
+TEST_F(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
+    for (const std::string& name : Fixtures()) {
+        const bool targa = name.ends_with(".tga");
+        const std::string in = kFixtures + "/" + name,
+                          there = scratch / (targa ? "there.BMP" : "there.Tga"),
+                          back = scratch / (targa ? "back.tga" : "back.bmp");
+        CommandResult result = Rastrel("convert " + Quote(in) + " " + Quote(there));
+        ASSERT_EQ(result.status, 0) << name << ": " << result.out;
+        result = Rastrel("convert " + Quote(there) + " " + Quote(back) + (targa ? " --rle" : ""));
+        ASSERT_EQ(result.status, 0) << name << ": " << result.out;
+        auto original = Load(in), again = Load(back);
+        ASSERT_TRUE(original && again);
+        EXPECT_EQ(PictureOf(again.get()), PictureOf(original.get())) << name;
     }
 }
 
-TEST(RastrelTool, FailuresNameTheirCause) {
-    ScratchFolder scratch;
+TEST_F(RastrelTool, FailuresNameTheirCause) {
     const std::string tga = Quote(kFixtures + "/pil-rgb24.tga");
-    CommandResult result =
-        Rastrel("convert " + Quote(scratch / "missing.tga") + " " + Quote(scratch / "out.bmp"));
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.out.find("0x80004005"), std::string::npos) << result.out;
-    result = Rastrel("convert " + tga + " " + Quote(scratch / "out.png"));
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.out.find("no translator writes .PNG files"), std::string::npos);
+    // A command, its exit status and what its message says.
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"convert " + Quote(scratch / "missing.tga") + " " + Quote(scratch / "out.bmp"), 1,
+         "0x80004005"},
+        {"convert " + tga + " " + Quote(scratch / "out.png"), 1, "no translator writes .PNG files"},
+        {"convert " + tga, 2, ""},
+        {"convert " + tga + " x.tga --format 3", 2, ""},
+        {"frobnicate", 2, ""},
+        {"store " + tga + " " + Quote(scratch / "out.stg"), 1, "720 x 486"}};
+    for (const auto& [command, status, says] : cases) {
+        const CommandResult result = Rastrel(command);
+        EXPECT_EQ(result.status, status) << command;
+        EXPECT_NE(result.out.find(says), std::string::npos) << command << ": " << result.out;
+    }
     EXPECT_FALSE(std::filesystem::exists(scratch / "out.png"));
-    EXPECT_EQ(Rastrel("convert " + tga).status, 2);
-    EXPECT_EQ(Rastrel("convert " + tga + " x.tga --format 3").status, 2);
-    EXPECT_EQ(Rastrel("frobnicate").status, 2);
-    result = Rastrel("store " + tga + " " + Quote(scratch / "out.stg"));
-    EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.out.find("720 x 486"), std::string::npos);
-
     // Without the classes registered the tool says how to register them.
-    result = RunShell("RASTREL_REGISTRY=" + Quote(scratch / "empty.reg") + " " + RASTREL_TOOL +
-                      " formats");
+    const CommandResult result = RunShell("RASTREL_REGISTRY=" + Quote(scratch / "empty.reg") + " " +
+                                          RASTREL_TOOL + " formats");
     EXPECT_EQ(result.status, 3);
-    EXPECT_NE(result.out.find("regsvr "), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("librastrel.so"), std::string::npos);
+    EXPECT_NE(result.out.find("regsvr " RASTREL_LIBRARY), std::string::npos) << result.out;
 }
 
-TEST(RastrelTool, StoresFramesInCompoundFilesAndBack) {
-    ScratchFolder scratch;
+TEST_F(RastrelTool, StoresFramesInCompoundFilesAndBack) {
     RgbPicture frame{720, 486, {}};
-    for (int y = 0; y < 486; ++y)
-        for (int x = 0; x < 720; ++x)
-            for (int c = 0; c < 3; ++c)
-                frame.rgb.push_back(static_cast<BYTE>(c == 1 ? 128 : (x + y) / 5));
-    auto bitmap = BitmapOf(frame);
-    auto bmp = TranslatorFor("BMP");
-    ASSERT_EQ(bmp->Save((scratch / "frame.bmp").c_str(), bitmap.get(), nullptr), S_OK);
+    for (int i = 0; i < 720 * 486; ++i) {
+        const auto level = static_cast<BYTE>((i % 720 + i / 720) / 5);
+        frame.rgb.insert(frame.rgb.end(), {level, 128, level});
+    }
+    ASSERT_EQ(
+        TranslatorFor("BMP")->Save((scratch / "frame.bmp").c_str(), BitmapOf(frame).get(), nullptr),
+        S_OK);
     for (const std::string format : {"400", "800"}) {
         const std::string stored = scratch / ("frame" + format + ".stg");
         CommandResult result = Rastrel("store " + Quote(scratch / "frame.bmp") + " " +
                                        Quote(stored) + " --format " + format);
         ASSERT_EQ(result.status, 0) << result.out;
-        const std::vector<BYTE> file = ReadFile(stored);
-        const std::string alphaName("N\0T\0S\0C\0A\0L\0P\0H\0A\0", 18);
-        EXPECT_EQ(std::search(file.begin(), file.end(), alphaName.begin(), alphaName.end()) !=
-                      file.end(),
-                  format == "800");
+        EXPECT_EQ(OlefileDump(stored).out.find("NTSCALPHA ") != std::string::npos, format == "800");
         const std::string back = scratch / "back.tga";
         result = Rastrel("unstore " + Quote(stored) + " " + Quote(back));
         ASSERT_EQ(result.status, 0) << result.out;

@@ -1,7 +1,9 @@
 // The library's exports, class factory, aggregation, unload rule and
 // self-registration, through its entry points as a loader sees them.
-#include "rastrel.h"
+#include "RegistryFile.h"
 #include "support/RastrelTesting.h"
+
+#include <fstream>
 
 using namespace rastrel::testing;
 
@@ -9,42 +11,34 @@ namespace {
 
 const CLSID kClasses[] = {CLSID_Bitmap, CLSID_ConversionSettings, CLSID_BitmapOperations};
 
-class Exports : public ::testing::Test {
+class Exports : public ScratchTest {
 protected:
     void SetUp() override {
-        if (const char* previous = std::getenv("RASTREL_REGISTRY")) previous_ = previous;
-        ::setenv("RASTREL_REGISTRY", (scratch_ / "reg.reg").c_str(), 1);
-        module_ = LoadLibraryA(RASTREL_LIBRARY);
-        ASSERT_NE(module_, nullptr);
-        getClassObject_ = Entry<DllGetClassObjectFunction>("DllGetClassObject");
-        canUnloadNow_ = Entry<DllCanUnloadNowFunction>("DllCanUnloadNow");
-        registerServer_ = Entry<DllRegisterServerFunction>("DllRegisterServer");
-        unregisterServer_ = Entry<DllRegisterServerFunction>("DllUnregisterServer");
+        ::setenv("RASTREL_REGISTRY", (scratch / "reg.reg").c_str(), 1);
         ASSERT_TRUE(getClassObject_ && canUnloadNow_ && registerServer_ && unregisterServer_);
-    }
-    template <class Function> Function Entry(const char* name) const {
-        return reinterpret_cast<Function>(GetProcAddress(module_, name));
     }
     void TearDown() override {
         FreeLibrary(module_);
         ::setenv("RASTREL_REGISTRY", previous_.c_str(), 1);
     }
-
+    template <class Function> Function Entry(const char* name) const {
+        return reinterpret_cast<Function>(GetProcAddress(module_, name));
+    }
     ComPtr<IClassFactory> Factory(const CLSID& clsid) {
         ComPtr<IClassFactory> factory;
         EXPECT_EQ(getClassObject_(clsid, IID_IClassFactory, factory.Out()), S_OK);
         return factory;
     }
 
-    std::string RegistryText() const { return ReadText(scratch_ / "reg.reg"); }
-
-    ScratchFolder scratch_;
-    std::string previous_;
-    HMODULE module_ = nullptr;
-    DllGetClassObjectFunction getClassObject_ = nullptr;
-    DllCanUnloadNowFunction canUnloadNow_ = nullptr;
-    DllRegisterServerFunction registerServer_ = nullptr;
-    DllRegisterServerFunction unregisterServer_ = nullptr;
+    const std::string previous_ = std::getenv("RASTREL_REGISTRY"); // the binary's own
+    const HMODULE module_ = LoadLibraryA(RASTREL_LIBRARY);
+    const DllGetClassObjectFunction getClassObject_ =
+        Entry<decltype(getClassObject_)>("DllGetClassObject");
+    const DllCanUnloadNowFunction canUnloadNow_ = Entry<decltype(canUnloadNow_)>("DllCanUnloadNow");
+    const DllRegisterServerFunction registerServer_ =
+        Entry<decltype(registerServer_)>("DllRegisterServer");
+    const DllRegisterServerFunction unregisterServer_ =
+        Entry<decltype(unregisterServer_)>("DllUnregisterServer");
 };
 
 TEST_F(Exports, ClassObjectsForKnownClassesOnly) {
@@ -52,13 +46,9 @@ TEST_F(Exports, ClassObjectsForKnownClassesOnly) {
     EXPECT_EQ(getClassObject_(IID_IBitmapImage, IID_IClassFactory, &out), E_FAIL);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(getClassObject_(CLSID_Bitmap, IID_IBitmapImage, &out), E_NOINTERFACE);
-    IUnknown* unknown = nullptr;
-    ASSERT_EQ(getClassObject_(CLSID_Bitmap, IID_IUnknown, reinterpret_cast<void**>(&unknown)),
-              S_OK);
-    EXPECT_EQ(unknown->Release(), 0u);
-    // Factories keep nothing alive.
-    ComPtr<IClassFactory> factory = Factory(CLSID_Bitmap);
-    EXPECT_EQ(canUnloadNow_(), S_OK);
+    ComPtr<IUnknown> unknown;
+    ASSERT_EQ(getClassObject_(CLSID_Bitmap, IID_IUnknown, unknown.Out()), S_OK);
+    EXPECT_EQ(unknown.Detach()->Release(), 0u);
 }
 
 TEST_F(Exports, EachClassMakesObjectsWithOneReference) {
@@ -66,10 +56,9 @@ TEST_F(Exports, EachClassMakesObjectsWithOneReference) {
     for (int i = 0; i < 3; ++i) {
         ComPtr<IClassFactory> factory = Factory(kClasses[i]);
         ASSERT_TRUE(factory);
-        IUnknown* object = nullptr;
-        ASSERT_EQ(
-            factory->CreateInstance(nullptr, interfaces[i], reinterpret_cast<void**>(&object)),
-            S_OK);
+        void* made = nullptr;
+        ASSERT_EQ(factory->CreateInstance(nullptr, interfaces[i], &made), S_OK);
+        auto* object = static_cast<IUnknown*>(made);
         EXPECT_EQ(canUnloadNow_(), S_FALSE);
         // Each interface answers for the object's others and for IUnknown.
         IUnknown* unknown = nullptr;
@@ -81,7 +70,7 @@ TEST_F(Exports, EachClassMakesObjectsWithOneReference) {
         EXPECT_EQ(unknown->Release(), 1u);
         EXPECT_EQ(object->Release(), 0u);
         EXPECT_EQ(canUnloadNow_(), S_OK);
-        void* wrong = nullptr;
+        void* wrong = reinterpret_cast<void*>(1);
         EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, &wrong), E_NOINTERFACE);
         EXPECT_EQ(wrong, nullptr);
         EXPECT_EQ(canUnloadNow_(), S_OK); // the refused object was destroyed
@@ -128,49 +117,39 @@ TEST_F(Exports, AggregationDelegatesToTheOuterObject) {
     EXPECT_EQ(canUnloadNow_(), S_OK);
 }
 
-TEST_F(Exports, LockServerHoldsTheLibrary) {
+TEST_F(Exports, OnlyALockedFactoryHoldsTheLibrary) {
     ComPtr<IClassFactory> factory = Factory(CLSID_ConversionSettings);
+    EXPECT_EQ(canUnloadNow_(), S_OK);
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     factory.Reset();
     EXPECT_EQ(canUnloadNow_(), S_FALSE);
-    factory = Factory(CLSID_ConversionSettings);
-    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(Factory(CLSID_ConversionSettings)->LockServer(FALSE), S_OK);
     EXPECT_EQ(canUnloadNow_(), S_OK);
 }
 
 TEST_F(Exports, RegistersAndUnregistersEveryClass) {
     ASSERT_EQ(registerServer_(), S_OK);
     const std::string library = std::filesystem::canonical(RASTREL_LIBRARY).string();
-    HKEY key = nullptr;
+    auto text0 = [](const std::string& text) {
+        return std::vector<BYTE>(text.c_str(), text.c_str() + text.size() + 1);
+    };
+    auto tree = platform::ParseRegistryText(ReadBytes(scratch / "reg.reg"));
+    ASSERT_TRUE(tree);
     char text[39];
     for (const CLSID& clsid : kClasses) {
         GuidToText(clsid, text);
-        const std::string path = std::string("CLSID\\") + text + "\\InprocServer32";
-        ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS)
-            << path;
-        char value[4096];
-        DWORD size = sizeof value;
-        ASSERT_EQ(
-            RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
-            ERROR_SUCCESS);
-        EXPECT_EQ(std::string(value), library);
-        EXPECT_EQ(size, library.size() + 1);
-        size = sizeof value;
-        ASSERT_EQ(RegQueryValueExA(key, "ThreadingModel", nullptr, nullptr,
-                                   reinterpret_cast<BYTE*>(value), &size),
-                  ERROR_SUCCESS);
-        EXPECT_STREQ(value, "Both");
-        RegCloseKey(key);
+        platform::RegistryNode* key =
+            tree->Find(std::string("HKEY_CLASSES_ROOT\\CLSID\\") + text + "\\InprocServer32");
+        ASSERT_TRUE(key && key->Value("") && key->Value("ThreadingModel")) << text;
+        EXPECT_EQ(std::pair(key->Value("")->data, key->Value("ThreadingModel")->data),
+                  std::pair(text0(library), text0("Both")));
     }
     // A class key that holds another subkey keeps it and stays.
     GuidToText(CLSID_Bitmap, text);
-    const std::string kept = std::string("CLSID\\") + text + "\\Extra";
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, kept.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
+    std::ofstream(scratch / "reg.reg", std::ios::app)
+        << "[HKEY_CLASSES_ROOT\\CLSID\\" << text << "\\Extra]\n";
     ASSERT_EQ(unregisterServer_(), S_OK);
-    const std::string after = RegistryText();
+    const std::string after = ReadBytes(scratch / "reg.reg");
     EXPECT_EQ(after.find("InprocServer32"), std::string::npos) << after;
     EXPECT_NE(after.find(std::string(text) + "\\Extra]"), std::string::npos) << after;
     GuidToText(CLSID_ConversionSettings, text);
@@ -180,7 +159,7 @@ TEST_F(Exports, RegistersAndUnregistersEveryClass) {
 }
 
 TEST_F(Exports, RegistryFailuresComeBackAsHresults) {
-    WriteFile(scratch_ / "reg.reg", {'n', 'o', 't', '\n'});
+    WriteBytes(scratch / "reg.reg", "not\n");
     EXPECT_EQ(registerServer_(), HRESULT_FROM_WIN32(ERROR_BADDB));
 }
 
