@@ -1,8 +1,8 @@
 // The Targa reader as its translator uses it, fed from memory: any input
 // given to the probe and, when it is accepted, read in two formats.
 #include "Bitmap.h"
-#include "support/RastrelFuzzing.h"
 #include "Targa.h"
+#include "support/RastrelFuzzing.h"
 
 using namespace rastrel;
 
