@@ -374,7 +374,7 @@ Bgr At(const Picture& p, int x, int y) {
     return {p.Pixel(x, y)[0], p.Pixel(x, y)[1], p.Pixel(x, y)[2]};
 }
 
-TEST(CalibrationSteps, TextsAndTheFartherImage) {
+TEST(CalibrationSteps, TheFartherImageAndTheShownAngle) {
     // loaded 1, loaded 2, distance 1, distance 2, opened -> the farther image (0: keep).
     const std::tuple<bool, bool, float, float, int, int> cases[] = {
         {true, false, 35, 0, 1, 1}, {false, true, 0, 30, 2, 2}, {true, true, 35, 30, 2, 2},
@@ -383,13 +383,8 @@ TEST(CalibrationSteps, TextsAndTheFartherImage) {
         EXPECT_EQ(FartherImage(loaded1, loaded2, d1, d2, opened), farther) << d1 << " " << d2;
     CentreSearchResult r;
     r.rotationScale = {0.9071f, -0.17578125f, 92.5f};
-    r.subPixel.iterations = 7, r.centre = {-1.0 / 3, 1e20};
     const CentreSearchTexts t = FormatCentreSearch(r, ',');
-    EXPECT_EQ((std::vector{t.magnification, t.rotation, t.passes, t.xc, t.yc,
-                           FormatStageDifference(-4.5f, 2.25f, ','),
-                           FormatStageDifference(30.1f, 35.2f, '.')}),
-              (std::vector<std::string>{"0,907100021839142", "-0,17578125\u00B0", "7",
-                                        "-0,333333333333333", "1E20", "6,750", "5.100"}));
+    EXPECT_EQ(t.magnification + " " + t.rotation, "0,907100021839142 -0,17578125\u00B0");
 }
 
 TEST(CalibrationSteps, OverlaySurfaceAndThreshold) {
@@ -431,63 +426,16 @@ TEST(CalibrationSteps, OverlaySurfaceAndThreshold) {
                                       surface.Pixel(0, 1)[2], surface.Blue(1, 1)}),
                   greys);
     }
-    Picture marked, binary, levels = Uniform(2, 1, 128);
-    MarkColumns(Uniform(4, 2, 100), 1, 9, marked);
+    Picture binary, levels = Uniform(2, 1, 128); // a level equal to t turns black
     levels.SetGrey(1, 0, 129);
     ThresholdPicture(levels, 128, binary);
     ThresholdPicture(Picture(), 128, binary); // nothing
-    EXPECT_EQ(
-        (std::array{At(marked, 1, 1), At(marked, 0, 1), At(binary, 0, 0), At(binary, 1, 0)}),
-        (std::array{Bgr{100, 100, 255}, Bgr{100, 100, 100}, Bgr{0, 0, 0}, Bgr{255, 255, 255}}));
-}
-
-// Black lines 2 rows thick, 40 rows apart from row 100, each with its own slope.
-Picture RuledPicture(const std::vector<double>& slopes) {
-    Picture p = Uniform(656, 492, 255);
-    for (std::size_t i = 0; i < slopes.size(); ++i)
-        for (int x = 0; x < 656 * 2; ++x)
-            p.SetGrey(
-                x / 2,
-                static_cast<int>(100 + 40.0 * static_cast<int>(i) + slopes[i] * (x / 2 - 328)) +
-                    x % 2,
-                0);
-    return p;
+    EXPECT_EQ((std::array{At(binary, 0, 0), At(binary, 1, 0)}),
+              (std::array{Bgr{0, 0, 0}, Bgr{255, 255, 255}}));
 }
 
 std::string NotANumber(const std::string& text) {
     return "'" + text + "' is not a valid floating point value";
-}
-
-TEST(CalibrationSteps, FocalLengthTextsInTheWindowsOrderAndWhereTheyStop) {
-    const Picture ruled = RuledPicture({0.01, 0.013, 0.016, 0.011});
-    // xc, yc, ds, dy -> what was shown (0 nothing, 1 s, 2 s and f) and the message.
-    using Text = const char*;
-    const std::tuple<Text, Text, Text, Text, int, std::string> cases[] = {
-        {"327,5", "245.5", "5,000", "22.5", 2, "no error"},
-        {"abc", "245,5", "5", "22,5", 0, NotANumber("abc")},
-        {"327,5", "", "5", "22,5", 0, NotANumber("")},
-        {"327,5", "245,5", "", "22,5", 1, NotANumber("")},
-        {"327,5", "245,5", "5", "x", 1, NotANumber("x")},
-        {"327,5", "245,5", "5", "0", 1, kDivisionByZeroText},
-        {"327,5", "0", "5", "0", 1, kInvalidOperationText}};
-    for (const auto& [xc, yc, ds, dy, shown, message] : cases) {
-        FocalLengthTexts out;
-        out.focalLength = "previous";
-        EXPECT_EQ(testing::MessageOf<Error>([&, x = xc, y = yc, d = ds, r = dy] {
-                      FindFocalLengthTexts(ruled, x, y, d, r, ',', out);
-                  }),
-                  message);
-        EXPECT_EQ((std::array{out.millimetreShown + out.focalLengthShown,
-                              out.focalLength == "previous" ? 1 : 2}),
-                  (std::array{shown, shown == 2 ? 2 : 1}));
-        EXPECT_NEAR(shown > 0 ? ParseReal(out.millimetre, ',') : 40.0, 40.0, 0.01);
-        EXPECT_EQ(shown == 2 ? out.focalLengthValue : 0,
-                  shown == 2 ? 245.5 * 5 * 0.0056 * out.millimetreValue / 22.5 : 0);
-    }
-    // One line: NaN for both, even over a row shift of 0.
-    FocalLengthTexts out;
-    FindFocalLengthTexts(RuledPicture({0.001}), "327,5", "245,5", "5", "0", ',', out);
-    EXPECT_EQ(out.millimetre + out.focalLength, "NANNAN");
 }
 
 TEST(CalibrationSteps, EtalonTextsInTheWindowsOrderAndWhereTheyStop) {
@@ -532,13 +480,14 @@ TEST(CalibrationSteps, EtalonTextsInTheWindowsOrderAndWhereTheyStop) {
     }
 }
 
-TEST(CalibrationSteps, FocalLengthOfSimulatedMillimetrePaper) {
+TEST(CalibrationSteps, FocalLengthOfSimulatedPaperAndWhereItsTextsStop) {
     // The farther frames of merkanix-simulate --calibration --seed S --paper-angle A,
     // the true centre and the row shift of the true magnification 50 / 55. Before
     // dropped lines kept their gaps, all of these came out 20 to 33 % too large.
     const simulation::PaperCamera truth;
     const double s = simulation::PixelsPerMillimetre(truth, 55);
     testing::ScratchFolder folder;
+    Picture binary(656, 492);
     for (const auto& [seed, angle] :
          {std::pair{3u, 0.4}, {3u, 1.0}, {1u, 0.1}, {2u, 0.01}, {3u, 0.01}}) {
         simulation::RandomSource random(simulation::DeriveSeed(seed, 1000003));
@@ -550,7 +499,7 @@ TEST(CalibrationSteps, FocalLengthOfSimulatedMillimetrePaper) {
             simulation::RenderPaper(truth, paper, 55, simulation::DeriveSeed(seed, 1)));
         CalibrationImage image;
         LoadCalibrationFrame(folder / "paper.tif", image);
-        Picture farther, corrected(656, 492), view, binary(656, 492);
+        Picture farther, corrected(656, 492), view;
         DrawCalibrationImage(image, farther);
         IlluminationCorrection(farther, corrected, 79, 2);
         MarkColumns(corrected, 10, 85, view);
@@ -562,6 +511,35 @@ TEST(CalibrationSteps, FocalLengthOfSimulatedMillimetrePaper) {
         EXPECT_NEAR(out.millimetreValue, s, 0.002 * s) << seed << " " << angle;
         EXPECT_NEAR(out.focalLengthValue, truth.f, 0.002 * truth.f) << seed << " " << angle;
     }
+
+    // The texts in the window's order: xc, yc; s shown; ds, dy; f shown (2 = both shown).
+    using Text = const char*;
+    const std::tuple<Text, Text, Text, Text, int, std::string> cases[] = {
+        {"327,5", "245.5", "5,000", "22.5", 2, "no error"},
+        {"abc", "245,5", "5", "22,5", 0, NotANumber("abc")},
+        {"327,5", "", "5", "22,5", 0, NotANumber("")},
+        {"327,5", "245,5", "", "22,5", 1, NotANumber("")},
+        {"327,5", "245,5", "5", "x", 1, NotANumber("x")},
+        {"327,5", "245,5", "5", "0", 1, kDivisionByZeroText},
+        {"327,5", "0", "5", "0", 1, kInvalidOperationText}};
+    for (const auto& [xc, yc, ds, dy, shown, message] : cases) {
+        FocalLengthTexts out;
+        out.focalLength = "previous";
+        EXPECT_EQ(testing::MessageOf<Error>([&, x = xc, y = yc, d = ds, r = dy] {
+                      FindFocalLengthTexts(binary, x, y, d, r, ',', out);
+                  }),
+                  message);
+        EXPECT_EQ((std::array{out.millimetreShown + out.focalLengthShown,
+                              out.focalLength == "previous" ? 1 : 2}),
+                  (std::array{shown, shown == 2 ? 2 : 1}));
+        EXPECT_NEAR(shown > 0 ? ParseReal(out.millimetre, ',') : s, s, 0.002 * s);
+        EXPECT_EQ(shown == 2 ? out.focalLengthValue : 0,
+                  shown == 2 ? 245.5 * 5 * 0.0056 * out.millimetreValue / 22.5 : 0);
+    }
+    // No line: NaN for both, even over a row shift of 0.
+    FocalLengthTexts out;
+    FindFocalLengthTexts(Uniform(656, 492, 255), "327,5", "245,5", "5", "0", ',', out);
+    EXPECT_EQ(out.millimetre + out.focalLength, "NANNAN");
 }
 
 } // namespace

@@ -297,15 +297,6 @@ TEST(CalibrateTool, CalibratesASimulatedCameraAndHandsItOverInTheSettingsFile) {
     for (const auto& [line, key] : {std::pair{6, "f"}, {7, "xc"}, {8, "yc"}, {9, "x"}, {10, "y"}})
         EXPECT_NEAR(std::stod(lines[line]), v.at(key), 1e-12 * std::fabs(v.at(key))) << key;
     EXPECT_EQ(lines[3] + lines[16], "-46.0193228167378\r-51.5406248013469\r");
-
-    // No etalon: the position in the file stays. A manual threshold has no tf.
-    const auto w = Values(
-        RunTool("merkanix-calibrate", pair + " --period 75 --threshold 130 --passes 2 --window=5")
-            .out);
-    const std::vector<std::string> after = Lines(ReadBytes(settings));
-    EXPECT_EQ((std::array{w.at("passes"), double(w.count("tf") + w.count("x")),
-                          double(after[9] == lines[9]), double(after[6] == lines[6])}),
-              (std::array{2.0, 0.0, 1.0, 0.0}));
 }
 
 TEST(CalibrateTool, RefusesWhatIsNotAFrameFileAndStopsWhereTheWindowStops) {
