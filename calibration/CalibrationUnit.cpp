@@ -135,24 +135,30 @@ void BoxFilter(const Picture& source, Picture& target, int k) {
     const int r = (k + 1) / 2;
     // Each column's window, cut at the borders: columns first ... last - 1.
     std::vector<int> first(static_cast<std::size_t>(W)), last(static_cast<std::size_t>(W));
+    std::vector<double> widths(static_cast<std::size_t>(W));
     for (int x = 0; x < W; ++x) {
         first[x] = std::max(x - r + 1, 0);
         last[x] = std::min(x + r - 1, W - 1) + 1;
+        widths[x] = last[x] - first[x];
     }
+    // A row in three sweeps: the window sums, their means, the rounded greys;
+    // the means of a row do not wait on one another, so the divisions overlap.
+    std::vector<double> sums(static_cast<std::size_t>(W)), means(static_cast<std::size_t>(W));
     target.Resize(W, H);
     for (int y = 0; y < H; ++y) {
         const int y0 = std::max(y - r + 1, 0), y1 = std::min(y + r - 1, H - 1);
         const std::int32_t* top = P.data() + static_cast<std::size_t>(y0) * stride;
         const std::int32_t* bottom = P.data() + static_cast<std::size_t>(y1 + 1) * stride;
-        const int rows = y1 - y0 + 1;
-        std::uint8_t* out = target.Pixel(0, y);
-        for (int x = 0; x < W; ++x, out += 3) {
+        const double rows = y1 - y0 + 1;
+        for (int x = 0; x < W; ++x) {
             const int x0 = first[x], x1 = last[x];
-            const std::int32_t sum = bottom[x1] - bottom[x0] - top[x1] + top[x0];
-            const double count = static_cast<double>(x1 - x0) * rows;
-            out[0] = out[1] = out[2] =
-                static_cast<std::uint8_t>(RoundNonNegative(static_cast<double>(sum) / count));
+            sums[x] = bottom[x1] - bottom[x0] - top[x1] + top[x0];
         }
+        for (int x = 0; x < W; ++x)
+            means[x] = sums[x] / (widths[x] * rows);
+        std::uint8_t* out = target.Pixel(0, y);
+        for (int x = 0; x < W; ++x, out += 3)
+            out[0] = out[1] = out[2] = static_cast<std::uint8_t>(RoundNonNegative(means[x]));
     }
 }
 
