@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <set>
 
 namespace merkanix::simulation {
 namespace {
@@ -284,28 +283,24 @@ TEST(StripeMarkers, MarkNeighbouringLinesWhosePeriodSuppressesThem) {
         Picture picture, flat(kFrameWidth, kFrameHeight);
         SamplesToPicture(RenderPaper({f, xc, yc}, paper, distance, 1), picture);
         SuppressStripes(picture, flat, period);
-        // A column's mean about the middle row, where the markers are placed.
-        const auto column = [](const Picture& p, int x) {
-            int sum = 0;
+        // Column means about the middle row, where the markers are placed.
+        const auto profile = [](const Picture& p) {
+            std::vector<double> means(kFrameWidth);
             for (int y = 200; y < 290; ++y)
-                sum += p.Blue(x, y);
-            return sum / 90.0;
+                for (int x = 0; x < kFrameWidth; ++x)
+                    means[x] += p.Blue(x, y) / 90.0;
+            return means;
         };
+        const std::vector<double> before = profile(picture), after = profile(flat);
         // Each marker in a line, darker than the paper half a period away.
         for (const int c : {markers.first, markers.second})
-            EXPECT_LT(column(picture, c),
-                      std::min(column(picture, c - period / 2), column(picture, c + period / 2)) -
-                          20)
+            EXPECT_LT(before[c], std::min(before[c - period / 2], before[c + period / 2]) - 20)
                 << c;
-        const auto ripple = [&](const Picture& p) {
-            double low = 255, high = 0;
-            for (int x = 100; x < 550; ++x) {
-                low = std::min(low, column(p, x));
-                high = std::max(high, column(p, x));
-            }
-            return high - low;
+        const auto ripple = [](const std::vector<double>& v) {
+            const auto [low, high] = std::minmax_element(v.begin() + 100, v.begin() + 550);
+            return *high - *low;
         };
-        EXPECT_LT(ripple(flat), ripple(picture) / 4);
+        EXPECT_LT(ripple(after), ripple(before) / 4);
     }
     EXPECT_THROW(StripeMarkers({23, 327.5, 245.5}, {}, 2.0), std::invalid_argument);
 }
@@ -322,18 +317,12 @@ TEST(SystemCalibration, EveryCameraThroughItsOwnParametersWithTheEtalonAtTheOrig
     // Noise and blur as merkanix-simulate draws them; a tilt that lets the
     // strips' whole edge rows average to a fraction of a row.
     base.etalonRender = {.blurSigma = 0.8, .noiseSigma = 200, .tilt = 0.02};
-    std::set<std::string> names;
     for (const CalibrationRun& run : SystemCalibrationRuns(base, cameras)) {
         const CameraSetup& c = cameras[static_cast<std::size_t>(run.camera - 1)];
         SCOPED_TRACE(c.name);
         EXPECT_EQ(std::tie(run.truth.f, run.truth.xc, run.truth.yc), std::tie(c.f, c.xc, c.yc));
         const std::vector<CalibrationFrame> frames = RenderCalibrationRun(run);
         ASSERT_EQ(frames.size(), 4u);
-        for (const CalibrationFrame& frame : frames) // in time order across the cameras
-            EXPECT_TRUE(names.insert(frame.fileName).second && frame.fileName == *names.rbegin() &&
-                        frame.fileName[6] == '0' + run.camera)
-                << frame.fileName;
-        EXPECT_NE(frames[2].samples, frames[3].samples);
         // The etalon's edge rows, measured as the etalon page measures them
         // (a band half a row high), are a circle's at the origin seen
         // through this camera's own parameters.
