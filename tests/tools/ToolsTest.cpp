@@ -123,8 +123,7 @@ TEST(Tools, BadCommandLinesExitWithTwoAndTheUsageAndWriteNothing) {
           other + " --calibration --triples 3", other + " --focal 20",
           other + " --calibration --reading1 120", other + " --calibration --zero-distance 20",
           other + " --calibration --centre-x 700", other + " --calibration=1",
-          other + " --cameras 3", other + " --calibration --cameras 2",
-          other + " --calibration --cameras 3 --focal 20",
+          other + " --calibration --cameras 2", other + " --calibration --cameras 3 --focal 20",
           other + " --calibration --cameras 3 --camera 2"}}};
     for (const auto& [tool, list] : cases)
         for (const std::string& args : list) {
