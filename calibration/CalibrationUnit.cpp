@@ -272,14 +272,17 @@ double MillimetreSize(const std::vector<FittedLine>& lines, double xc, double yc
         deviations.push_back(std::fabs(angle - median));
     const double mad = Median(deviations);
 
-    std::vector<FittedLine> kept = lines;
-    for (std::size_t i = kept.size(); i-- > 0;)
-        if (std::fabs(Divide((kept[i].angle - median) * 0.6475, mad)) > threshold)
-            kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(i));
-    if (kept.size() < 2) return nan;
+    // The outer lines that pass the outlier test, by position in the found order.
+    std::size_t kept = 0, firstKept = 0, lastKept = 0;
+    for (std::size_t i = lines.size(); i-- > 0;)
+        if (!(std::fabs(Divide((lines[i].angle - median) * 0.6475, mad)) > threshold)) {
+            if (kept++ == 0) lastKept = i;
+            firstKept = i;
+        }
+    if (kept < 2) return nan;
 
-    const FittedLine& first = kept.front();
-    const FittedLine& last = kept.back();
+    const FittedLine& first = lines[firstKept];
+    const FittedLine& last = lines[lastKept];
     double d = std::numeric_limits<double>::infinity();
     const double length1 = std::hypot(first.a, first.b), length2 = std::hypot(last.a, last.b);
     if (length1 != 0 && length2 != 0) {
@@ -291,7 +294,10 @@ double MillimetreSize(const std::vector<FittedLine>& lines, double xc, double yc
         const double ex = Difference(p.x, q.x), ey = Difference(p.y, q.y);
         d = std::sqrt(ex * ex + ey * ey);
     }
-    return d / static_cast<double>(kept.size() - 1);
+    // The paper's lines are 1 mm apart, and a dropped line between the two
+    // outer ones still leaves its gap in the distance: count the gaps by
+    // position in the found order, not by the lines that are left.
+    return d / static_cast<double>(lastKept - firstKept);
 }
 
 Point2D LineIntersection(double a1, double b1, double c1, double a2, double b2, double c2) {

@@ -1,6 +1,10 @@
+#include "calibration/CalibrationSteps.h"
 #include "calibration/CalibrationUnit.h"
 #include "calibration/CentreSearch.h"
 #include "common/Errors.h"
+#include "common/NumberText.h"
+#include "measurement/Edges.h"
+#include "measurement/FrameFile.h"
 #include "registration/HistoUnit.h"
 #include "simulation/CalibrationSimulator.h"
 #include "simulation/FrameSimulator.h"
@@ -397,6 +401,291 @@ TEST(StageReading, FiveCharactersFromThe29thOrSixForANegativeReading) {
         EXPECT_EQ(StageReading(prefix + "_-05.25.tif", separator), -5.25);
         for (const std::string bad : {"_12.5x.tif", ".tif", "_"})
             EXPECT_EQ(StageReading(prefix + bad, separator), std::nullopt) << bad;
+    }
+}
+
+// --- The steps of the calibration window -------------------------------------------
+
+TEST(MillimetreSize, ADroppedLineKeepsItsGapWhereverItLies) {
+    // Seven lines 40 px apart; the dropped ones are turned by 5 degrees.
+    const std::vector<std::vector<int>> dropped = {{}, {3}, {0}, {6}, {2, 4}, {0, 5}};
+    for (const auto& turned : dropped) {
+        std::vector<FittedLine> lines;
+        for (int i = 0; i < 7; ++i) {
+            const bool out = std::find(turned.begin(), turned.end(), i) != turned.end();
+            lines.push_back(Horizontal(100 + 40.0 * i, out ? 5.0 : 0.1 + 0.01 * (i % 3)));
+        }
+        EXPECT_NEAR(MillimetreSize(lines, 328, 246, 3.5), 40.0, 0.05)
+            << ::testing::PrintToString(turned);
+    }
+}
+
+TEST(CalibrationSteps, ImagesAndTheFartherOne) {
+    CalibrationImage image(kFrameSamples, 7.0f);
+    image[0] = 0.5f, image[1] = 1.5f, image[2] = 2.5f, image[kFrameSamples - 1] = 254.5f;
+    Picture box;
+    DrawCalibrationImage(image, box);
+    ASSERT_EQ((std::array{box.width, box.height}), (std::array{kFrameWidth, kFrameHeight}));
+    EXPECT_EQ((std::array{box.Blue(0, 0), box.Blue(1, 0), box.Pixel(2, 0)[2], box.Blue(655, 491)}),
+              (std::array<std::uint8_t, 4>{0, 2, 2, 254}));
+
+    // loaded 1, loaded 2, distance 1, distance 2, opened -> the farther image (0: keep).
+    const std::tuple<bool, bool, float, float, int, int> cases[] = {
+        {true, false, 35, 0, 1, 1},      {false, true, 0, 30, 2, 2}, {true, true, 35, 30, 2, 2},
+        {true, true, 30, 35, 1, 1},      {true, true, 30, 30, 2, 0}, {true, true, 0, 30, 2, 1},
+        {true, true, -4.5f, 2.25f, 1, 1}};
+    for (const auto& [loaded1, loaded2, d1, d2, opened, farther] : cases)
+        EXPECT_EQ(FartherImage(loaded1, loaded2, d1, d2, opened), farther) << d1 << " " << d2;
+}
+
+TEST(CalibrationSteps, TextsOfTheCentreSearchAndTheStageDifference) {
+    CentreSearchResult r;
+    r.rotationScale = {0.9071f, -0.17578125f, 92.5f};
+    r.translation.quality = 85.25f;
+    r.subPixel.iterations = 7;
+    r.dx = 29.5;
+    r.dy = -1.0 / 3;
+    r.centre = {317.428981437032, 1e20};
+    const CentreSearchTexts t = FormatCentreSearch(r, ',');
+    EXPECT_EQ(
+        (std::vector{t.magnification, t.rotation, t.rotationQuality, t.dx, t.dy,
+                     t.translationQuality, t.passes, t.xc, t.yc}),
+        (std::vector<std::string>{"0,907100021839142", "-0,17578125\u00B0", "92,5", "29,5",
+                                  "-0,333333333333333", "85,25", "7", "317,428981437032", "1E20"}));
+    EXPECT_EQ(FormatStageDifference(35, 30, ','), "5,000");
+    EXPECT_EQ(FormatStageDifference(-4.5f, 2.25f, '.'), "6.750");
+    EXPECT_EQ(FormatStageDifference(30.1f, 35.2f, ','), "5,100");
+}
+
+TEST(CalibrationSteps, OverlayOfTheRegisteredImages) {
+    const CalibrationImage image1(kFrameSamples, 10.0f), image2(kFrameSamples, 20.0f);
+    CentreSearchResult r;
+    r.rescaled.assign(6, 30.0f); // 3 x 2, at column -1, row 5
+    r.rescaledWidth = 3, r.rescaledHeight = 2;
+    r.translation.rowShift = 5, r.translation.columnShift = -1;
+    r.centre = {100.5, 50.5}; // rounds to (100, 50)
+    const auto grey = [](const Picture& p, int x, int y) {
+        return std::array{p.Pixel(x, y)[0], p.Pixel(x, y)[1], p.Pixel(x, y)[2]};
+    };
+    using Bgr = std::array<std::uint8_t, 3>;
+    const Bgr crimson{60, 20, 220}, blue{255, 0, 0};
+    // Magnification below 1: image 1 rescaled inside, image 2 outside; above 1 the reverse; 1:
+    // image 1.
+    for (const auto& [m, inside, outside] :
+         {std::tuple{0.5f, 30, 20}, {2.0f, 30, 10}, {1.0f, 10, 10}}) {
+        r.rotationScale.magnification = m;
+        Picture box;
+        DrawOverlay(image1, image2, r, box);
+        EXPECT_EQ(grey(box, 0, 5),
+                  (Bgr{std::uint8_t(inside), std::uint8_t(inside), std::uint8_t(inside)}))
+            << m;
+        EXPECT_EQ(grey(box, 1, 6)[0], inside) << m;
+        EXPECT_EQ(grey(box, 2, 5)[0], outside) << m;
+        EXPECT_EQ(grey(box, 1, 7)[0], outside) << m;
+        // Corner to centre, both ends: (0,0) (1,1) (2,1) ...; a tie rounds away from the corner.
+        for (const auto& [x, y] : {std::pair{0, 0}, {1, 1}, {2, 1}, {654, 0}, {655, 491}, {99, 50}})
+            EXPECT_EQ(grey(box, x, y), crimson) << x << "," << y;
+        EXPECT_EQ(grey(box, 100, 50), blue);
+        EXPECT_EQ(grey(box, 1, 0)[0], outside);
+    }
+    // A centre outside the picture: the lines are cut at the border; a centre at
+    // infinity or NaN has none.
+    for (const double far : {5000.0, -3e8, std::numeric_limits<double>::infinity(), std::nan("")}) {
+        r.centre = {far, far};
+        Picture box;
+        DrawOverlay(image1, image2, r, box);
+        EXPECT_EQ(grey(box, 0, 0), std::isfinite(far) ? crimson : (Bgr{10, 10, 10})) << far;
+    }
+}
+
+TEST(CalibrationSteps, SurfaceMarkedViewAndManualThreshold) {
+    Picture surface;
+    DrawSurface({-1.0f, 0.5f, 1.0f, 0.25f}, 2, surface);
+    EXPECT_EQ(surface.bgr,
+              (std::vector<std::uint8_t>{0, 0, 0, 128, 128, 128, 255, 255, 255, 64, 64, 64}));
+    DrawSurface({0, 0, 0, 0}, 2, surface);
+    EXPECT_EQ(surface.bgr, std::vector<std::uint8_t>(12, 0));
+    // Without a positive value the scaled values would pass white.
+    DrawSurface({-2, -1, -4, -3}, 2, surface);
+    EXPECT_EQ(surface.bgr, std::vector<std::uint8_t>(12, 255));
+
+    Picture source = Uniform(4, 2, 100), marked;
+    MarkColumns(source, 1, 9, marked);
+    EXPECT_EQ((std::array{marked.Pixel(1, 1)[2], marked.Pixel(1, 1)[0], marked.Pixel(0, 1)[2],
+                          marked.Pixel(3, 0)[2]}),
+              (std::array<std::uint8_t, 4>{255, 100, 100, 100}));
+
+    Picture levels(5, 1), binary;
+    for (int x = 0; x < 5; ++x)
+        levels.SetGrey(x, 0, std::array<std::uint8_t, 5>{0, 127, 128, 129, 255}[x]);
+    ThresholdPicture(levels, 128, binary);
+    EXPECT_EQ(binary.bgr,
+              (std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 255, 255, 255, 255, 255}));
+    ThresholdPicture(Picture(), 128, binary);
+    EXPECT_EQ(binary.width, 5);
+}
+
+// Black lines 2 rows thick across a white picture, 40 rows apart from row
+// 100, each with its own slope.
+Picture RuledPicture(const std::vector<double>& slopes) {
+    Picture p = Uniform(656, 492, 255);
+    for (std::size_t i = 0; i < slopes.size(); ++i)
+        for (int x = 0; x < 656; ++x)
+            for (int t = 0; t < 2; ++t)
+                p.SetGrey(
+                    x,
+                    static_cast<int>(100 + 40.0 * static_cast<double>(i) + slopes[i] * (x - 328)) +
+                        t,
+                    0);
+    return p;
+}
+
+TEST(CalibrationSteps, FocalLengthTextsInTheWindowsOrderAndWhereTheyStop) {
+    const Picture ruled = RuledPicture({0.01, 0.013, 0.016, 0.011});
+    struct Case {
+        const char *xc, *yc, *ds, *dy;
+        bool millimetre, focalLength;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"327,5", "245.5", "5,000", "22.5", true, true, "no error"},
+        {"abc", "245,5", "5", "22,5", false, false, "'abc' is not a valid floating point value"},
+        {"327,5", "", "5", "22,5", false, false, "'' is not a valid floating point value"},
+        {"327,5", "245,5", "", "22,5", true, false, "'' is not a valid floating point value"},
+        {"327,5", "245,5", "5", "x", true, false, "'x' is not a valid floating point value"},
+        {"327,5", "245,5", "5", "0", true, false, kDivisionByZeroText}};
+    for (const Case& c : cases) {
+        FocalLengthTexts out;
+        out.focalLength = "previous";
+        EXPECT_EQ(testing::MessageOf<Error>(
+                      [&] { FindFocalLengthTexts(ruled, c.xc, c.yc, c.ds, c.dy, ',', out); }),
+                  c.message)
+            << c.xc << c.yc << c.ds << c.dy;
+        EXPECT_EQ((std::array{out.millimetreShown, out.focalLengthShown}),
+                  (std::array{c.millimetre, c.focalLength}));
+        EXPECT_EQ(out.focalLength == "previous", !c.focalLength);
+        EXPECT_NEAR(c.millimetre ? ParseReal(out.millimetre, ',') : 40.0, 40.0, 0.01);
+    }
+    FocalLengthTexts out;
+    FindFocalLengthTexts(ruled, "327,5", "245,5", "5,000", "22,5", ',', out);
+    EXPECT_EQ(out.focalLengthValue, 245.5 * 5 * 0.0056 * out.millimetreValue / 22.5);
+    EXPECT_EQ(out.focalLength, FormatGeneral(out.focalLengthValue, ','));
+    // One line: NaN for both, even over a row shift of 0.
+    FindFocalLengthTexts(RuledPicture({0.001}), "327,5", "245,5", "5", "0", ',', out);
+    EXPECT_EQ((std::array{out.millimetre, out.focalLength}),
+              (std::array<std::string, 2>{"NAN", "NAN"}));
+}
+
+TEST(CalibrationSteps, EtalonTextsInTheWindowsOrderAndWhereTheyStop) {
+    testing::ScratchFolder folder;
+    testing::WriteFrame(folder / "etalon.tif", testing::BandSamples(200, 290));
+    Picture frame(kFrameWidth, kFrameHeight);
+    LoadFrame(folder / "etalon.tif", frame);
+    const EdgePair edges = MeanEdges(frame, 10.0);
+    const std::string middle = FormatGeneral((edges.top + edges.bottom) / 2, ',');
+    // With the centre row between the edges the camera looks at the etalon's
+    // axis, rho = R / sin(alpha / 2) away, tan(alpha / 2) = half the band / f.
+    const double half = (edges.bottom - edges.top) / 2 * 0.0056,
+                 rho = 0.51 * std::hypot(half, 23) / half;
+    struct Case {
+        const char *camera, *f, *xc, *yc, *diameter;
+        bool position;
+        const char* message;
+        Point2D expected;
+    };
+    const Case cases[] = {
+        {"CAM3", "23", "327,5", middle.c_str(), "1,020", true, "no error", {0, -rho}},
+        {"CAM1",
+         "23",
+         "327,5",
+         middle.c_str(),
+         "1.020",
+         true,
+         "no error",
+         {-std::sqrt(3.0) / 2 * rho, rho / 2}},
+        {"CAM2", "0", "327,5", middle.c_str(), "1,020", true, "no error", {0, 0}},
+        {"CAM2", "23", "x", "245,5", "1,020", false, "'x' is not a valid floating point value", {}},
+        {"CAM2",
+         "",
+         "327,5",
+         "245,5",
+         "1,020",
+         false,
+         "'' is not a valid floating point value",
+         {}},
+        {"CAM2",
+         "23",
+         "327,5",
+         "245,5",
+         "y",
+         false,
+         "'y' is not a valid floating point value",
+         {}}};
+    for (const Case& c : cases) {
+        Picture box = frame;
+        EtalonTexts out;
+        out.x = "previous";
+        EXPECT_EQ(testing::MessageOf<Error>(
+                      [&] { MeasureEtalon(box, c.camera, c.f, c.xc, c.yc, c.diameter, ',', out); }),
+                  c.message)
+            << c.camera << c.f << c.xc << c.diameter;
+        EXPECT_EQ((std::array{out.edgesShown, out.positionShown}), (std::array{true, c.position}));
+        EXPECT_EQ(ParseReal(out.top, ','), edges.top);
+        EXPECT_EQ(box.Pixel(3, static_cast<int>(RoundHalfEven(edges.top)))[2], 255); // drawn in red
+        EXPECT_EQ(out.x == "previous", !c.position);
+        if (c.position) {
+            EXPECT_NEAR(ParseReal(out.x, ','), c.expected.x, 1e-9) << c.camera;
+            EXPECT_NEAR(ParseReal(out.y, ','), c.expected.y, 1e-9) << c.camera;
+        }
+    }
+    // The marker at 327.5, 245.5 rounds half to even: 328, 246; the diameter is parsed after it.
+    Picture box = frame;
+    EtalonTexts out;
+    EXPECT_THROW(MeasureEtalon(box, "CAM3", "23", "327,5", "245,5", "?", ',', out),
+                 ConversionError);
+    EXPECT_EQ((std::array{box.Pixel(328, 246)[0], box.Pixel(328, 246)[1], box.Pixel(330, 246)[0]}),
+              (std::array<std::uint8_t, 3>{255, 0, 255}));
+    // A step from light to dark has its two edge rows on it: the
+    // floating-point message after the edges are shown.
+    testing::WriteFrame(folder / "flat.tif", testing::BandSamples(250, 492));
+    LoadFrame(folder / "flat.tif", box);
+    EXPECT_EQ(testing::MessageOf<FloatingPointError>(
+                  [&] { MeasureEtalon(box, "CAM3", "23", "327,5", "245,5", "1", ',', out); }),
+              kDivisionByZeroText);
+}
+
+TEST(CalibrationSteps, FocalLengthOfSimulatedMillimetrePaper) {
+    // The farther frame alone, with the true centre and the row shift that the
+    // true magnification 50 / 55 gives. Before dropped lines kept their gaps,
+    // several of these came out 20 to 33 % too large.
+    const simulation::PaperCamera truth;
+    const double dy = truth.yc * (1 - 50.0 / 55.0), s = simulation::PixelsPerMillimetre(truth, 55);
+    testing::ScratchFolder folder;
+    // The farther frames of merkanix-simulate --calibration --seed S --paper-angle A.
+    for (const auto& [seed, angle] :
+         {std::pair{3u, 0.4}, {3u, 1.0}, {1u, 0.1}, {2u, 0.01}, {3u, 0.01}}) {
+        simulation::RandomSource random(simulation::DeriveSeed(seed, 1000003));
+        simulation::PaperOptions paper;
+        paper.paperAngle = angle;
+        paper.offsetX = random.Uniform();
+        paper.offsetY = random.Uniform();
+        testing::WriteFrame(
+            folder / "paper.tif",
+            simulation::RenderPaper(truth, paper, 55, simulation::DeriveSeed(seed, 1)));
+        CalibrationImage image;
+        LoadCalibrationFrame(folder / "paper.tif", image);
+        Picture farther, corrected(kFrameWidth, kFrameHeight), view,
+            binary(kFrameWidth, kFrameHeight);
+        DrawCalibrationImage(image, farther);
+        IlluminationCorrection(farther, corrected, 79, 2);
+        MarkColumns(corrected, 10, 85, view);
+        SuppressStripes(corrected, view, 75);
+        registration::IterativeThreshold(view, binary, 1e-6, 128);
+        FocalLengthTexts out;
+        FindFocalLengthTexts(binary, FormatGeneral(truth.xc, ','), FormatGeneral(truth.yc, ','),
+                             "5,000", FormatGeneral(dy, ','), ',', out);
+        EXPECT_NEAR(out.millimetreValue, s, 0.002 * s) << seed << " " << angle;
+        EXPECT_NEAR(out.focalLengthValue, truth.f, 0.002 * truth.f) << seed << " " << angle;
     }
 }
 

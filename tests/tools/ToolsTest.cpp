@@ -2,6 +2,7 @@
 #include "calibration/CalibrationUnit.h"
 #include "calibration/CentreSearch.h"
 #include "measurement/Edges.h"
+#include "measurement/FrameFile.h"
 #include "measurement/Triples.h"
 #include "support/RunCommand.h"
 
@@ -117,7 +118,10 @@ TEST(Tools, BadCommandLinesExitWithTwoAndTheUsageAndWriteNothing) {
           f + " x", f + " --csv=1"}},
         {"merkanix-calibrate",
          {"", "a.tif", "a.tif b.tif c.tif", "a b --epsilon 0", "a b --passes 0", "a b --bogus 1",
-          "a b --window"}},
+          "a b --window", "a b --columns 3", "a b --columns 3 --period 5",
+          "a b --columns 1 2 --period 3", "a b --kernel 2", "a b --kernel 201 --camera CAM2",
+          "a b --camera CAM4", "a b --threshold 256", "a b --diameter x", "a b --t0=-1",
+          "a b --filter-passes 11"}},
         {"merkanix-simulate",
          {"", other + " --jitter 30", other + " --triples x", other + " --reverse=1",
           other + " --calibration --triples 3", other + " --focal 20",
@@ -294,32 +298,104 @@ TEST(SimulateTool, AWholeCalibrationOfTheCamerasOfASettingsFile) {
     }
 }
 
-TEST(CalibrateTool, PrintsTheCentreOfASimulatedPair) {
+TEST(CalibrateTool, CalibratesASimulatedCameraAndHandsItOverInTheSettingsFile) {
     ScratchFolder folder;
-    ASSERT_EQ(
-        RunTool("merkanix-simulate",
-                Quote(folder.path()) + " --calibration --centre-x 325 --centre-y 240 --seed 9")
-            .status,
-        0);
-    const std::string pair = Quote(folder / "Camera1_20080415_093012_000_35,00.tif") + " " +
-                             Quote(folder / "Camera1_20080415_093013_000_30,00.tif");
-    const CommandResult r = RunTool("merkanix-calibrate", pair);
+    ASSERT_EQ(RunTool("merkanix-simulate", Quote(folder.path()) +
+                                               " --calibration --camera 2 --centre-x 325 "
+                                               "--centre-y 240 --seed 9")
+                  .status,
+              0);
+    const std::string truth = ReadBytes(folder / "truth.json");
+    const std::string pair = Quote(folder / "Camera2_20080415_093012_000_35,00.tif") + " " +
+                             Quote(folder / "Camera2_20080415_093013_000_30,00.tif");
+    const std::string settings = folder / "cameras.txt";
+    const CommandResult r =
+        RunTool("merkanix-calibrate", pair + " --columns=10 85 --camera CAM2 --settings " +
+                                          Quote(settings) + " --etalon " +
+                                          Quote(folder / "Camera2_20080415_093014_000.tif"));
     ASSERT_EQ(r.status, 0) << r.err;
+    std::string keys;
+    for (const std::string& line : Lines(r.out))
+        keys += line.substr(0, line.find(' ')) + " ";
+    EXPECT_EQ(keys,
+              "magnification rotation rotation_quality dx dy translation_quality passes xc yc "
+              "ds tf mm f u l x y ");
     const auto v = Values(r.out);
-    for (const char* key : {"magnification", "rotation", "rotation_quality", "dx", "dy",
-                            "translation_quality", "passes", "xc", "yc", "ds"})
-        EXPECT_EQ(v.count(key), 1u) << key;
     EXPECT_NEAR(v.at("magnification"), 50.0 / 55.0, 0.006);
-    EXPECT_EQ(v.at("rotation"), 0.0);
-    EXPECT_EQ(v.at("ds"), 5.0);
-    EXPECT_TRUE(v.at("passes") >= 1 && v.at("passes") <= 50);
+    EXPECT_EQ((std::array{v.at("rotation"), v.at("ds")}), (std::array{0.0, 5.0}));
     // Stated accuracy: 2.8 px RMS, under 5 px in 30 simulated pairs.
     EXPECT_LT(std::hypot(v.at("xc") - 325, v.at("yc") - 240), 5.0) << r.out;
-    // Settings that change the refinement are taken, in either spelling.
-    const CommandResult few =
-        RunTool("merkanix-calibrate", pair + " --passes 2 --window=5 --low-pass 0");
-    ASSERT_EQ(few.status, 0) << few.err;
-    EXPECT_EQ(Values(few.out).at("passes"), 2);
+    EXPECT_NEAR(v.at("mm"), Truth(truth, "farther_pixels_per_mm"), 0.02);
+    // The magnification comes quantised (0.9071 for 0.9091), and f with it:
+    // 22.51 mm for 23, and the position about 1 mm off.
+    EXPECT_NEAR(v.at("f"), 23, 0.6);
+    EXPECT_NEAR(v.at("x"), Truth(truth, "x"), 1.2);
+    EXPECT_NEAR(v.at("y"), Truth(truth, "y"), 1.2);
+    // Camera 2's five texts as the window shows them, the others the start values.
+    const std::vector<std::string> lines = Lines(ReadBytes(settings));
+    ASSERT_EQ(lines.size(), 17u);
+    const char* keysOf2[] = {"f", "xc", "yc", "x", "y"};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_NEAR(std::stod(lines[6 + i]), v.at(keysOf2[i]), 1e-12 * std::fabs(v.at(keysOf2[i])));
+    EXPECT_EQ(lines[3] + lines[16], "-46.0193228167378\r-51.5406248013469\r");
+
+    // Without an etalon the position in the file stays; a manual threshold has no tf;
+    // refinement settings are taken in either spelling.
+    const CommandResult again = RunTool(
+        "merkanix-calibrate",
+        pair + " --camera CAM2 --period 75 --threshold 130 --passes 2 --window=5 --settings=" +
+            Quote(settings));
+    ASSERT_EQ(again.status, 0) << again.err;
+    const auto w = Values(again.out);
+    EXPECT_EQ((std::array{w.at("passes"), double(w.count("tf")), double(w.count("x"))}),
+              (std::array{2.0, 0.0, 0.0}));
+    EXPECT_EQ(Lines(ReadBytes(settings))[9], lines[9]);
+    EXPECT_NE(Lines(ReadBytes(settings))[6], lines[6]);
+}
+
+TEST(CalibrateTool, RefusesWhatIsNotAFrameFileWithoutReadingIt) {
+    ScratchFolder folder;
+    ASSERT_EQ(RunTool("merkanix-simulate", Quote(folder.path()) + " --calibration").status, 0);
+    const std::string good = Quote(folder / "Camera1_20080415_093012_000_35,00.tif");
+    WriteBytes(folder / "passwd", "root:x:0:0:root:/root:/bin/bash\n");
+    WriteBytes(folder / "picture.png", "\x89PNG\r\n\x1a\n" + std::string(4000, 'x'));
+    ASSERT_EQ(RunShell("mkfifo " + Quote(folder / "fifo")).status, 0);
+    for (const std::string name : {"passwd", "picture.png", "fifo", "none.tif", ""}) {
+        const std::string bad = Quote(folder / name);
+        for (const std::string& args :
+             {bad + " " + good, good + " " + bad, good + " " + good + " --etalon " + bad}) {
+            // A reader of the FIFO would wait for a writer for ever.
+            const CommandResult r = RunShell(
+                "timeout 60 " + Quote(MERKANIX_BIN_DIR "/merkanix-calibrate") + " " + args);
+            EXPECT_EQ(r.status, 1) << args;
+            EXPECT_EQ(r.out, "") << args;
+            EXPECT_NE(r.err.find(folder / name + "\""), std::string::npos) << r.err;
+        }
+    }
+}
+
+TEST(CalibrateTool, WarnsOfConstantFramesAndStopsWhereTheWindowStops) {
+    ScratchFolder folder;
+    const std::string black = folder / "Camera1_20080415_093012_000_35,00.tif",
+                      unnamed = folder / "black.tif";
+    WriteFrame(black, std::vector<std::uint16_t>(kFrameSamples, 0));
+    WriteFrame(unnamed, std::vector<std::uint16_t>(kFrameSamples, 0));
+    // Without readings there is no ds: the search stops at it, after the millimetre size.
+    const std::tuple<std::string, int, const char*, const char*> cases[] = {
+        {Quote(black) + " " + Quote(black), 0, "mm nan\nf nan\n", "same grey all over"},
+        {Quote(black) + " " + Quote(unnamed), 1, "tf 127.5\nmm nan\n",
+         "'' is not a valid floating point value"},
+        {Quote(black) + " " + Quote(black) + " --etalon " + Quote(black), 1, "f nan\nu 491\nl 0\n",
+         "'NAN' is not a valid floating point value"},
+        {Quote(black) + " " + Quote(black) + " --threshold 0 --settings " + Quote(folder / "s.txt"),
+         1, "mm nan\nf nan\n", "s.txt\" is left as it was"}};
+    for (const auto& [args, status, tail, message] : cases) {
+        const CommandResult r = RunTool("merkanix-calibrate", args);
+        EXPECT_EQ(r.status, status) << args;
+        EXPECT_TRUE(r.out.ends_with(tail)) << r.out;
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder / "s.txt"));
 }
 
 // Simulated folders through both tools: the triples found are exactly the
