@@ -116,7 +116,7 @@ def zero_distance(magnification):
     return (r1 - magnification * r2) / (1 - magnification)
 
 
-def calibrate(bin_dir, folder, seed, cameras, zero):
+def calibrate(bin_dir, folder, seed, cameras, zero, extra=()):
     """Simulates the calibration set of `cameras` and calibrates each camera;
     returns the truth, the tool's output per camera and the settings file."""
     settings = os.path.join(folder, "true.txt")
@@ -124,7 +124,7 @@ def calibrate(bin_dir, folder, seed, cameras, zero):
     data = os.path.join(folder, "set")
     run([f"{bin_dir}/merkanix-simulate", data, "--calibration", "--cameras", "3",
          "--settings", settings, "--seed", str(seed), "--zero-distance", repr(zero),
-         "--reading1", repr(READINGS[0]), "--reading2", repr(READINGS[1])])
+         "--reading1", repr(READINGS[0]), "--reading2", repr(READINGS[1]), *extra])
     with open(os.path.join(data, "truth.json")) as f:
         truth = json.load(f)
     calibrated = os.path.join(folder, "calibrated.txt")
@@ -137,6 +137,11 @@ def calibrate(bin_dir, folder, seed, cameras, zero):
                    "--settings", calibrated])
         outputs.append({k: float(v) for k, v in (line.split()[:2] for line in out.splitlines())})
     return truth, outputs, calibrated
+
+
+def fibres_of(scratch, seed):
+    """The folder of fibres seen by the true cameras of `seed`."""
+    return os.path.join(scratch, f"seed{seed}", "fibres")
 
 
 def diameter_errors(bin_dir, fibres, settings):
@@ -184,7 +189,7 @@ def end_to_end(bin_dir, scratch, seeds, triples):
         cameras = true_cameras(seed)
         truth, _, calibrated = calibrate(bin_dir, folder, seed, cameras, 85.0)
         found = read_settings(calibrated)
-        fibres = os.path.join(folder, "fibres")
+        fibres = fibres_of(scratch, seed)
         run([f"{bin_dir}/merkanix-simulate", fibres, "--settings", os.path.join(folder, "true.txt"),
              "--triples", str(triples), "--seed", str(seed), "--noise", "300", "--blur", "0.8"])
         print(f"seed {seed}")
@@ -209,70 +214,69 @@ def end_to_end(bin_dir, scratch, seeds, triples):
 def analysis(bin_dir, scratch, seeds, triples):
     print()
     print("Where the accuracy is lost")
-    conditions = [("on the grid, b^-16", B ** -16), ("standard readings, 50/55", 50 / 55),
-                  ("half a step off, b^-15.5", B ** -15.5)]
+    conditions = [("m on the grid, b^-16", zero_distance(B ** -16), ()),
+                  ("m standard, 50/55", 85.0, ()),
+                  ("m half a step off, b^-15.5", zero_distance(B ** -15.5), ()),
+                  ("m standard, etalon tilted 0.02", 85.0, ("--tilt", "0.02"))]
     rows = []
-    for label, m in conditions:
-        zero = 85.0 if label.startswith("standard") else zero_distance(m)
-        acc = {"steps": [], "f": [], "f_m": [], "f_s": [], "xc": [], "yc": [], "pos": [],
-               "pos_edges": [], "d_cal": [], "d_edges": [], "d_true": [], "u": [], "l": []}
+    for n, (label, zero, extra) in enumerate(conditions):
+        acc = {key: [] for key in ("steps", "f", "f_m", "f_s", "centre", "shift", "pos",
+                                   "pos_edges", "edges", "d_cal", "d_edges")}
         for seed in range(1, seeds + 1):
-            folder = os.path.join(scratch, f"{label[:4]}{seed}")
+            folder = os.path.join(scratch, f"condition{n}-{seed}")
             os.makedirs(folder)
             cameras = true_cameras(seed)
-            truth, outputs, calibrated = calibrate(bin_dir, folder, seed, cameras, zero)
+            truth, outputs, calibrated = calibrate(bin_dir, folder, seed, cameras, zero, extra)
             found = read_settings(calibrated)
-            m_true, ds = truth["magnification"], truth["ds"]
             edges_only = []
             for k, (c, out, t) in enumerate(zip(cameras, outputs, truth["cameras"])):
-                acc["steps"].append(math.log(out["magnification"] / m_true, B))
+                m = out["magnification"]
+                acc["steps"].append(math.log(m / truth["magnification"], B))
                 acc["f"].append(found[k]["f"] / c["f"] - 1)
-                # f = ds pitch s / (1 - m) once yc / dy = 1 / (1 - m): each factor's share.
-                acc["f_m"].append((1 - m_true) / (1 - out["magnification"]) - 1)
+                # f = ds pitch s / (1 - m), as yc / dy = 1 / (1 - m): each factor's share.
+                acc["f_m"].append((1 - truth["magnification"]) / (1 - m) - 1)
                 acc["f_s"].append(out["mm"] / t["farther_pixels_per_mm"] - 1)
-                acc["xc"].append(found[k]["xc"] - c["xc"])
-                acc["yc"].append(found[k]["yc"] - c["yc"])
+                for key in ("xc", "yc"):
+                    acc["centre"].append(found[k][key] - c[key])
+                    # The shift the centre came from: xc = dx / (1 - m) magnifies its error.
+                    acc["shift"].append((found[k][key] - c[key]) * (1 - m))
                 acc["pos"].append(math.hypot(found[k]["x"] - c["x"], found[k]["y"] - c["y"]))
                 # The etalon page reads the band half a row high.
-                acc["u"].append(out["u"] - (t["tangent_rows"][0] - 0.5))
-                acc["l"].append(out["l"] - (t["tangent_rows"][1] - 0.5))
+                acc["edges"] += [out["u"] - (t["tangent_rows"][0] - 0.5),
+                                 out["l"] - (t["tangent_rows"][1] - 0.5)]
                 x, y = camera_position(NAMES[k], c["f"], c["yc"], out["u"], out["l"],
                                        truth["etalon_diameter"])
                 acc["pos_edges"].append(math.hypot(x - c["x"], y - c["y"]))
                 edges_only.append(dict(c, x=x, y=y))
-            fibres = os.path.join(folder, "fibres")
-            run([f"{bin_dir}/merkanix-simulate", fibres, "--settings",
-                 os.path.join(folder, "true.txt"), "--triples", str(triples), "--seed", str(seed),
-                 "--noise", "300", "--blur", "0.8"])
             write_settings(os.path.join(folder, "edges.txt"), edges_only)
-            acc["d_cal"] += diameter_errors(bin_dir, fibres, calibrated)
-            acc["d_edges"] += diameter_errors(bin_dir, fibres, os.path.join(folder, "edges.txt"))
-            acc["d_true"] += diameter_errors(bin_dir, fibres, os.path.join(folder, "true.txt"))
-        rows.append((label, m, acc))
+            acc["d_cal"] += diameter_errors(bin_dir, fibres_of(scratch, seed), calibrated)
+            acc["d_edges"] += diameter_errors(bin_dir, fibres_of(scratch, seed),
+                                              os.path.join(folder, "edges.txt"))
+        rows.append((label, acc))
 
-    print("magnification m between the paper images (RMS over cameras and seeds; "
-          "f errors in %, signed mean in brackets)")
-    print(f"  {'m':28} {'m error':>10} {'f error':>16} {'from m':>16} {'from mm':>16} "
-          f"{'xc, yc err':>11} {'x,y err':>8}")
-    for label, m, a in rows:
-        print(f"  {label:28} {rms(a['steps']):6.2f} st "
-              + " ".join(f"{100 * rms(a[k]):7.2f} ({100 * statistics.fmean(a[k]):+6.2f})"
+    print("Centre and focal length, RMS over cameras and seeds (signed mean): the magnification's")
+    print("error in steps of b; the error of f (%) and the shares of m and of the millimetre")
+    print("size in it; the error of xc, yc and of the shift dx, dy it came from (px)")
+    print(f"  {'':30} {'m':>6} {'f':>17} {'from m':>17} {'from mm':>17} {'xc, yc':>7} "
+          f"{'shift':>6}")
+    for label, a in rows[:3]:
+        print(f"  {label:30} {rms(a['steps']):6.2f} "
+              + " ".join(f"{100 * rms(a[k]):7.3f} ({100 * statistics.fmean(a[k]):+7.3f})"
                          for k in ("f", "f_m", "f_s"))
-              + f" {rms(a['xc'] + a['yc']):8.2f} px {rms(a['pos']):5.2f} mm")
-    print("camera position from the etalon edges alone (true f and yc, measured u, l): "
-          "RMS, max")
-    for label, m, a in rows[:1]:
-        print(f"  edge rows - true rows: u {statistics.fmean(a['u']):+.3f} "
-              f"(RMS {rms(a['u']):.3f}), l {statistics.fmean(a['l']):+.3f} "
-              f"(RMS {rms(a['l']):.3f}) rows")
-        print(f"  position error {rms(a['pos_edges']):.3f} mm, max {max(a['pos_edges']):.3f} mm")
-    print(f"diameter error [um] with each set of settings ({seeds * triples} triples)")
-    print(f"  {'':52} {'mean':>8} {'RMS':>8} {'max':>8}")
-    print(f"  {'true settings':52} {stats(rows[0][2]['d_true'])}")
-    print(f"  {'true f, xc, yc; x, y from the measured etalon edges':52} "
-          f"{stats(rows[0][2]['d_edges'])}")
-    for label, m, a in rows:
-        print(f"  {'calibrated, m ' + label:52} {stats(a['d_cal'])}")
+              + f" {rms(a['centre']):7.2f} {rms(a['shift']):6.3f}")
+    print("Camera position and diameters, RMS: the etalon's edge rows against the true ones")
+    print("(rows), the position from those edges with true f and yc, the calibrated position")
+    print(f"(mm); the diameter error with the calibrated settings (um, {seeds * triples} triples)")
+    print(f"  {'':30} {'edges':>6} {'x, y from edges':>16} {'x, y':>6} "
+          f"{'mean':>8} {'RMS':>8} {'max':>8}")
+    for label, a in rows:
+        print(f"  {label:30} {rms(a['edges']):6.3f} {rms(a['pos_edges']):16.3f} "
+              f"{rms(a['pos']):6.3f} {stats(a['d_cal'])}")
+    # The etalon fixes the scale: a focal length k times too long puts the
+    # camera k times too far, and the fibre's angle times its distance stays.
+    largest = max(abs(c - e) for _, a in rows for c, e in zip(a["d_cal"], a["d_edges"]))
+    print("  largest difference between a diameter measured with calibrated settings and with")
+    print(f"  true f, xc, yc and the same etalon edges: {largest:.3f} um")
 
 
 def main():
