@@ -35,9 +35,9 @@ bench: deps
 	$(BUILD)/bin/merkanix-registration-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	bench/measure-vs-cat.sh $(BUILD)
 	/usr/bin/python3 bench/registration-vs-opencv.py $(BUILD)
-	/usr/bin/python3 bench/calibration-accuracy.py $(BUILD)
 	$(BUILD)/bin/rastrel-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	/usr/bin/python3 bench/rastrel-vs-pillow.py $(BUILD)
+	/usr/bin/python3 bench/calibration-accuracy.py $(BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
