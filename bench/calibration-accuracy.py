@@ -220,7 +220,7 @@ def analysis(bin_dir, scratch, seeds, triples):
                   ("m standard, etalon tilted 0.02", 85.0, ("--tilt", "0.02"))]
     rows = []
     for n, (label, zero, extra) in enumerate(conditions):
-        acc = {key: [] for key in ("steps", "f", "f_m", "f_s", "centre", "shift", "pos",
+        acc = {key: [] for key in ("steps", "f", "f_m", "f_s", "xc", "yc", "shift", "pos",
                                    "pos_edges", "edges", "d_cal", "d_edges")}
         for seed in range(1, seeds + 1):
             folder = os.path.join(scratch, f"condition{n}-{seed}")
@@ -237,7 +237,7 @@ def analysis(bin_dir, scratch, seeds, triples):
                 acc["f_m"].append((1 - truth["magnification"]) / (1 - m) - 1)
                 acc["f_s"].append(out["mm"] / t["farther_pixels_per_mm"] - 1)
                 for key in ("xc", "yc"):
-                    acc["centre"].append(found[k][key] - c[key])
+                    acc[key].append(found[k][key] - c[key])
                     # The shift the centre came from: xc = dx / (1 - m) magnifies its error.
                     acc["shift"].append((found[k][key] - c[key]) * (1 - m))
                 acc["pos"].append(math.hypot(found[k]["x"] - c["x"], found[k]["y"] - c["y"]))
@@ -256,14 +256,15 @@ def analysis(bin_dir, scratch, seeds, triples):
 
     print("Centre and focal length, RMS over cameras and seeds (signed mean): the magnification's")
     print("error in steps of b; the error of f (%) and the shares of m and of the millimetre")
-    print("size in it; the error of xc, yc and of the shift dx, dy it came from (px)")
-    print(f"  {'':30} {'m':>6} {'f':>17} {'from m':>17} {'from mm':>17} {'xc, yc':>7} "
-          f"{'shift':>6}")
+    print("size in it; the errors of xc and yc and that of the shift dx, dy they came from (px)")
+    print(f"  {'':30} {'m':>6} {'f':>17} {'from m':>17} {'from mm':>17} {'xc':>15} "
+          f"{'yc':>15} {'shift':>6}")
     for label, a in rows[:3]:
         print(f"  {label:30} {rms(a['steps']):6.2f} "
               + " ".join(f"{100 * rms(a[k]):7.3f} ({100 * statistics.fmean(a[k]):+7.3f})"
                          for k in ("f", "f_m", "f_s"))
-              + f" {rms(a['centre']):7.2f} {rms(a['shift']):6.3f}")
+              + " ".join(f"{rms(a[k]):6.2f} ({statistics.fmean(a[k]):+5.2f})" for k in ("xc", "yc"))
+              + f" {rms(a['shift']):6.3f}")
     print("Camera position and diameters, RMS: the etalon's edge rows against the true ones")
     print("(rows), the position from those edges with true f and yc, the calibrated position")
     print(f"(mm); the diameter error with the calibrated settings (um, {seeds * triples} triples)")
