@@ -37,6 +37,7 @@ bench: deps
 	/usr/bin/python3 bench/registration-vs-opencv.py $(BUILD)
 	$(BUILD)/bin/rastrel-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	/usr/bin/python3 bench/rastrel-vs-pillow.py $(BUILD)
+	/usr/bin/python3 bench/calibration-accuracy.py $(BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -143,7 +143,20 @@ DateTimeParts Later(const DateTimeParts& start, int seconds) {
     return t;
 }
 
+// The etalon, a circle at the origin, as the run's camera sees it.
+BandRows EtalonRows(const CalibrationRun& run) {
+    EllipseParams etalon;
+    etalon.semiMajor = etalon.semiMinor = run.etalonDiameter / 2;
+    return TangentRows(run.etalonCamera, etalon);
+}
+
 } // namespace
+
+void PlacePaper(CalibrationRun& run) {
+    RandomSource random(DeriveSeed(run.seed, 1000003));
+    run.paper.offsetX = random.Uniform();
+    run.paper.offsetY = random.Uniform();
+}
 
 std::vector<CalibrationFrame> RenderCalibrationRun(const CalibrationRun& run) {
     if (run.camera < 1 || run.camera > 3) throw std::invalid_argument("camera must be 1 to 3");
@@ -164,10 +177,7 @@ std::vector<CalibrationFrame> RenderCalibrationRun(const CalibrationRun& run) {
         frames.push_back(std::move(frame));
         ++second;
     }
-    CameraSetup camera = run.etalonCamera;
-    EllipseParams etalon;
-    etalon.semiMajor = etalon.semiMinor = run.etalonDiameter / 2;
-    const BandRows band = TangentRows(camera, etalon);
+    const BandRows band = EtalonRows(run);
     if (band.top < 4 || band.bottom > kFrameHeight - 5)
         throw Error("the etalon leaves the frame of camera " + std::to_string(run.camera));
     for (int e = 0; e < run.etalons; ++e) {
@@ -180,6 +190,26 @@ std::vector<CalibrationFrame> RenderCalibrationRun(const CalibrationRun& run) {
     }
     return frames;
 }
+
+namespace {
+
+std::string PaperJson(const PaperOptions& p) {
+    const auto number = [](double v) { return FormatRoundTrip(v); };
+    return "{\"angle\": " + number(p.paperAngle) + ", \"offset_x\": " + number(p.offsetX) +
+           ", \"offset_y\": " + number(p.offsetY) + ", \"blur\": " + number(p.blurSigma) +
+           ", \"noise\": " + number(p.noiseSigma) + ", \"vignette\": " + number(p.vignette) +
+           ", \"gradient\": " + number(p.gradient) + "}";
+}
+
+// The files after the two paper frames.
+std::string EtalonFilesJson(const std::vector<CalibrationFrame>& frames) {
+    std::string json = "[";
+    for (std::size_t i = 2; i < frames.size(); ++i)
+        json += (i > 2 ? ", \"" : "\"") + frames[i].fileName + "\"";
+    return json + "]";
+}
+
+} // namespace
 
 std::string CalibrationTruthJson(const CalibrationRun& run,
                                  const std::vector<CalibrationFrame>& frames) {
@@ -208,22 +238,97 @@ std::string CalibrationTruthJson(const CalibrationRun& run,
     json += "  \"ds\": " + number(std::fabs(reading1 - reading2)) +
             ", \"farther_pixels_per_mm\": " + number(PixelsPerMillimetre(run.truth, farther)) +
             ",\n";
-    const auto& p = run.paper;
-    json += "  \"paper\": {\"angle\": " + number(p.paperAngle) +
-            ", \"offset_x\": " + number(p.offsetX) + ", \"offset_y\": " + number(p.offsetY) +
-            ", \"blur\": " + number(p.blurSigma) + ", \"noise\": " + number(p.noiseSigma) +
-            ", \"vignette\": " + number(p.vignette) + ", \"gradient\": " + number(p.gradient) +
-            "},\n";
-    EllipseParams etalon;
-    etalon.semiMajor = etalon.semiMinor = run.etalonDiameter / 2;
-    const BandRows band = TangentRows(run.etalonCamera, etalon);
+    json += "  \"paper\": " + PaperJson(run.paper) + ",\n";
+    const BandRows band = EtalonRows(run);
     json += "  \"etalon\": {\"diameter\": " + number(run.etalonDiameter) +
             ", \"x\": " + number(run.etalonCamera.x) + ", \"y\": " + number(run.etalonCamera.y) +
             ", \"tangent_rows\": [" + number(band.top) + ", " + number(band.bottom) +
-            "], \"files\": [";
-    for (std::size_t i = 2; i < frames.size(); ++i)
-        json += (i > 2 ? ", \"" : "\"") + frames[i].fileName + "\"";
-    json += "]}\n}\n";
+            "], \"files\": " + EtalonFilesJson(frames) + "}\n}\n";
+    return json;
+}
+
+MarkerColumns StripeMarkers(const PaperCamera& camera, const PaperOptions& paper, double distance) {
+    const double mmPerPixel = distance * kPixelPitch / camera.f;
+    const double angle = paper.paperAngle * std::numbers::pi / 180.0;
+    const double ca = std::cos(angle), sa = std::sin(angle);
+    // On a row the paper coordinate along the ruling grows by ca mm per mm,
+    // so the vertical lines paperX = k stand 1 / ca mm apart.
+    MarkerColumns markers;
+    markers.spacing = 1.0 / (ca * mmPerPixel);
+    const int period = 2 * static_cast<int>(std::nearbyint((markers.spacing - 1) / 2)) + 1;
+    const double middleRow = (kFrameHeight - 1) / 2.0;
+    const double Y = (middleRow - camera.yc) * mmPerPixel;
+    // Column of line k on the middle row, from paperX = ca X + sa Y + offsetX.
+    const auto column = [&](double k) {
+        return camera.xc + (k - paper.offsetX - sa * Y) / ca / mmPerPixel;
+    };
+    // The pair that straddles the frame's middle column.
+    const double wanted = (kFrameWidth - 1) / 2.0 - period / 2.0;
+    const double k =
+        std::nearbyint(ca * (wanted - camera.xc) * mmPerPixel + paper.offsetX + sa * Y);
+    markers.first = static_cast<int>(std::nearbyint(column(k)));
+    markers.second = markers.first + period;
+    if (!(period >= 1 && markers.first >= 0 && markers.second <= kFrameWidth - 1))
+        throw std::invalid_argument("two neighbouring ruled lines do not fit in a row");
+    return markers;
+}
+
+std::array<CalibrationRun, 3> SystemCalibrationRuns(const CalibrationRun& base,
+                                                    const std::array<CameraSetup, 3>& cameras) {
+    if (base.etalons < 0) throw std::invalid_argument("negative etalon count");
+    std::array<CalibrationRun, 3> runs;
+    for (int k = 0; k < 3; ++k) {
+        CalibrationRun& run = runs[static_cast<std::size_t>(k)];
+        const CameraSetup& camera = cameras[static_cast<std::size_t>(k)];
+        run = base;
+        run.camera = k + 1;
+        run.truth = {camera.f, camera.xc, camera.yc};
+        run.etalonCamera = camera;
+        run.etalonCamera.name = k == 0 ? "CAM1" : k == 1 ? "CAM2" : "CAM3";
+        run.start = Later(base.start, k * (2 + base.etalons));
+        run.seed = DeriveSeed(base.seed, static_cast<std::uint64_t>(k + 1));
+        PlacePaper(run);
+    }
+    return runs;
+}
+
+std::string SystemCalibrationTruthJson(const std::array<CalibrationRun, 3>& runs,
+                                       const std::array<std::vector<CalibrationFrame>, 3>& frames) {
+    const auto number = [](double v) { return FormatRoundTrip(v); };
+    const CalibrationRun& first = runs[0];
+    const double reading1 = NameReading(first.reading1), reading2 = NameReading(first.reading2);
+    const double z1 = first.paper.zeroDistance - reading1, z2 = first.paper.zeroDistance - reading2;
+    const double farther = std::max(z1, z2);
+    std::string json = "{\n";
+    json += "  \"pixel_pitch\": " + number(kPixelPitch) + ",\n";
+    json += "  \"zero_distance\": " + number(first.paper.zeroDistance) + ",\n";
+    json += "  \"readings\": [" + number(reading1) + ", " + number(reading2) +
+            "], \"distances\": [" + number(z1) + ", " + number(z2) +
+            "], \"ds\": " + number(std::fabs(reading1 - reading2)) + ",\n";
+    json += "  \"magnification\": " + number(z1 / z2) + ",\n";
+    json += "  \"etalon_diameter\": " + number(first.etalonDiameter) + ",\n";
+    json += "  \"cameras\": [\n";
+    for (std::size_t k = 0; k < 3; ++k) {
+        const CalibrationRun& run = runs[k];
+        const std::vector<CalibrationFrame>& files = frames[k];
+        if (files.size() < 2) throw std::invalid_argument("a camera without its paper frames");
+        const CameraSetup& c = run.etalonCamera;
+        const MarkerColumns markers = StripeMarkers(run.truth, run.paper, farther);
+        const BandRows band = EtalonRows(run);
+        json += "    {\"name\": \"" + std::string(c.name) + "\", \"f\": " + number(c.f) +
+                ", \"xc\": " + number(c.xc) + ", \"yc\": " + number(c.yc) +
+                ", \"x\": " + number(c.x) + ", \"y\": " + number(c.y) + ",\n";
+        json += "     \"images\": [\"" + files[0].fileName + "\", \"" + files[1].fileName +
+                "\"], \"etalon_files\": " + EtalonFilesJson(files) + ",\n";
+        json +=
+            "     \"farther_pixels_per_mm\": " + number(PixelsPerMillimetre(run.truth, farther)) +
+            ", \"stripe_spacing\": " + number(markers.spacing) + ", \"columns\": [" +
+            std::to_string(markers.first) + ", " + std::to_string(markers.second) +
+            "], \"period\": " + std::to_string(markers.second - markers.first) + ",\n";
+        json += "     \"tangent_rows\": [" + number(band.top) + ", " + number(band.bottom) + "],\n";
+        json += "     \"paper\": " + PaperJson(run.paper) + "}" + (k < 2 ? ",\n" : "\n");
+    }
+    json += "  ]\n}\n";
     return json;
 }
 

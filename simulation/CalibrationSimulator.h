@@ -6,6 +6,7 @@
 #include "measurement/Settings.h"
 #include "simulation/FrameSimulator.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -71,6 +72,10 @@ struct CalibrationFrame {
     std::vector<std::uint16_t> samples;
 };
 
+// Where the ruling crosses the optical axis: drawn from the run's seed, as
+// it differs from one placing of the paper to the next.
+void PlacePaper(CalibrationRun& run);
+
 // Frames in order: image 1, image 2, then the etalon frames. Throws
 // std::invalid_argument or Error for a run that cannot be drawn.
 std::vector<CalibrationFrame> RenderCalibrationRun(const CalibrationRun& run);
@@ -79,5 +84,30 @@ std::vector<CalibrationFrame> RenderCalibrationRun(const CalibrationRun& run);
 // m = Z1 / Z2, millimetre sizes, etalon rows and camera position.
 std::string CalibrationTruthJson(const CalibrationRun& run,
                                  const std::vector<CalibrationFrame>& frames);
+
+// The two columns a user marks on the focal-length page: two neighbouring
+// vertical ruled lines of the paper at `distance` on the frame's middle row,
+// an odd number of columns apart (stripe suppression takes only an odd
+// period), as near to the lines' true spacing as that allows.
+struct MarkerColumns {
+    int first = 0, second = 0;
+    double spacing = 0.0; // true spacing of the vertical lines along a row, px
+};
+// Throws std::invalid_argument when two neighbouring lines do not fit in a row.
+MarkerColumns StripeMarkers(const PaperCamera& camera, const PaperOptions& paper, double distance);
+
+// A calibration of all three cameras: each camera gets the runs of `base`
+// (paper pair and etalon frames) seen through its own f, xc, yc and from its
+// own x, y, with the etalon at the origin, so that the calibration should
+// give back exactly `cameras`. Each camera's frames follow the previous
+// camera's in time and have their own noise and placing of the paper.
+std::array<CalibrationRun, 3> SystemCalibrationRuns(const CalibrationRun& base,
+                                                    const std::array<CameraSetup, 3>& cameras);
+
+// The truth of such a calibration as JSON: the shared readings, distances,
+// magnification and etalon diameter, then per camera its true parameters,
+// files, farther millimetre size, marker columns and etalon rows.
+std::string SystemCalibrationTruthJson(const std::array<CalibrationRun, 3>& runs,
+                                       const std::array<std::vector<CalibrationFrame>, 3>& frames);
 
 } // namespace merkanix::simulation

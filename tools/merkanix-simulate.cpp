@@ -81,6 +81,11 @@ the target moves away: it stands ZERO - reading mm from the lens.
   --etalon-diameter MM etalon diameter (1.020)
   --etalons N          etalon frames, seen from the camera's position in the
                        settings (1)
+  --cameras N          1, or 3 for a whole calibration: every camera of the
+                       settings, its own f, xc and yc included, with its paper
+                       pair and etalon frames, the etalon at the origin; the
+                       truth file adds the marker columns of the focal-length
+                       page for each camera (1)
   --noise, --blur      as above, blur in pixels (200, 0.8)
   --bright, --dark     paper and ink levels (42000, 9000)
   --seed, --settings, --start, --tilt, --reverse as above
@@ -123,6 +128,7 @@ struct Arguments {
     simulation::RunOptions run;
     simulation::RenderOptions render;
     bool calibration = false;
+    int cameras = 1;
     simulation::CalibrationRun calibrationRun;
     std::set<std::string> given;
 };
@@ -132,6 +138,13 @@ void CheckCalibration(Arguments& args) {
     auto& cal = args.calibrationRun;
     auto& paper = cal.paper;
     const auto given = [&](const char* option) { return args.given.count(option) > 0; };
+    if (args.cameras == 2) throw UsageError("--cameras must be 1 or 3");
+    // With all three cameras the settings give each camera's truth.
+    if (args.cameras == 3)
+        for (const char* option : {"--camera", "--focal", "--centre-x", "--centre-y"})
+            if (given(option))
+                throw UsageError(std::string(option) +
+                                 " does not apply to --cameras 3: the settings give every camera");
     if (given("--noise")) paper.noiseSigma = args.render.noiseSigma;
     if (given("--blur")) paper.blurSigma = args.render.blurSigma;
     if (given("--bright")) paper.bright = args.render.bright;
@@ -213,6 +226,8 @@ constexpr ValueOption kValueOptions[] = {
      [](Arguments& a, const OptionValue& v) { a.calibrationRun.paper.gradient = v.Real(); }},
     {"--etalon-diameter", RunKind::Calibration,
      [](Arguments& a, const OptionValue& v) { a.calibrationRun.etalonDiameter = v.Real(); }},
+    {"--cameras", RunKind::Calibration,
+     [](Arguments& a, const OptionValue& v) { a.cameras = static_cast<int>(v.Integer(1, 3)); }},
     {"--etalons", RunKind::Calibration,
      [](Arguments& a, const OptionValue& v) {
          a.calibrationRun.etalons = static_cast<int>(v.Integer(0, 1000));
@@ -349,7 +364,27 @@ std::filesystem::path PrepareFolder(const std::string& outDir) {
     return folder;
 }
 
+// Every camera of the settings, with the truth of the whole system.
+int SimulateSystemCalibration(const Arguments& args, const std::array<CameraSetup, 3>& cameras) {
+    const auto runs = simulation::SystemCalibrationRuns(args.calibrationRun, cameras);
+    std::array<std::vector<simulation::CalibrationFrame>, 3> frames;
+    for (std::size_t k = 0; k < 3; ++k)
+        frames[k] = simulation::RenderCalibrationRun(runs[k]);
+    const std::string truth = simulation::SystemCalibrationTruthJson(runs, frames);
+
+    const std::filesystem::path folder = PrepareFolder(args.outDir);
+    for (const auto& camera : frames)
+        for (const auto& frame : camera)
+            simulation::WriteFrameFile((folder / frame.fileName).string(), frame.samples);
+    ReplaceFileContents((folder / "truth.json").string(), truth);
+    std::fprintf(stderr,
+                 "merkanix-simulate: 3 cameras, 2 paper frames and %d etalon frames each, in %s\n",
+                 args.calibrationRun.etalons, args.outDir.c_str());
+    return 0;
+}
+
 int SimulateCalibration(Arguments args, const std::array<CameraSetup, 3>& cameras) {
+    if (args.cameras == 3) return SimulateSystemCalibration(args, cameras);
     simulation::CalibrationRun& run = args.calibrationRun;
     // The etalon is seen from where the settings put the camera, through the
     // simulated focal length and centre.
@@ -357,10 +392,7 @@ int SimulateCalibration(Arguments args, const std::array<CameraSetup, 3>& camera
     run.etalonCamera.f = run.truth.f;
     run.etalonCamera.xc = run.truth.xc;
     run.etalonCamera.yc = run.truth.yc;
-    // Where the ruling crosses the optical axis differs from run to run.
-    simulation::RandomSource random(simulation::DeriveSeed(run.seed, 1000003));
-    run.paper.offsetX = random.Uniform();
-    run.paper.offsetY = random.Uniform();
+    simulation::PlacePaper(run);
 
     const std::filesystem::path folder = PrepareFolder(args.outDir);
     const std::vector<simulation::CalibrationFrame> frames = simulation::RenderCalibrationRun(run);

@@ -1,8 +1,11 @@
 #include "simulation/FrameSimulator.h"
 
+#include "calibration/CalibrationUnit.h"
 #include "common/Errors.h"
 #include "common/NumberText.h"
+#include "measurement/Edges.h"
 #include "measurement/Evaluation.h"
+#include "simulation/CalibrationSimulator.h"
 #include "simulation/TiffFrameWriter.h"
 #include "support/RunCommand.h"
 
@@ -262,6 +265,68 @@ TEST(PlanRun, FibresFollowTheOptionsAndTheSeed) {
     EXPECT_EQ(truth, TruthJson(PlanRun(DefaultCameras(), run), run, render));
     run.seed = 2;
     EXPECT_NE(truth, TruthJson(PlanRun(DefaultCameras(), run), run, render));
+}
+
+// --- Calibration sets ----------------------------------------------------------
+
+TEST(StripeMarkers, MarkNeighbouringLinesWhosePeriodSuppressesThem) {
+    // f, xc, yc, distance, paper angle
+    const std::array<double, 5> cases[] = {
+        {23, 327.5, 245.5, 55, 0.4}, {21.7, 310, 262, 55, -1.5}, {24.5, 341.2, 231, 70, 2.0}};
+    for (const auto& [f, xc, yc, distance, angle] : cases) {
+        const PaperOptions paper{
+            .paperAngle = angle, .blurSigma = 0, .noiseSigma = 0, .vignette = 0, .gradient = 0};
+        const MarkerColumns markers = StripeMarkers({f, xc, yc}, paper, distance);
+        const int period = markers.second - markers.first;
+        EXPECT_TRUE(period % 2 == 1 && std::fabs(period - markers.spacing) <= 1) << f;
+        Picture picture, flat(kFrameWidth, kFrameHeight);
+        SamplesToPicture(RenderPaper({f, xc, yc}, paper, distance, 1), picture);
+        SuppressStripes(picture, flat, period);
+        // Column means about the middle row, where the markers are placed.
+        const auto profile = [](const Picture& p) {
+            std::vector<double> means(kFrameWidth);
+            for (int y = 200; y < 290; ++y)
+                for (int x = 0; x < kFrameWidth; ++x)
+                    means[x] += p.Blue(x, y) / 90.0;
+            return means;
+        };
+        const std::vector<double> before = profile(picture), after = profile(flat);
+        // Each marker in a line, darker than the paper half a period away.
+        for (const int c : {markers.first, markers.second})
+            EXPECT_LT(before[c], std::min(before[c - period / 2], before[c + period / 2]) - 20)
+                << f << " " << c;
+        const auto [low, high] = std::minmax_element(before.begin() + 100, before.begin() + 550);
+        const auto [flatLow, flatHigh] =
+            std::minmax_element(after.begin() + 100, after.begin() + 550);
+        EXPECT_LT(*flatHigh - *flatLow, (*high - *low) / 4) << f;
+    }
+    EXPECT_THROW(StripeMarkers({23, 327.5, 245.5}, {}, 2.0), std::invalid_argument);
+}
+
+TEST(SystemCalibration, EveryCameraThroughItsOwnParametersWithTheEtalonAtTheOrigin) {
+    std::array<CameraSetup, 3> cameras = DefaultCameras();
+    cameras[0].f = 22.2;
+    cameras[1].y += 0.9;
+    cameras[2].yc = 232.5;
+    CalibrationRun base;
+    base.paper.supersample = 1;
+    // Noise and blur as merkanix-simulate draws them; a tilt that lets the
+    // strips' whole edge rows average to a fraction of a row.
+    base.etalonRender = {.blurSigma = 0.8, .noiseSigma = 200, .tilt = 0.02};
+    for (const CalibrationRun& run : SystemCalibrationRuns(base, cameras)) {
+        const CameraSetup& c = cameras[static_cast<std::size_t>(run.camera - 1)];
+        EXPECT_EQ(std::tie(run.truth.f, run.truth.xc, run.truth.yc), std::tie(c.f, c.xc, c.yc));
+        const std::vector<CalibrationFrame> frames = RenderCalibrationRun(run);
+        // The etalon's edge rows, measured as the etalon page measures them
+        // (a band half a row high), are a circle's at the origin seen
+        // through this camera's own parameters.
+        const BandRows model = TangentRows(c, {0.51, 0.51, 0, 0, 0});
+        Picture view;
+        SamplesToPicture(frames.back().samples, view);
+        const EdgePair edges = MeanEdges(view, 10.0);
+        EXPECT_NEAR(edges.top, model.top - 0.5, 0.1) << c.name;
+        EXPECT_NEAR(edges.bottom, model.bottom - 0.5, 0.1) << c.name;
+    }
 }
 
 } // namespace

@@ -126,7 +126,9 @@ TEST(Tools, BadCommandLinesExitWithTwoAndTheUsageAndWriteNothing) {
          {"", other + " --jitter 30", other + " --triples x", other + " --reverse=1",
           other + " --calibration --triples 3", other + " --focal 20",
           other + " --calibration --reading1 120", other + " --calibration --zero-distance 20",
-          other + " --calibration --centre-x 700", other + " --calibration=1"}}};
+          other + " --calibration --centre-x 700", other + " --calibration=1",
+          other + " --calibration --cameras 2", other + " --calibration --cameras 3 --focal 20",
+          other + " --calibration --cameras 3 --camera 2"}}};
     for (const auto& [tool, list] : cases)
         for (const std::string& args : list) {
             const CommandResult r = RunTool(tool, args);
@@ -262,6 +264,38 @@ TEST(SimulateTool, CalibrationFramesOfPaperAndEtalonWithTheirTruth) {
     ASSERT_TRUE(CameraPosition("CAM2", position, 23, 252.7, edges.top, edges.bottom, 1.02));
     EXPECT_NEAR(position.x, 43.1025239130338, 0.5);
     EXPECT_NEAR(position.y, 24.756501341982, 0.5);
+}
+
+TEST(SimulateTool, AWholeCalibrationOfTheCamerasOfASettingsFile) {
+    ScratchFolder folder;
+    WriteBytes(folder / "true.txt", "22,4\r\n318,5\r\n251\r\n-46,5\r\n27\r\n \r\n"
+                                    "23,6\r\n336\r\n240,25\r\n43\r\n25,5\r\n \r\n"
+                                    "23,1\r\n322\r\n249\r\n0,4\r\n-51\r\n");
+    const std::string out = folder / "cal";
+    const CommandResult r = RunTool(
+        "merkanix-simulate", Quote(out) + " --calibration --cameras 3 --settings " +
+                                 Quote(folder / "true.txt") + " --seed 4 --etalon-diameter 0.8");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> expected = {
+        "Camera1_20080415_093012_000_35,00.tif", "Camera1_20080415_093013_000_30,00.tif",
+        "Camera1_20080415_093014_000.tif",       "Camera2_20080415_093015_000_35,00.tif",
+        "Camera2_20080415_093016_000_30,00.tif", "Camera2_20080415_093017_000.tif",
+        "Camera3_20080415_093018_000_35,00.tif", "Camera3_20080415_093019_000_30,00.tif",
+        "Camera3_20080415_093020_000.tif",       "truth.json"};
+    EXPECT_EQ(ListFolderFiles(out), expected);
+    // Every camera's truth is the settings' camera; the marker columns are
+    // an odd period apart, the lines' spacing f / (55 mm 0.0056 mm) rounded.
+    if (PythonHas("json")) {
+        EXPECT_EQ(RunShell("/usr/bin/python3 -c \"import json; d = json.load(open('" + out +
+                           "/truth.json'))\nprint(d['ds'], d['etalon_diameter'])\n"
+                           "for c in d['cameras']: print(c['name'], c['f'], "
+                           "c['xc'], c['yc'], c['x'], c['y'], c['columns'][1] - c['columns'][0], "
+                           "c['period'], c['images'][1][:7], c['etalon_files'][0][:7])\"")
+                      .out,
+                  "5 0.8\nCAM1 22.4 318.5 251 -46.5 27 73 73 Camera1 Camera1\n"
+                  "CAM2 23.6 336 240.25 43 25.5 77 77 Camera2 Camera2\n"
+                  "CAM3 23.1 322 249 0.4 -51 75 75 Camera3 Camera3\n");
+    }
 }
 
 TEST(CalibrateTool, CalibratesASimulatedCameraAndHandsItOverInTheSettingsFile) {
