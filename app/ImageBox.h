@@ -3,6 +3,7 @@
 // and shows it scaled to the space the window gives it.
 #include "common/Picture.h"
 
+#include <QImage>
 #include <QWidget>
 
 class TImage : public QWidget {
@@ -15,6 +16,14 @@ public:
     // Shows the picture's new content.
     void Repaint() { update(); }
 
+    // For boxes that show a grey frame with coloured marks drawn into it (edge
+    // rows, centre crosses): shown smaller than the picture, smoothing would
+    // blend those 1-pixel marks into the grey. With this the marks are laid
+    // over the smoothed picture instead: a long mark (a row) along its scaled
+    // length and one screen pixel thick, a small one (a cross) at its own
+    // size. The picture's pixels are not changed.
+    void KeepMarksVisible(bool keep = true);
+
     QSize sizeHint() const override;
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
@@ -23,5 +32,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The picture as shown in `size` device pixels.
+    QImage Shown(QSize size) const;
+
     merkanix::Picture picture_;
+    bool keepMarks_ = false;
 };
