@@ -76,18 +76,15 @@ TEST(FrameTimeStamp, ReadsTheNameAndShowsMillisecondsWithoutLeadingZeros) {
     EXPECT_EQ(t, EncodeDateTime({2008, 4, 15, 9, 30, 12, 7}));
     EXPECT_EQ(TimeText(t), "09:30:12.7");
     EXPECT_EQ(FrameTimeStamp("Camera2x20080415x093012x007.tif"), t); // separators are not read
-    // A bad name keeps the conversion's own message and says which name it was.
-    const std::pair<const char*, const char*> bad[] = {
-        {"Camera1_20081315_093012_007.tif", "Invalid argument to date encode"},
-        {"Camera1_20080230_000000_000.tif", "Invalid argument to date encode"},
-        {"Camera1_20080415_243012_007.tif", "Invalid argument to time encode"},
-        {"Camera1_2008O415_093012_007.tif", "'O4' is not a valid integer value"},
-        {"Camera1_20080415_093012_0x7.tif", "'0x7' is not a valid integer value"},
-        {"Camera1_2008", "'' is not a valid integer value"},
-        {"", "'' is not a valid integer value"}};
-    for (const auto& [name, message] : bad)
-        EXPECT_EQ(MessageOf<ConversionError>([&] { FrameTimeStamp(name); }),
-                  std::string(message) + " in the frame name \"" + name + "\"");
+    for (const char* bad : {"Camera1_20081315_093012_007.tif", "Camera1_20080415_243012_007.tif",
+                            "Camera1_2008O415_093012_007.tif", "Camera1_20080415_093012_0x7.tif",
+                            "Camera1_2008", "Camera1_20080230_000000_000.tif", ""})
+        EXPECT_TRUE(MessageOf<ConversionError>([&] {
+                        FrameTimeStamp(bad);
+                    }).ends_with(" in the frame name \"" + std::string(bad) + "\""));
+    EXPECT_EQ(MessageOf([] { FrameTimeStamp("Camera1_20080230_000000_000.tif"); }),
+              "Invalid argument to date encode in the frame name "
+              "\"Camera1_20080230_000000_000.tif\"");
 }
 
 namespace {
@@ -211,22 +208,16 @@ TEST(FindTriples, OnlyCameraNamesCountAndBadOnesStopTheRun) {
     std::string lower = FrameName(3, kTen), upper = FrameName(3, kTen);
     lower[0] = 'c';
     upper.replace(27, 4, ".TIF");
-    names.insert(names.end(), {lower, upper, FrameName(3, kTen).substr(0, 30), FrameName(4, kTen),
-                               "notes.txt", ""});
+    // A frame name ends at its ".tif": copies beside a frame would give its triples twice.
+    const std::string frame = FrameName(3, kTen);
+    names.insert(names.end(), {lower, upper, frame.substr(0, 30), FrameName(4, kTen), "notes.txt",
+                               "", frame + ".bak", frame + "f", frame + "~"});
     EXPECT_TRUE(FindTriples("d", names, "50", '.').empty());
-    // A frame name ends at its ".tif": copies and other files beside a frame
-    // would otherwise give the same triple twice.
-    for (const char* tail : {".bak", "f", "~", " ", "\n"})
-        names.push_back(FrameName(3, kTen) + tail);
-    EXPECT_TRUE(FindTriples("d", names, "50", '.').empty());
-    names.push_back(FrameName(3, kTen));
+    names.push_back(frame);
     ASSERT_EQ(FindTriples("d", names, "50", '.').size(), 1u);
 
     names.push_back("Camera2_20081315_100000_000.tif");
-    EXPECT_NE(MessageOf<ConversionError>([&] {
-                  FindTriples("d", names, "50", '.');
-              }).find("Camera2_20081315_100000_000.tif"),
-              std::string::npos);
+    EXPECT_THROW(FindTriples("d", names, "50", '.'), ConversionError);
     EXPECT_EQ(
         MessageOf<ConversionError>([] { FindTriples("d", {FrameName(1, kTen)}, "fifty", '.'); }),
         "'fifty' is not a valid floating point value");
@@ -451,28 +442,6 @@ TEST(EvaluateTriples, ReportsTheFirstFailureInTripleOrder) {
     texts[2].yc = "";
     EXPECT_THROW(EvaluateTriples({}, texts, ',', 1), ConversionError);
     EXPECT_TRUE(EvaluateTriples({}, DefaultCameraTexts(','), ',', 2).empty());
-}
-
-TEST(EvaluateTriples, NamesEachShortFrameOnceInOrderOfFirstUse) {
-    ScratchFolder folder;
-    TripleList triples;
-    for (int i = 0; i < 3; ++i)
-        triples.push_back(WriteTriple(folder, i, 0.01 * i));
-    triples.push_back({{}, {triples[2].path[0], triples[0].path[1], triples[1].path[2]}, 0});
-    // Cut after the header, mid-frame, and one byte short of the last sample.
-    const std::pair<std::string, std::size_t> cuts[] = {{triples[1].path[2], kFrameHeaderBytes},
-                                                        {triples[0].path[1], 300'000},
-                                                        {triples[2].path[0], kFrameFileBytes - 1}};
-    for (const auto& [path, size] : cuts)
-        std::filesystem::resize_file(path, size);
-    for (unsigned jobs : {1u, 2u}) {
-        std::vector<std::string> shortFrames;
-        const auto results =
-            EvaluateTriples(triples, DefaultCameraTexts(','), ',', jobs, {}, &shortFrames);
-        EXPECT_EQ(results.size(), 4u); // measured all the same
-        EXPECT_EQ(shortFrames, (std::vector<std::string>{triples[0].path[1], triples[1].path[2],
-                                                         triples[2].path[0]}));
-    }
 }
 
 TEST(ResultTexts, PanelFormats) {
