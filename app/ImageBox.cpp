@@ -109,28 +109,31 @@ int TImage::heightForWidth(int width) const {
     return picture_.width > 0 ? width * picture_.height / picture_.width : width;
 }
 
-QImage TImage::Shown(QSize size) const {
-    const QImage image(picture_.bgr.data(), picture_.width, picture_.height, picture_.width * 3,
-                       QImage::Format_BGR888);
-    if (size.width() >= picture_.width) // enlarged pixels stay sharp
-        return image.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    QImage shown = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                       .convertToFormat(QImage::Format_RGB32);
-    if (keepMarks_) LayMarks(picture_, shown);
-    return shown;
-}
-
 void TImage::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     if (picture_.Empty()) return;
-    // Whole picture, aspect kept, centred.
-    const QSize shown = QSize(picture_.width, picture_.height).scaled(size(), Qt::KeepAspectRatio);
-    if (shown.isEmpty()) return;
+    const QImage image(picture_.bgr.data(), picture_.width, picture_.height, picture_.width * 3,
+                       QImage::Format_BGR888);
+    // Whole picture, aspect kept, centred: the pixels are the picture's.
+    const QSize shown = image.size().scaled(size(), Qt::KeepAspectRatio);
     const QRect target(QPoint((width() - shown.width()) / 2, (height() - shown.height()) / 2),
                        shown);
+    const bool reduced = shown.width() < picture_.width;
+    if (!keepMarks_ || !reduced || shown.isEmpty()) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, reduced);
+        painter.drawImage(target, image);
+        return;
+    }
+    // Reduced as above, in screen pixels, then the marks laid over it.
     const qreal ratio = devicePixelRatioF();
-    QImage image = Shown((QSizeF(shown) * ratio).toSize());
-    image.setDevicePixelRatio(ratio);
-    painter.drawImage(target.topLeft(), image);
+    QImage screen((QSizeF(shown) * ratio).toSize(), QImage::Format_RGB32);
+    {
+        QPainter scaler(&screen);
+        scaler.setRenderHint(QPainter::SmoothPixmapTransform);
+        scaler.drawImage(screen.rect(), image);
+    }
+    LayMarks(picture_, screen);
+    screen.setDevicePixelRatio(ratio);
+    painter.drawImage(target.topLeft(), screen);
 }

@@ -3,7 +3,6 @@
 // and shows it scaled to the space the window gives it.
 #include "common/Picture.h"
 
-#include <QImage>
 #include <QWidget>
 
 class TImage : public QWidget {
@@ -32,9 +31,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    // The picture as shown in `size` device pixels.
-    QImage Shown(QSize size) const;
-
     merkanix::Picture picture_;
     bool keepMarks_ = false;
 };
