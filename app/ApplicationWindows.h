@@ -17,7 +17,7 @@ struct ApplicationWindows {
 
     ApplicationWindows() {
         mainForm.SetSecondaryWindows(&cam1Form, &cam2Form, &cam3Form, &optimisationForm);
-        mainForm.resize(1880, 960); // fits a 1920 x 1080 screen
+        mainForm.ResizeToScreen(); // 1880 x 960 where the screen has room
     }
 
     // The optimisation window is created visible; the main window shows when

@@ -15,6 +15,14 @@ public:
     // Shows the picture's new content.
     void Repaint() { update(); }
 
+    // For boxes that show a grey frame with coloured marks drawn into it (edge
+    // rows, centre crosses): shown smaller than the picture, smoothing would
+    // blend those 1-pixel marks into the grey. With this the marks are laid
+    // over the smoothed picture instead: a long mark (a row) along its scaled
+    // length and one screen pixel thick, a small one (a cross) at its own
+    // size. The picture's pixels are not changed.
+    void KeepMarksVisible(bool keep = true);
+
     QSize sizeHint() const override;
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
@@ -24,4 +32,5 @@ protected:
 
 private:
     merkanix::Picture picture_;
+    bool keepMarks_ = false;
 };

@@ -9,6 +9,7 @@
 #include "measurement/Settings.h"
 #include "reconstruction/ReconstructionView.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -27,10 +28,14 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QStorageInfo>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 using namespace merkanix;
 
@@ -38,6 +43,39 @@ namespace {
 
 const QString kDash = QStringLiteral("-");
 const QString kSettingsFilter = QStringLiteral(".txt (*.txt)");
+// "Uložit" writes the name as typed, with or without ".txt".
+const QString kLoadSettingsFilter = kSettingsFilter + QStringLiteral(";;Všechny soubory (*)");
+
+// The size the window has on a 1920 x 1080 screen; on a smaller one it
+// takes the screen's free area less room for the window frame and title.
+constexpr QSize kFullSize(1880, 960);
+constexpr int kFrameAllowance = 16;
+constexpr int kTitleAllowance = 40;
+
+// A control that asks for `preferredWidth` where there is room and makes do
+// with its minimum where there is not (a 1366-pixel screen).
+template <typename Base> class Roomy final : public Base {
+public:
+    template <typename... Args>
+    explicit Roomy(int preferredWidth, Args&&... args)
+        : Base(std::forward<Args>(args)...), preferredWidth_(preferredWidth) {}
+    QSize sizeHint() const override {
+        QSize hint = Base::sizeHint();
+        hint.setWidth(std::max(hint.width(), preferredWidth_));
+        return hint;
+    }
+
+private:
+    int preferredWidth_;
+};
+
+// The window's content. Its picture boxes keep their aspect where they can,
+// but the content as a whole must not ask a scroll area for more height as
+// it gets wider, or a wide window would scroll for nothing.
+class WindowContent final : public QWidget {
+public:
+    bool hasHeightForWidth() const override { return false; }
+};
 
 template <typename Control> Control* Named(Control* control, const char* name) {
     control->setObjectName(QString::fromLatin1(name));
@@ -87,22 +125,49 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     right->addLayout(viewsRow, 1);
     right->addLayout(lowerRow);
 
-    auto* top = new QHBoxLayout(this);
+    // The whole window scrolls where the screen is too small even for its
+    // least size; on larger screens no scroll bar shows.
+    auto* content = new WindowContent;
+    auto* top = new QHBoxLayout(content);
     top->addWidget(BuildFrameSelection());
     top->addLayout(right, 1);
+    auto* scrolled = new QWidget;
+    auto* holder = new QVBoxLayout(scrolled);
+    holder->setContentsMargins(0, 0, 0, 0);
+    holder->addWidget(content);
+    auto* scroll = Named(new QScrollArea, "ScrollBox");
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(scrolled);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
 
-    // Drives: the mounted volumes; the one holding the working folder first.
+    // Drives: the mounted volumes; the tree opens at the working folder.
     for (const QStorageInfo& volume : QStorageInfo::mountedVolumes())
         if (volume.isValid() && volume.isReady()) DriveComboBox1->addItem(volume.rootPath());
     DriveComboBox1->model()->sort(0);
-    const int home = DriveComboBox1->findText(QStorageInfo(QDir::currentPath()).rootPath());
+    const QString start = QDir::currentPath();
+    const int home = DriveComboBox1->findText(QStorageInfo(start).rootPath());
+    if (home >= 0) folder_ = start; // keeps DriveChanged from moving to the drive's root
     connect(DriveComboBox1, &QComboBox::currentIndexChanged, this, &TMainForm::DriveChanged);
     DriveComboBox1->setCurrentIndex(home >= 0 ? home : 0);
     DriveChanged(DriveComboBox1->currentIndex());
+    if (home >= 0) ChooseFolder(start);
 
     Handle(CheckBox1, &QCheckBox::clicked, &TMainForm::SortOut);
-    Handle(ListBox1, &QListWidget::itemClicked, &TMainForm::WriteOut);
+    // Every change of the highlighted triple evaluates it, by mouse or by
+    // keys; a click that changed nothing evaluates the triple again (with the
+    // texts as they now stand).
+    Handle(ListBox1, &QListWidget::itemSelectionChanged, &TMainForm::WriteOut);
+    connect(ListBox1, &QListWidget::itemClicked, this, [this] {
+        if (!evaluatedSincePress_) RunHandler(this, [this] { WriteOut(); });
+    });
     Handle(ListBox1, &QListWidget::itemActivated, &TMainForm::WriteOut);
+    for (QObject* watched :
+         {static_cast<QObject*>(ListBox1->viewport()), static_cast<QObject*>(DirectoryListBox1),
+          static_cast<QObject*>(DirectoryListBox1->viewport())})
+        watched->installEventFilter(this);
     Handle(RadioButton1, &QRadioButton::clicked, &TMainForm::RadioButton1Click);
     Handle(RadioButton1, &TRadioButton::doubleClicked, &TMainForm::RadioButton1DblClick);
     Handle(RadioButton2, &QRadioButton::clicked, &TMainForm::RadioButton2Click);
@@ -127,9 +192,13 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
 }
 
 QGroupBox* TMainForm::BuildFrameSelection() {
-    auto* group = new QGroupBox("Výběr snímků");
+    auto* group = new Roomy<QGroupBox>(370, "Výběr snímků");
+    group->setMaximumWidth(370);
     auto* layout = new QVBoxLayout(group);
     DriveComboBox1 = Named(new QComboBox, "DriveComboBox1");
+    // A long mount point must not widen the window.
+    DriveComboBox1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    DriveComboBox1->setMinimumContentsLength(8);
     DirectoryListBox1 = Named(new QTreeView, "DirectoryListBox1");
     FileListBox1 = Named(new QListWidget, "FileListBox1");
     folderModel_ = new QFileSystemModel(this);
@@ -140,6 +209,13 @@ QGroupBox* TMainForm::BuildFrameSelection() {
     DirectoryListBox1->header()->hide();
     connect(DirectoryListBox1->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& index) { FillFileList(folderModel_->filePath(index)); });
+    // The model reads folders in the background: the chosen folder's row
+    // exists only once its parents are read, and moves as they are sorted.
+    // Until the user moves in the tree, each such step scrolls it into view.
+    connect(folderModel_, &QFileSystemModel::directoryLoaded, this, &TMainForm::RevealFolder);
+    connect(folderModel_, &QFileSystemModel::layoutChanged, this, &TMainForm::RevealFolder);
+    connect(DirectoryListBox1->verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this] { revealFolder_ = false; });
     FileListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     layout->addWidget(DriveComboBox1);
     layout->addWidget(DirectoryListBox1, 2);
@@ -170,8 +246,12 @@ QGroupBox* TMainForm::BuildFrameSelection() {
         details->addWidget(new QLabel(QString("CAM%1:").arg(k + 1)), 1 + k, 0);
         details->addWidget(dates[k], 1 + k, 1, 1, 3);
     }
-    details->addWidget(new QLabel("Čas. rozpětí:"), 4, 0);
-    details->addWidget(Label4, 4, 1, 1, 3);
+    // Across the columns, so that the first column is no wider than "CAM1:"
+    // and the edge rows keep their room on a small screen.
+    auto* span = new QHBoxLayout;
+    span->addWidget(new QLabel("Čas. rozpětí:"));
+    span->addWidget(Label4, 1);
+    details->addLayout(span, 4, 0, 1, 4);
     details->addWidget(new QLabel("Hrany v obraze:"), 5, 0, 1, 4);
     Label51 = Text(kDash, "Label51");
     Label52 = Text(kDash, "Label52");
@@ -189,7 +269,6 @@ QGroupBox* TMainForm::BuildFrameSelection() {
     details->setColumnStretch(1, 1);
     details->setColumnStretch(2, 1);
     layout->addLayout(details);
-    group->setFixedWidth(370);
     return group;
 }
 
@@ -208,6 +287,9 @@ QGroupBox* TMainForm::BuildCameraSettings() {
         {"f3Edit", "xc3Edit", "yc3Edit", "x3Edit", "y3Edit"}};
     static const char* const kQuantities[5] = {"f", "xc", "yc", "x", "y"};
     static const char* const kUnits[5] = {"(mm)", "(px)", "(px)", "(mm)", "(mm)"};
+    const QFontMetrics metrics = group->fontMetrics();
+    const int wholeValue = metrics.horizontalAdvance("-46,0193228167378") + 16;
+    const int firstDigits = metrics.horizontalAdvance("-46,01") + 16;
     for (int k = 0; k < 3; ++k) {
         auto* box = new QGroupBox(QString("CAM%1").arg(k + 1));
         auto* boxLayout = new QGridLayout(box);
@@ -220,9 +302,17 @@ QGroupBox* TMainForm::BuildCameraSettings() {
         const std::string* texts[5] = {&defaults[k].f, &defaults[k].xc, &defaults[k].yc,
                                        &defaults[k].x, &defaults[k].y};
         for (int q = 0; q < 5; ++q) {
-            auto* edit = Named(new QLineEdit(FromStd(*texts[q])), kEditNames[k][q]);
+            // The whole start value where there is room; its first digits at least.
+            auto* edit =
+                Named(new Roomy<QLineEdit>(wholeValue, FromStd(*texts[q])), kEditNames[k][q]);
+            edit->setMinimumWidth(firstDigits);
             edit->setEnabled(false);
-            edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance("-46,0193228167378") + 16);
+            // A text set from elsewhere (a file, a calibration window) shows
+            // from its start when the box is narrower than the text.
+            connect(edit, &QLineEdit::textChanged, edit, [edit] {
+                if (!edit->hasFocus()) edit->setCursorPosition(0);
+            });
+            edit->setCursorPosition(0);
             *edits[k][q] = edit;
             cameraEdits_[k][q] = edit;
             boxLayout->addWidget(new QLabel(kQuantities[q]), 2 + q, 0);
@@ -306,7 +396,7 @@ QGroupBox* TMainForm::BuildReconstructionView() {
     auto* group = new QGroupBox("VLÁKNO");
     auto* layout = new QHBoxLayout(group);
     EllipseImage = Named(new TImage(492, 492), "EllipseImage");
-    EllipseImage->setMinimumSize(320, 320);
+    EllipseImage->setMinimumSize(320, 246); // lower where the screen is low
     TrackBar1 = Named(new QSlider(Qt::Vertical), "TrackBar1");
     TrackBar1->setRange(1, 500);
     TrackBar1->setValue(100);
@@ -327,6 +417,7 @@ QGroupBox* TMainForm::BuildCameraView(const QString& caption, TImage*& image) {
     auto* group = new QGroupBox(caption);
     auto* layout = new QVBoxLayout(group);
     image = new TImage(656, 492);
+    image->KeepMarksVisible(); // the edge rows and the centre cross
     layout->addWidget(image);
     return group;
 }
@@ -361,11 +452,45 @@ void TMainForm::ChooseFolder(const QString& folder) {
         DriveComboBox1->setCurrentIndex(driveIndex);
     }
     const QModelIndex index = folderModel_->index(path);
-    if (index.isValid()) {
-        DirectoryListBox1->setCurrentIndex(index);
-        DirectoryListBox1->scrollTo(index);
-    }
+    if (index.isValid()) DirectoryListBox1->setCurrentIndex(index);
     FillFileList(path);
+    revealFolder_ = true;
+    RevealFolder();
+}
+
+void TMainForm::RevealFolder() {
+    if (!revealFolder_) return;
+    const QModelIndex index = folderModel_->index(folder_);
+    if (index.isValid() && index == DirectoryListBox1->currentIndex())
+        DirectoryListBox1->scrollTo(index); // opens its parents too
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == ListBox1->viewport() &&
+        (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick))
+        evaluatedSincePress_ = false;
+    if (watched == DirectoryListBox1 || watched == DirectoryListBox1->viewport()) {
+        if (type == QEvent::MouseButtonPress || type == QEvent::KeyPress || type == QEvent::Wheel)
+            revealFolder_ = false; // the user looks around the tree
+        else if (type == QEvent::Resize || type == QEvent::Show)
+            RevealFolder(); // where it lies in view depends on the tree's height
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QSize TMainForm::SizeForScreen(const QSize& available) {
+    return kFullSize.boundedTo(available - QSize(kFrameAllowance, kTitleAllowance));
+}
+
+void TMainForm::ResizeToScreen() {
+    // The offscreen platform's screen is a stand-in of 800 x 600 that no user
+    // has: a picture taken there shows the window as on a full-HD screen.
+    const QScreen* shownOn = screen();
+    if (shownOn == nullptr || QGuiApplication::platformName() == QLatin1String("offscreen"))
+        resize(kFullSize);
+    else
+        resize(SizeForScreen(shownOn->availableGeometry().size()));
 }
 
 void TMainForm::FillFileList(const QString& folder) {
@@ -402,10 +527,11 @@ void TMainForm::SortOut() {
 }
 
 void TMainForm::WriteOut() {
-    QListWidgetItem* item = ListBox1->currentItem();
-    if (item == nullptr || !item->isSelected()) return;
-    const int k = ListBox1->row(item);
+    const QList<QListWidgetItem*> selected = ListBox1->selectedItems();
+    if (selected.size() != 1) return;
+    const int k = ListBox1->row(selected.front());
     if (k < 0 || static_cast<std::size_t>(k) >= triples_.size()) return;
+    evaluatedSincePress_ = true;
     const FrameTriple& triple = triples_[static_cast<std::size_t>(k)];
 
     const SystemTexts texts = CameraTexts();
@@ -575,7 +701,7 @@ void TMainForm::Ellipse6CheckBoxClick() {
 }
 
 void TMainForm::LoadSettings() {
-    const QString name = UserDialogs::Current().OpenFileName(this, kSettingsFilter);
+    const QString name = UserDialogs::Current().OpenFileName(this, kLoadSettingsFilter);
     if (name.isEmpty() || !QFileInfo(name).isFile()) return;
     const SystemTexts texts = ReadSettingsFile(ToStd(name));
     for (int c = 0; c < 3; ++c) {

@@ -29,7 +29,13 @@ public:
     // The windows the radio buttons show.
     void SetSecondaryWindows(QWidget* cam1, QWidget* cam2, QWidget* cam3, QWidget* optimisation);
 
-    // Chooses a folder as the drive box and folder tree would.
+    // 1880 x 960, as on a 1920 x 1080 screen, or what a smaller screen has room for.
+    void ResizeToScreen();
+    // The window's size on a screen whose free area (without its panels) is `available`.
+    static QSize SizeForScreen(const QSize& available);
+
+    // Chooses a folder as the drive box and folder tree would, and keeps it
+    // in view in the tree while the tree fills.
     void ChooseFolder(const QString& folder);
     QString CurrentFolder() const { return folder_; }
 
@@ -38,6 +44,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void SortOut();
@@ -75,6 +82,7 @@ private:
     QGroupBox* BuildCameraView(const QString& caption, TImage*& image);
 
     void DriveChanged(int index);
+    void RevealFolder();
     void FillFileList(const QString& folder);
     void Redraw();
     merkanix::SystemTexts CameraTexts() const; // the fifteen camera texts as they stand
@@ -134,6 +142,8 @@ private:
 
     QFileSystemModel* folderModel_ = nullptr;
     QString folder_;
+    bool revealFolder_ = false;        // the chosen folder is to be kept in view in the tree
+    bool evaluatedSincePress_ = false; // a triple was evaluated since the last mouse press
     QWidget* cam1Form_ = nullptr;
     QWidget* cam2Form_ = nullptr;
     QWidget* cam3Form_ = nullptr;

@@ -92,7 +92,8 @@ void EvaluateTriple(const FrameTriple& triple, const SystemTexts& texts, char se
 
 std::vector<TripleResult>
 EvaluateTriples(const TripleList& triples, const SystemTexts& texts, char sep, unsigned jobs,
-                const std::function<void(std::size_t, std::size_t)>& progress) {
+                const std::function<void(std::size_t, std::size_t)>& progress,
+                std::vector<std::string>* shortFrames) {
     const std::array<CameraSetup, 3> cameras = ParseCameraSetups(texts, sep);
     if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
 
@@ -109,6 +110,7 @@ EvaluateTriples(const TripleList& triples, const SystemTexts& texts, char sep, u
         }
 
     std::vector<EdgePair> frameEdges(frames.size());
+    std::vector<char> frameShort(frames.size(), 0); // not vector<bool>: threads write neighbours
     std::vector<std::exception_ptr> frameErrors(frames.size());
     // The earliest failing frame is the one the first failing triple reports;
     // later frames need not be measured once it is known.
@@ -118,7 +120,8 @@ EvaluateTriples(const TripleList& triples, const SystemTexts& texts, char sep, u
         if (i < firstFailure.load(std::memory_order_relaxed)) {
             try {
                 thread_local Picture view;
-                LoadFrame(*frames[i], view);
+                frameShort[i] =
+                    LoadFrame(*frames[i], view) < static_cast<std::size_t>(kFrameSamples);
                 frameEdges[i] = MeanEdges(view, kEdgeThreshold);
             } catch (...) {
                 frameErrors[i] = std::current_exception();
@@ -132,6 +135,9 @@ EvaluateTriples(const TripleList& triples, const SystemTexts& texts, char sep, u
     });
     if (firstFailure.load() < frames.size())
         std::rethrow_exception(frameErrors[firstFailure.load()]);
+    if (shortFrames)
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            if (frameShort[i]) shortFrames->push_back(*frames[i]);
 
     std::vector<TripleResult> results(triples.size());
     std::vector<std::exception_ptr> tripleErrors(triples.size());

@@ -51,10 +51,13 @@ struct TripleResult {
 // Evaluates every triple without drawing, on `jobs` threads (0: all cores).
 // Each frame is measured once however many triples share it. The results
 // do not depend on `jobs`. The first error in triple order is thrown.
+// A frame file shorter than a full frame is measured with the missing
+// samples 0; its path goes to `shortFrames` (in order of first use).
 std::vector<TripleResult>
 EvaluateTriples(const TripleList& triples, const SystemTexts& texts, char decimalSeparator,
                 unsigned jobs,
-                const std::function<void(std::size_t done, std::size_t total)>& progress = {});
+                const std::function<void(std::size_t done, std::size_t total)>& progress = {},
+                std::vector<std::string>* shortFrames = nullptr);
 
 // Texts of one result-panel row: "[x ; y]" with "%.4f", a and b "%.4f",
 // angle "%.2f"; "-" in every field for an invalid ellipse.

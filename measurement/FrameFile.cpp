@@ -29,7 +29,7 @@ std::vector<std::uint16_t> ReadFrameSamples(const std::string& path) {
     return samples;
 }
 
-void ReadFrameSamples(const std::string& path, std::vector<std::uint16_t>& samples) {
+std::size_t ReadFrameSamples(const std::string& path, std::vector<std::uint16_t>& samples) {
     const FileDescriptor file = OpenForReading(path);
 
     samples.resize(kFrameSamples);
@@ -48,11 +48,12 @@ void ReadFrameSamples(const std::string& path, std::vector<std::uint16_t>& sampl
     }
     // Samples come in whole 2-byte records; a dangling odd byte is not one.
     // A short file leaves the missing samples 0.
-    std::fill(samples.begin() + static_cast<std::ptrdiff_t>(got / 2), samples.end(),
-              std::uint16_t{0});
+    const std::size_t held = got / 2;
+    std::fill(samples.begin() + static_cast<std::ptrdiff_t>(held), samples.end(), std::uint16_t{0});
     if constexpr (std::endian::native == std::endian::big)
         for (auto& s : samples)
             s = static_cast<std::uint16_t>((s >> 8) | (s << 8));
+    return held;
 }
 
 void SamplesToPicture(const std::vector<std::uint16_t>& samples, Picture& box) {
@@ -105,23 +106,30 @@ void SamplesToPicture(const std::vector<std::uint16_t>& samples, Picture& box) {
     std::fill(out, box.bgr.data() + pixels * 3, std::uint8_t{0});
 }
 
-void LoadFrame(const std::string& path, Picture& box) {
+std::size_t LoadFrame(const std::string& path, Picture& box) {
     // Reused per thread: a fresh 645 KB buffer per frame costs more than the scaling.
     thread_local std::vector<std::uint16_t> samples;
-    ReadFrameSamples(path, samples);
+    const std::size_t held = ReadFrameSamples(path, samples);
     SamplesToPicture(samples, box);
+    return held;
 }
 
 TDateTime FrameTimeStamp(const std::string& fileName) {
-    DateTimeParts parts;
-    parts.year = ParseInteger(Field(fileName, 9, 4));
-    parts.month = ParseInteger(Field(fileName, 13, 2));
-    parts.day = ParseInteger(Field(fileName, 15, 2));
-    parts.hour = ParseInteger(Field(fileName, 18, 2));
-    parts.minute = ParseInteger(Field(fileName, 20, 2));
-    parts.second = ParseInteger(Field(fileName, 22, 2));
-    parts.millisecond = ParseInteger(Field(fileName, 25, 3));
-    const TDateTime value = EncodeDateTime(parts);
+    TDateTime value = 0;
+    try {
+        DateTimeParts parts;
+        parts.year = ParseInteger(Field(fileName, 9, 4));
+        parts.month = ParseInteger(Field(fileName, 13, 2));
+        parts.day = ParseInteger(Field(fileName, 15, 2));
+        parts.hour = ParseInteger(Field(fileName, 18, 2));
+        parts.minute = ParseInteger(Field(fileName, 20, 2));
+        parts.second = ParseInteger(Field(fileName, 22, 2));
+        parts.millisecond = ParseInteger(Field(fileName, 25, 3));
+        value = EncodeDateTime(parts);
+    } catch (const ConversionError& e) {
+        // One bad name among thousands stops a whole folder: say which.
+        throw ConversionError(std::string(e.what()) + " in the frame name \"" + fileName + "\"");
+    }
     SetLongTimeFormat("hh:mm:ss.z");
     return value;
 }

@@ -4,6 +4,7 @@
 #include "common/DateTime.h"
 #include "common/Picture.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,18 +23,20 @@ inline constexpr int kFrameNameLength = 31;
 // the file when it cannot be opened or read.
 std::vector<std::uint16_t> ReadFrameSamples(const std::string& path);
 // The same into a buffer the caller keeps; it becomes exactly one frame long.
-void ReadFrameSamples(const std::string& path, std::vector<std::uint16_t>& samples);
+// Returns the number of samples the file held (kFrameSamples when complete).
+std::size_t ReadFrameSamples(const std::string& path, std::vector<std::uint16_t>& samples);
 
 // Loads a frame into the picture of an image box as grey, scaled so that the
 // brightest sample becomes 255. The picture keeps its size (656 x 492 when
-// it has none yet). On error the picture is left as it was.
-void LoadFrame(const std::string& path, Picture& box);
+// it has none yet). On error the picture is left as it was. Returns the
+// number of samples the file held, so that callers can tell a short frame.
+std::size_t LoadFrame(const std::string& path, Picture& box);
 // The grey conversion alone, for callers that already hold the samples.
 void SamplesToPicture(const std::vector<std::uint16_t>& samples, Picture& box);
 
 // Capture time from a bare file name; also sets the long time format to
-// "hh:mm:ss.z". Throws ConversionError for fields that are not numbers or
-// do not form a date and time.
+// "hh:mm:ss.z". Throws ConversionError, naming the file, for fields that
+// are not numbers or do not form a date and time.
 TDateTime FrameTimeStamp(const std::string& fileName);
 
 } // namespace merkanix

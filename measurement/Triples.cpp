@@ -23,7 +23,9 @@ struct Candidate {
 constexpr std::size_t kMaxTriples = 5'000'000;
 
 int CameraOfName(const std::string& name) {
-    if (name.size() < kFrameNameLength || name.compare(27, 4, ".tif") != 0) return -1;
+    // A frame name ends at its ".tif": "….tif.bak", "….tiff" or "….tif~" are
+    // copies or other files, and taking them would duplicate triples.
+    if (name.size() != kFrameNameLength || name.compare(27, 4, ".tif") != 0) return -1;
     if (name.compare(0, 6, "Camera") != 0) return -1;
     switch (name[6]) {
     case '1':

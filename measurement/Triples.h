@@ -23,7 +23,8 @@ std::int64_t MillisecondsBetween(TDateTime a, TDateTime b);
 
 // Every combination of one frame per camera whose pairwise differences are
 // within the tolerance, camera 1 outermost, each camera in list order.
-// `names` are the folder's file names in list order. Throws
+// `names` are the folder's file names in list order; frames are the names of
+// exactly 31 characters, "Camera1".."Camera3" to ".tif". Throws
 // ConversionError for a bad frame name or tolerance text.
 TripleList FindTriples(const std::string& folder, const std::vector<std::string>& names,
                        std::string_view toleranceText, char decimalSeparator);

@@ -140,12 +140,20 @@ int Run(int argc, char** argv) {
     const TripleList triples = FindTriples(options.folder, names, options.tolerance, '.');
 
     std::vector<TripleResult> results;
+    std::vector<std::string> shortFrames;
     {
         tools::ProgressBar bar("measuring frames", 0);
-        results =
-            EvaluateTriples(triples, texts, '.', options.jobs,
-                            [&](std::size_t done, std::size_t total) { bar.Update(done, total); });
+        results = EvaluateTriples(
+            triples, texts, '.', options.jobs,
+            [&](std::size_t done, std::size_t total) { bar.Update(done, total); }, &shortFrames);
     }
+    // Measured all the same, as the window does; but a truncated copy should
+    // not pass unnoticed in a batch.
+    for (const std::string& path : shortFrames)
+        std::fprintf(stderr,
+                     "merkanix-measure: warning: \"%s\" is shorter than a frame; the missing "
+                     "samples were read as 0\n",
+                     path.c_str());
 
     std::string out;
     out.reserve(triples.size() * 256 + 256);

@@ -11,12 +11,17 @@
 #include "support/RunCommand.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
+#include <QTreeView>
 #include <QtTest>
 #include <memory>
 
@@ -49,6 +54,14 @@ QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+int PixelsOf(const QImage& shot, QRgb colour) {
+    int count = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            count += shot.pixel(x, y) == colour;
+    return count;
+}
+
 } // namespace
 
 class MainFormTest : public QObject {
@@ -69,10 +82,17 @@ class MainFormTest : public QObject {
         if (auto* label = form().findChild<QLabel*>(name)) return label->text();
         return control<QLineEdit>(name)->text();
     }
+    void show() {
+        form().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form()));
+    }
+    // With the mouse, as a user clicks.
     void clickTriple(int k) {
+        show();
         QListWidget* list = control<QListWidget>("ListBox1");
-        list->setCurrentRow(k - 1);
-        emit list->itemClicked(list->item(k - 1));
+        list->scrollToItem(list->item(k - 1));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->item(k - 1)).center());
     }
     void findTriples() {
         form().ChooseFolder(Q(samples_->path()));
@@ -129,8 +149,7 @@ private slots:
     }
 
     void radioButtonsFollowTheirRules() {
-        form().show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form()));
+        show();
         // On the indicator: a wide button reacts only near its indicator and label.
         const auto click = [this](int i) {
             QTest::mouseClick(radio(i), Qt::LeftButton, {}, QPoint(6, radio(i)->height() / 2));
@@ -166,8 +185,11 @@ private slots:
         QListWidget* list = control<QListWidget>("ListBox1");
         QCOMPARE(list->count(), 3);
         QCOMPARE(list->item(2)->text(), QString("3"));
-        for (int k : {2, 1}) { // the second evaluation leaves no trace of the first
-            clickTriple(k);
+        for (int k : {2, 1, 2}) { // by mouse, then by keys; each leaves no trace of the last
+            if (list->currentRow() < 0)
+                clickTriple(k);
+            else
+                QTest::keyClick(list, k == 1 ? Qt::Key_Up : Qt::Key_Down);
             QVERIFY2(dialogs_.errors.isEmpty(), qPrintable(dialogs_.errors.join("; ")));
             const TripleEvaluation want = expected(k);
             QCOMPARE(text("Label51"), Q(FormatGeneral(want.edges[0].top, ',')));
@@ -218,6 +240,8 @@ private slots:
         control<QLineEdit>("x2Edit")->setText("abc");
         clickTriple(2);
         QCOMPARE(dialogs_.errors, QStringList{"'abc' is not a valid floating point value"});
+        clickTriple(2); // a click on the highlighted triple evaluates it again
+        QCOMPARE(dialogs_.errors.size(), 2);
         QCOMPARE(text("Label51"), Q(FormatGeneral(expected(2).edges[0].top, ',')));
         QCOMPARE(text("DiameterStaticText"), oldDiameter);
 
@@ -234,6 +258,58 @@ private slots:
         QCOMPARE(text("Label51"), Q(FormatGeneral(expected(2).edges[0].top, ',')));
     }
 
+    void opensAtTheWorkingFolderAndKeepsItInView() {
+        // Among many siblings, so that its row moves as the tree reads and
+        // sorts them after the folder was chosen.
+        ScratchFolder scratch;
+        for (int i = 10; i < 50; ++i)
+            QVERIFY(QDir().mkpath(Q(scratch / "k") + QString::number(i) + "/a"));
+        const QString folder = Q(scratch / "k30/a"), before = QDir::currentPath();
+        QDir::setCurrent(folder);
+        windows_ = std::make_unique<ApplicationWindows>();
+        QDir::setCurrent(before);
+        QCOMPARE(form().CurrentFolder(), folder);
+        auto* tree = control<QTreeView>("DirectoryListBox1");
+        QSignalSpy loaded(tree->model(), SIGNAL(directoryLoaded(QString)));
+        form().resize(1350, 690);
+        show();
+        QTRY_VERIFY(loaded.contains({Q(scratch.path())})); // read, then sorted
+        QTest::qWait(100);
+        const auto* model = static_cast<const QFileSystemModel*>(tree->model());
+        QCOMPARE(model->filePath(tree->currentIndex()), folder);
+        QVERIFY(tree->viewport()->rect().contains(tree->visualRect(tree->currentIndex())));
+    }
+
+    void fitsA1366By768ScreenAndLooksAsBeforeOnFullHd() {
+        findTriples();
+        clickTriple(1); // the longest texts are in
+        // Screens of 1366 x 768 and full HD less a 40-pixel panel, and a
+        // screen smaller still, where the window scrolls.
+        for (const QSize screen : {QSize(1040, 600), QSize(1366, 728), QSize(1920, 1040)}) {
+            form().resize(TMainForm::SizeForScreen(screen));
+            QCoreApplication::processEvents();
+            const auto* scroll = control<QScrollArea>("ScrollBox");
+            QCOMPARE(scroll->horizontalScrollBar()->isVisible(), screen.width() < 1366);
+            if (screen.width() < 1366) continue;
+            QVERIFY(!scroll->verticalScrollBar()->isVisible());
+            for (QWidget* w : form().findChildren<QWidget*>()) // no text is cut
+                if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w))
+                    QVERIFY2(w->width() >= w->minimumSizeHint().width(),
+                             qPrintable(w->objectName()));
+            // The edge rows one screen pixel thick, the centre cross at its own size;
+            // smoothing would leave neither pure red nor pure blue.
+            auto* view = control<TImage>("Image1");
+            const QImage shot = view->grab().toImage();
+            QVERIFY(PixelsOf(shot, qRgb(255, 0, 0)) >=
+                    std::min(view->width(), 4 * view->height() / 3) - 1);
+            QCOMPARE(PixelsOf(shot, qRgb(0, 0, 255)), 9);
+            QVERIFY(view->picture().bgr == expected(1).views[0].bgr); // not changed by painting
+        }
+        // On full HD as it always was: the frame choice 370 wide.
+        QCOMPARE(form().size(), QSize(1880, 960));
+        QCOMPARE(control("CheckBox1")->parentWidget()->width(), 370);
+    }
+
     void savesAndLoadsTheSettingsFile() {
         ScratchFolder folder;
         dialogs_.answer = Q(folder / "system");
@@ -242,6 +318,9 @@ private slots:
         WriteSettingsFile(folder / "core", DefaultCameraTexts(','));
         QVERIFY(merkanix::testing::ReadBytes(folder / "system") ==
                 merkanix::testing::ReadBytes(folder / "core"));
+        // "Načíst" offers what "Uložit" may have written, with ".txt" or without.
+        control<QPushButton>("Button1")->click();
+        QCOMPARE(dialogs_.filters.value(1), QString(".txt (*.txt);;Všechny soubory (*)"));
 
         merkanix::testing::WriteBytes(
             folder / "twelve.txt",

@@ -49,16 +49,16 @@ TEST(LoadFrame, ShortFilesReadAsZerosDataPastTheFrameIsIgnoredAndFailuresKeepThe
     EXPECT_EQ(read[3], 400);
     EXPECT_EQ(read[10], 0);
     Picture p;
-    LoadFrame(folder / "short.tif", p);
-    EXPECT_EQ(p.Blue(0, 0), 64); // 100/400*255 = 63.75
+    EXPECT_EQ(LoadFrame(folder / "short.tif", p), 10u); // the samples the file held
+    EXPECT_EQ(p.Blue(0, 0), 64);                        // 100/400*255 = 63.75
 
     std::vector<std::uint16_t> longer(kFrameSamples, 1000);
     longer.resize(kFrameSamples + 5000, 65535);
     WriteFrame(folder / "long.tif", longer);
-    LoadFrame(folder / "long.tif", p);
+    EXPECT_EQ(LoadFrame(folder / "long.tif", p), static_cast<std::size_t>(kFrameSamples));
     EXPECT_EQ(p.Blue(655, 491), 255); // the extra bright data took no part
     WriteBytes(folder / "header-only.tif", std::string(100, 'x'));
-    LoadFrame(folder / "header-only.tif", p); // no samples at all: black
+    EXPECT_EQ(LoadFrame(folder / "header-only.tif", p), 0u); // no samples at all: black
     EXPECT_EQ(p.bgr, std::vector<std::uint8_t>(656 * 492 * 3, 0));
     // An unreadable file names itself and leaves the picture as it was.
     LoadFrame(folder / "long.tif", p);
@@ -79,7 +79,12 @@ TEST(FrameTimeStamp, ReadsTheNameAndShowsMillisecondsWithoutLeadingZeros) {
     for (const char* bad : {"Camera1_20081315_093012_007.tif", "Camera1_20080415_243012_007.tif",
                             "Camera1_2008O415_093012_007.tif", "Camera1_20080415_093012_0x7.tif",
                             "Camera1_2008", "Camera1_20080230_000000_000.tif", ""})
-        EXPECT_THROW(FrameTimeStamp(bad), ConversionError) << bad;
+        EXPECT_TRUE(MessageOf<ConversionError>([&] {
+                        FrameTimeStamp(bad);
+                    }).ends_with(" in the frame name \"" + std::string(bad) + "\""));
+    EXPECT_EQ(MessageOf([] { FrameTimeStamp("Camera1_20080230_000000_000.tif"); }),
+              "Invalid argument to date encode in the frame name "
+              "\"Camera1_20080230_000000_000.tif\"");
 }
 
 namespace {
@@ -203,11 +208,12 @@ TEST(FindTriples, OnlyCameraNamesCountAndBadOnesStopTheRun) {
     std::string lower = FrameName(3, kTen), upper = FrameName(3, kTen);
     lower[0] = 'c';
     upper.replace(27, 4, ".TIF");
-    names.insert(names.end(), {lower, upper, FrameName(3, kTen).substr(0, 30), FrameName(4, kTen),
-                               "notes.txt", ""});
+    // A frame name ends at its ".tif": copies beside a frame would give its triples twice.
+    const std::string frame = FrameName(3, kTen);
+    names.insert(names.end(), {lower, upper, frame.substr(0, 30), FrameName(4, kTen), "notes.txt",
+                               "", frame + ".bak", frame + "f", frame + "~"});
     EXPECT_TRUE(FindTriples("d", names, "50", '.').empty());
-    // Only the first 31 characters are looked at.
-    names.push_back(FrameName(3, kTen) + ".bak");
+    names.push_back(frame);
     ASSERT_EQ(FindTriples("d", names, "50", '.').size(), 1u);
 
     names.push_back("Camera2_20081315_100000_000.tif");

@@ -183,6 +183,24 @@ TEST(MeasureTool, RowsInTripleOrderWhateverTheThreads) {
     EXPECT_NE(table.out.find("0 ms"), std::string::npos);
 }
 
+TEST(MeasureTool, ShortFramesAreMeasuredWithAWarningEach) {
+    ScratchFolder folder;
+    WriteBandTriple(folder, "093012_007");
+    WriteBandTriple(folder, "093013_007");
+    const std::string short1 = folder / "Camera3_20080415_093012_007.tif";
+    const std::string short2 = folder / "Camera2_20080415_093013_007.tif";
+    std::filesystem::resize_file(short2, 1000);
+    std::filesystem::resize_file(short1, 0);
+    // Each of the eight triples within 2 s holds a short frame: one warning each, in order.
+    const CommandResult r = Measure(folder, "--csv --tolerance 2000");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(r.out).size(), 9u);
+    EXPECT_EQ(Lines(r.err).size(), 2u) << r.err;
+    const std::size_t first = r.err.find("warning: \"" + short1 + "\""),
+                      second = r.err.find("warning: \"" + short2 + "\"");
+    EXPECT_TRUE(first < second && second != std::string::npos) << r.err;
+}
+
 TEST(MeasureTool, SettingsFileGivesTheCameras) {
     ScratchFolder folder;
     WriteBandTriple(folder, "093012_007");
