@@ -17,6 +17,10 @@ struct ApplicationWindows {
 
     ApplicationWindows() {
         mainForm.SetSecondaryWindows(&cam1Form, &cam2Form, &cam3Form, &optimisationForm);
+        for (TCalibrationForm* calibration :
+             {static_cast<TCalibrationForm*>(&cam1Form), static_cast<TCalibrationForm*>(&cam2Form),
+              static_cast<TCalibrationForm*>(&cam3Form)})
+            calibration->SetMainWindow(&mainForm);
         mainForm.resize(1880, 960); // fits a 1920 x 1080 screen
     }
 
