@@ -42,6 +42,8 @@ std::string FormatStageDifference(float distance1, float distance2, char decimal
 // The overlay of the two registered images (656 x 492): the rescaled image
 // inside the rectangle of the integer shift, the other image elsewhere, the
 // crimson lines from the corners to the rounded centre and that pixel blue.
+// Each line holds one pixel per step along its longer axis, both ends
+// included, and is cut at the picture's border.
 void DrawOverlay(const CalibrationImage& image1, const CalibrationImage& image2,
                  const CentreSearchResult& result, Picture& box);
 
@@ -56,7 +58,7 @@ void DrawSurface(const std::vector<float>& surface, int N, Picture& box);
 void MarkColumns(const Picture& source, int column1, int column2, Picture& target);
 
 // Manual threshold: blue byte <= t gives black, any other white; the target
-// takes the source's size.
+// takes the source's size. Nothing for an empty source.
 void ThresholdPicture(const Picture& source, int t, Picture& target);
 
 // What the focal-length search shows, filled step by step, so that after a
