@@ -26,6 +26,8 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <initializer_list>
+#include <tuple>
 
 using namespace merkanix;
 
@@ -76,6 +78,16 @@ public:
 private:
     int boxWidth_, boxHeight_;
 };
+
+// Rows of "caption [field] (unit)" from `row` on.
+void AddFields(QGridLayout* grid, int row,
+               std::initializer_list<std::tuple<const char*, QLabel*, const char*>> fields) {
+    for (const auto& [caption, field, unit] : fields) {
+        grid->addWidget(new QLabel(caption), row, 0, Qt::AlignRight);
+        grid->addWidget(field, row, 1);
+        grid->addWidget(new QLabel(unit), row++, 2);
+    }
+}
 
 // The routines draw into the target box only when it has the source's size,
 // as every box of these pages has; a target that holds no picture yet gets
@@ -268,8 +280,13 @@ QWidget* TCalibrationForm::BuildCentrePage() {
 }
 
 QWidget* TCalibrationForm::BuildFocalLengthPage() {
+    // The input views narrow and stacked, the views worked on wide.
     auto* page = new QWidget;
-    auto* grid = new QGridLayout(page);
+    auto* columns = new QHBoxLayout(page);
+    auto* inputViews = new QVBoxLayout;
+    auto* stripeView = new QVBoxLayout;
+    columns->addLayout(inputViews, 2);
+    columns->addLayout(stripeView, 3);
 
     auto* farther = new QGroupBox("Vzdálenější obraz");
     auto* f = new QVBoxLayout(farther);
@@ -277,8 +294,7 @@ QWidget* TCalibrationForm::BuildFocalLengthPage() {
     Image5 = new CalibrationImageBox(kFrameWidth, kFrameHeight, true, "Image5");
     f->addWidget(RelativeShiftLabel3);
     f->addWidget(Image5);
-    f->addStretch();
-    grid->addWidget(farther, 0, 0);
+    inputViews->addWidget(farther);
 
     auto* illumination = new QGroupBox("Korekce osvětlení");
     auto* i = new QGridLayout(illumination);
@@ -290,8 +306,8 @@ QWidget* TCalibrationForm::BuildFocalLengthPage() {
     i->addWidget(SpinEdit1, 1, 1);
     i->addWidget(new QLabel("počet filtrování:"), 2, 0);
     i->addWidget(SpinEdit2, 2, 1);
-    i->setRowStretch(3, 1);
-    grid->addWidget(illumination, 0, 1);
+    i->setRowStretch(0, 1);
+    inputViews->addWidget(illumination);
 
     auto* stripes = new QGroupBox("Eliminace svislých čar");
     auto* s = new QGridLayout(stripes);
@@ -316,8 +332,26 @@ QWidget* TCalibrationForm::BuildFocalLengthPage() {
     s->addWidget(Button4, 4, 0, 1, 2);
     s->addWidget(Button5, 4, 2);
     s->setColumnStretch(1, 1);
-    s->setRowStretch(5, 1);
-    grid->addWidget(stripes, 0, 2);
+    s->setRowStretch(0, 1);
+    stripeView->addWidget(stripes);
+
+    // What the focal length is computed from: the centre search's results.
+    StaticText17 = StaticText("StaticText17");
+    StaticText19 = StaticText("StaticText19");
+    dsStaticText = StaticText("dsStaticText");
+    StaticText23 = StaticText("StaticText23");
+    StaticText25 = StaticText("StaticText25");
+    auto* inputs = new QGridLayout;
+    AddFields(inputs, 0,
+              {{"dx = ", StaticText17, "(px)"},
+               {"dy =", StaticText19, "(px)"},
+               {"ds =", dsStaticText, "(mm)"},
+               {"xc = ", StaticText23, "(px)"},
+               {"yc =", StaticText25, "(px)"}});
+    inputs->setColumnStretch(1, 1);
+    auto* inputBox = new QGroupBox;
+    inputBox->setLayout(inputs);
+    stripeView->addWidget(inputBox);
 
     auto* search = new QGroupBox("Nalezení ohniskové vzdálenosti");
     auto* n = new QVBoxLayout(search);
@@ -345,45 +379,19 @@ QWidget* TCalibrationForm::BuildFocalLengthPage() {
     t->addWidget(new QLabel("t ="), 1, 2);
     t->addWidget(SpinEdit6, 1, 3, Qt::AlignLeft);
     n->addWidget(threshold);
-    n->addStretch();
-    grid->addWidget(search, 0, 3);
-
-    // What the focal length is computed from, and the result.
-    auto* results = new QGroupBox;
-    auto* r = new QGridLayout(results);
-    StaticText17 = StaticText("StaticText17");
-    StaticText19 = StaticText("StaticText19");
-    dsStaticText = StaticText("dsStaticText");
-    StaticText23 = StaticText("StaticText23");
-    StaticText25 = StaticText("StaticText25");
     mmStaticText = StaticText("mmStaticText");
     FocalLengthStaticText = StaticText("FocalLengthStaticText");
     Button6 = Named(new QPushButton("HLEDAT"), "Button6");
-    const struct {
-        const char *caption, *unit;
-        QLabel* field;
-        int row, column;
-    } fields[] = {
-        {"dx = ", "(px)", StaticText17, 0, 0},        {"dy =", "(px)", StaticText19, 1, 0},
-        {"ds =", "(mm)", dsStaticText, 2, 0},         {"xc = ", "(px)", StaticText23, 0, 3},
-        {"yc =", "(px)", StaticText25, 1, 3},         {"mm = ", "(px)", mmStaticText, 1, 6},
-        {"f = ", "(mm)", FocalLengthStaticText, 3, 6}};
-    for (const auto& field : fields) {
-        r->addWidget(new QLabel(field.caption), field.row, field.column, Qt::AlignRight);
-        r->addWidget(field.field, field.row, field.column + 1);
-        r->addWidget(new QLabel(field.unit), field.row, field.column + 2);
-    }
-    r->addWidget(new QLabel("Velikost 1mm :"), 0, 6, 1, 3);
-    r->addWidget(new QLabel("Ohnisková vzdálenost:"), 2, 6, 1, 3);
-    r->addWidget(Button6, 0, 9, 4, 1);
-    Button6->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
-    r->setColumnMinimumWidth(2, 40);
-    r->setColumnMinimumWidth(5, 40);
-    grid->addWidget(results, 1, 0, 1, 4);
-
-    for (int column = 0; column < 4; ++column)
-        grid->setColumnStretch(column, 1);
-    grid->setRowStretch(0, 1);
+    auto* result = new QGridLayout;
+    result->addWidget(new QLabel("Velikost 1mm :"), 0, 0, 1, 3);
+    AddFields(result, 1, {{"mm = ", mmStaticText, "(px)"}});
+    result->addWidget(new QLabel("Ohnisková vzdálenost:"), 2, 0, 1, 3);
+    AddFields(result, 3, {{"f = ", FocalLengthStaticText, "(mm)"}});
+    result->addWidget(Button6, 4, 0, 1, 3);
+    result->setColumnStretch(1, 1);
+    n->addLayout(result);
+    n->addStretch();
+    columns->addWidget(search, 3);
     return page;
 }
 
