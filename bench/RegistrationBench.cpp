@@ -1,10 +1,13 @@
 // Speed of the registration engine and the centre search at N = 1024 on
-// simulated millimetre-paper frames. Besides the benchmark suite, two
+// simulated millimetre-paper frames, and of the focal-length page's steps
+// on the farther frame. Besides the benchmark suite, two
 // helper modes serve bench/registration-vs-opencv.py:
 //   --pair IMAGE1 IMAGE2 [--pair ...]   times the centre search on frame files
 //   --shift RAW1 RAW2 N                 prints the sub-pixel shift between two
 //                                       raw float32 N x N images
+#include "calibration/CalibrationSteps.h"
 #include "calibration/CentreSearch.h"
+#include "registration/HistoUnit.h"
 #include "registration/SpectrumWork.h"
 #include "simulation/CalibrationSimulator.h"
 #include "simulation/TiffFrameWriter.h"
@@ -176,6 +179,41 @@ void BM_SurfaceSteps(benchmark::State& state) {
     state.SetLabel(kNames[step]);
 }
 BENCHMARK(BM_SurfaceSteps)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The farther image of the first pair as the focal-length page shows it,
+// illumination corrected.
+const Picture& CorrectedFarther() {
+    static const Picture corrected = [] {
+        Picture farther, out(kFrameWidth, kFrameHeight);
+        DrawCalibrationImage(Pairs()[0].image2, farther);
+        IlluminationCorrection(farther, out, 79, 2);
+        return out;
+    }();
+    return corrected;
+}
+
+void BM_IlluminationCorrection(benchmark::State& state) {
+    Picture farther, corrected(kFrameWidth, kFrameHeight);
+    DrawCalibrationImage(Pairs()[0].image2, farther);
+    for (auto _ : state) {
+        IlluminationCorrection(farther, corrected, 79, 2);
+        benchmark::DoNotOptimize(corrected.bgr.data());
+    }
+}
+BENCHMARK(BM_IlluminationCorrection)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// From the corrected picture to the size of a millimetre: stripes removed,
+// the iterative threshold, the ruled lines and their spacing.
+void BM_MillimetreSteps(benchmark::State& state) {
+    const Picture& corrected = CorrectedFarther();
+    Picture view(kFrameWidth, kFrameHeight), binary(kFrameWidth, kFrameHeight);
+    for (auto _ : state) {
+        SuppressStripes(corrected, view, 75);
+        registration::IterativeThreshold(view, binary, 1e-6, 128);
+        benchmark::DoNotOptimize(MillimetreSize(FindLines(binary), 318.4, 252.7, 3.5));
+    }
+}
+BENCHMARK(BM_MillimetreSteps)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 std::vector<float> ReadRaw(const std::string& path, std::size_t count) {
     std::vector<float> data(count);

@@ -2,7 +2,6 @@
 
 #include "common/Marker.h"
 #include "common/NumberText.h"
-#include "measurement/Edges.h"
 #include "measurement/FrameFile.h"
 
 #include <algorithm>
@@ -158,11 +157,13 @@ void FindFocalLengthTexts(const Picture& thresholded, std::string_view xc, std::
     const double centreX = ParseReal(xc, decimalSeparator);
     const double centreY = ParseReal(yc, decimalSeparator);
     const double s = MillimetreSize(FindLines(thresholded), centreX, centreY, 3.5);
+    out.millimetreValue = s;
     out.millimetre = FormatGeneral(s, decimalSeparator);
     out.millimetreShown = true;
     const double difference = ParseReal(ds, decimalSeparator);
     const double shift = ParseReal(dy, decimalSeparator);
     const double f = FocalLength(centreY, difference, s, shift);
+    out.focalLengthValue = f;
     out.focalLength = FormatGeneral(f, decimalSeparator);
     out.focalLengthShown = true;
 }
@@ -173,6 +174,7 @@ void MeasureEtalon(Picture& box, std::string_view camera, std::string_view f, st
                    std::string_view yc, std::string_view diameter, char decimalSeparator,
                    EtalonTexts& out) {
     const EdgePair edges = MeanEdges(box, kEdgeThreshold);
+    out.edges = edges;
     out.top = FormatGeneral(edges.top, decimalSeparator);
     out.bottom = FormatGeneral(edges.bottom, decimalSeparator);
     out.edgesShown = true;
@@ -185,7 +187,9 @@ void MeasureEtalon(Picture& box, std::string_view camera, std::string_view f, st
 
     const double D = ParseReal(diameter, decimalSeparator);
     Point2D position{0.0, 0.0};
-    CameraPosition(camera, position, focal, centreY, edges.top, edges.bottom, D);
+    out.positionFound =
+        CameraPosition(camera, position, focal, centreY, edges.top, edges.bottom, D);
+    out.position = position;
     out.x = FormatGeneral(position.x, decimalSeparator);
     out.y = FormatGeneral(position.y, decimalSeparator);
     out.positionShown = true;

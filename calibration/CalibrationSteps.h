@@ -7,6 +7,7 @@
 #include "calibration/CalibrationUnit.h"
 #include "calibration/CentreSearch.h"
 #include "common/Picture.h"
+#include "measurement/Edges.h"
 
 #include <string>
 #include <string_view>
@@ -64,10 +65,12 @@ void ThresholdPicture(const Picture& source, int t, Picture& target);
 // What the focal-length search shows, filled step by step, so that after a
 // failure it holds what was already shown.
 struct FocalLengthTexts {
-    std::string millimetre; // pixels per millimetre, general form ("NAN" for fewer than two lines)
+    std::string millimetre;  // pixels per millimetre, general form ("NAN" for fewer than two lines)
     std::string focalLength; // f in mm, general form
     bool millimetreShown = false;
     bool focalLengthShown = false;
+    // The numbers behind the two texts, for callers that print them in full.
+    double millimetreValue = 0.0, focalLengthValue = 0.0;
 };
 
 // The search of the focal-length page on the thresholded picture: xc, yc
@@ -87,6 +90,11 @@ struct EtalonTexts {
     std::string x, y;        // camera position, general form
     bool edgesShown = false;
     bool positionShown = false;
+    // The numbers behind the texts, and whether the camera position could be
+    // computed (it is shown as 0, 0 when its inputs are out of range).
+    EdgePair edges;
+    Point2D position;
+    bool positionFound = false;
 };
 
 // The etalon page after the etalon frame was loaded into `box`: the edge
@@ -94,8 +102,8 @@ struct EtalonTexts {
 // and yc parsed (in the window's order: xc, yc, f), the centre marked in
 // blue, the diameter parsed and the camera position from (0, 0) shown.
 // Throws like FindFocalLengthTexts.
-void MeasureEtalon(Picture& box, std::string_view camera, std::string_view f,
-                   std::string_view xc, std::string_view yc, std::string_view diameter,
-                   char decimalSeparator, EtalonTexts& out);
+void MeasureEtalon(Picture& box, std::string_view camera, std::string_view f, std::string_view xc,
+                   std::string_view yc, std::string_view diameter, char decimalSeparator,
+                   EtalonTexts& out);
 
 } // namespace merkanix

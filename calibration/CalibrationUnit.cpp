@@ -91,26 +91,67 @@ TIntMatrix IntegralImage(const Picture& box) {
     return S;
 }
 
+namespace {
+
+// The sums of IntegralImage laid out row by row behind a row and a column of
+// zeros, P[(y + 1) * (width + 1) + x + 1] = S[x][y]: the box filter walks
+// along rows, where the [column][row] matrix would jump from one column's
+// array to the next at every pixel, and the zeros spare it the border tests.
+std::vector<std::int32_t> PaddedIntegral(const Picture& box) {
+    const int W = box.width, H = box.height, stride = W + 1;
+    std::vector<std::int32_t> P(static_cast<std::size_t>(stride) * (H + 1), 0);
+    for (int y = 0; y < H; ++y) {
+        const std::uint8_t* pixel = box.Pixel(0, y);
+        const std::int32_t* above = P.data() + static_cast<std::size_t>(y) * stride + 1;
+        std::int32_t* row = P.data() + static_cast<std::size_t>(y + 1) * stride + 1;
+        std::int32_t rowSum = 0;
+        for (int x = 0; x < W; ++x, pixel += 3) {
+            rowSum += pixel[0];
+            row[x] = above[x] + rowSum;
+        }
+    }
+    return P;
+}
+
+// RoundHalfEven for 0 <= value < 2^52, inline: adding 2^52 leaves no
+// fraction bits, so the addition itself rounds (half to even in the default
+// mode, as nearbyint does); nearbyint is a library call here and took a good
+// part of the filter's time.
+double RoundNonNegative(double value) {
+    constexpr double kNoFraction = 4503599627370496.0; // 2^52
+    const double shifted = value + kNoFraction;
+    return shifted - kNoFraction;
+}
+
+} // namespace
+
 void BoxFilter(const Picture& source, Picture& target, int k) {
     if (source.Empty() || source.width != target.width || source.height != target.height || k < 1 ||
         k % 2 == 0 || k >= std::min(source.width, source.height))
         return;
-    const TIntMatrix S = IntegralImage(source);
-    if (S.empty()) return;
-    const int W = source.width, H = source.height;
+    const int W = source.width, H = source.height, stride = W + 1;
+    if (std::int64_t{W} * H * 255 > std::numeric_limits<std::int32_t>::max()) return;
+    const std::vector<std::int32_t> P = PaddedIntegral(source);
     const int r = (k + 1) / 2;
+    // Each column's window, cut at the borders: columns first ... last - 1.
+    std::vector<int> first(static_cast<std::size_t>(W)), last(static_cast<std::size_t>(W));
+    for (int x = 0; x < W; ++x) {
+        first[x] = std::max(x - r + 1, 0);
+        last[x] = std::min(x + r - 1, W - 1) + 1;
+    }
     target.Resize(W, H);
     for (int y = 0; y < H; ++y) {
         const int y0 = std::max(y - r + 1, 0), y1 = std::min(y + r - 1, H - 1);
-        for (int x = 0; x < W; ++x) {
-            const int x0 = std::max(x - r + 1, 0), x1 = std::min(x + r - 1, W - 1);
-            std::int64_t sum = S[x1][y1];
-            if (x0 > 0) sum -= S[x0 - 1][y1];
-            if (y0 > 0) sum -= S[x1][y0 - 1];
-            if (x0 > 0 && y0 > 0) sum += S[x0 - 1][y0 - 1];
-            const double count = static_cast<double>(x1 - x0 + 1) * (y1 - y0 + 1);
-            target.SetGrey(
-                x, y, static_cast<std::uint8_t>(RoundHalfEven(static_cast<double>(sum) / count)));
+        const std::int32_t* top = P.data() + static_cast<std::size_t>(y0) * stride;
+        const std::int32_t* bottom = P.data() + static_cast<std::size_t>(y1 + 1) * stride;
+        const int rows = y1 - y0 + 1;
+        std::uint8_t* out = target.Pixel(0, y);
+        for (int x = 0; x < W; ++x, out += 3) {
+            const int x0 = first[x], x1 = last[x];
+            const std::int32_t sum = bottom[x1] - bottom[x0] - top[x1] + top[x0];
+            const double count = static_cast<double>(x1 - x0) * rows;
+            out[0] = out[1] = out[2] =
+                static_cast<std::uint8_t>(RoundNonNegative(static_cast<double>(sum) / count));
         }
     }
 }
@@ -272,14 +313,17 @@ double MillimetreSize(const std::vector<FittedLine>& lines, double xc, double yc
         deviations.push_back(std::fabs(angle - median));
     const double mad = Median(deviations);
 
-    std::vector<FittedLine> kept = lines;
-    for (std::size_t i = kept.size(); i-- > 0;)
-        if (std::fabs(Divide((kept[i].angle - median) * 0.6475, mad)) > threshold)
-            kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(i));
-    if (kept.size() < 2) return nan;
+    // The outer lines that pass the outlier test, by position in the found order.
+    std::size_t kept = 0, firstKept = 0, lastKept = 0;
+    for (std::size_t i = lines.size(); i-- > 0;)
+        if (!(std::fabs(Divide((lines[i].angle - median) * 0.6475, mad)) > threshold)) {
+            if (kept++ == 0) lastKept = i;
+            firstKept = i;
+        }
+    if (kept < 2) return nan;
 
-    const FittedLine& first = kept.front();
-    const FittedLine& last = kept.back();
+    const FittedLine& first = lines[firstKept];
+    const FittedLine& last = lines[lastKept];
     double d = std::numeric_limits<double>::infinity();
     const double length1 = std::hypot(first.a, first.b), length2 = std::hypot(last.a, last.b);
     if (length1 != 0 && length2 != 0) {
@@ -291,7 +335,10 @@ double MillimetreSize(const std::vector<FittedLine>& lines, double xc, double yc
         const double ex = Difference(p.x, q.x), ey = Difference(p.y, q.y);
         d = std::sqrt(ex * ex + ey * ey);
     }
-    return d / static_cast<double>(kept.size() - 1);
+    // The paper's lines are 1 mm apart, and a dropped line between the two
+    // outer ones still leaves its gap in the distance: count the gaps by
+    // position in the found order, not by the lines that are left.
+    return d / static_cast<double>(lastKept - firstKept);
 }
 
 Point2D LineIntersection(double a1, double b1, double c1, double a2, double b2, double c2) {

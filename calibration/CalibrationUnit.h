@@ -77,9 +77,10 @@ struct FittedLine {
 // there; top to bottom by their first pixel.
 std::vector<FittedLine> FindLines(const Picture& box);
 
-// Pixels per millimetre: the distance between the outermost lines through
-// (xc, yc), divided by the gaps between them, after lines whose angle is an
-// outlier (robust z-score above `threshold`) are dropped. NaN for fewer
+// Pixels per millimetre: after lines whose angle is an outlier (robust
+// z-score above `threshold`) are dropped, the distance between the outermost
+// remaining lines through (xc, yc), divided by the gaps between them in the
+// given order (dropped lines between them keep their gaps). NaN for fewer
 // than two lines. Raises FloatingPointError when all angles agree so
 // closely that the median absolute deviation is 0.
 double MillimetreSize(const std::vector<FittedLine>& lines, double xc, double yc, double threshold);

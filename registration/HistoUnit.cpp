@@ -1,5 +1,6 @@
 #include "registration/HistoUnit.h"
 
+#include <bitset>
 #include <cmath>
 #include <cstddef>
 
@@ -21,12 +22,18 @@ double IterativeThreshold(const Picture& source, Picture& target, double toleran
     Histogram(source, h);
     const std::int64_t n = std::int64_t{source.width} * source.height;
     double T = t0;
+    // Which splits into a lower and an upper class have been seen: the next
+    // threshold depends on the split alone, so a split seen before means a
+    // threshold computed before comes round again, a cycle.
+    std::bitset<257> seen;
     for (;;) {
         std::int64_t lowerCount = 0, lowerSum = 0, upperSum = 0;
+        int lowerLevels = 0;
         for (int i = 0; i < 256; ++i) {
             if (i <= T) {
                 lowerCount += h[i];
                 lowerSum += std::int64_t{i} * h[i];
+                ++lowerLevels;
             } else {
                 upperSum += std::int64_t{i} * h[i];
             }
@@ -42,6 +49,13 @@ double IterativeThreshold(const Picture& source, Picture& target, double toleran
         // Once the classes stop changing delta is 0, which a tolerance of 0
         // or below would never undercut.
         if (delta < tolerance || delta == 0.0) break;
+        // On a cycle the threshold just computed, the first to repeat, is
+        // the one kept and shown. (Both class means grow with the threshold,
+        // so the thresholds move one way only and the only cycle is the
+        // fixed point that delta = 0 ends; this bounds the passes to 257
+        // whatever the arithmetic.)
+        if (seen.test(static_cast<std::size_t>(lowerLevels))) break;
+        seen.set(static_cast<std::size_t>(lowerLevels));
     }
 
     target.Resize(source.width, source.height);

@@ -15,7 +15,8 @@ using THistogram = std::array<std::uint32_t, 256>;
 void Histogram(const Picture& box, THistogram& counts);
 
 // Intermeans iteration from t0 until the threshold moves by less than
-// `tolerance` (or not at all); then pixels at or below it become black and
+// `tolerance` (or not at all, or comes back to a value it had: the value
+// that repeats is returned); then pixels at or below it become black and
 // the others white in `target`. Returns the threshold, or 0 with `target`
 // untouched when the source is empty or the two pictures differ in size.
 double IterativeThreshold(const Picture& source, Picture& target, double tolerance, double t0);

@@ -385,6 +385,7 @@ TEST(IterativeThreshold, SettlesBetweenTheClassMeansAndBinarises) {
     // A tolerance of zero or below still ends.
     EXPECT_EQ(IterativeThreshold(p, binary, 0.0, 10), IterativeThreshold(p, binary, 1e-9, 10));
     EXPECT_EQ(IterativeThreshold(p, binary, -1.0, 10), 120.0);
+    EXPECT_EQ(IterativeThreshold(p, binary, std::nan(""), std::nan("")), 120.0);
 
     // A level equal to the threshold counts as lower and turns black.
     Picture tie = Grey(2, 1, 127);

@@ -2,6 +2,7 @@
 #include "calibration/CalibrationUnit.h"
 #include "calibration/CentreSearch.h"
 #include "measurement/Edges.h"
+#include "measurement/FrameFile.h"
 #include "measurement/Triples.h"
 #include "support/RunCommand.h"
 
@@ -117,7 +118,10 @@ TEST(Tools, BadCommandLinesExitWithTwoAndTheUsageAndWriteNothing) {
           f + " x", f + " --csv=1"}},
         {"merkanix-calibrate",
          {"", "a.tif", "a.tif b.tif c.tif", "a b --epsilon 0", "a b --passes 0", "a b --bogus 1",
-          "a b --window"}},
+          "a b --window", "a b --columns 3", "a b --columns 3 --period 5",
+          "a b --columns 1 2 --period 3", "a b --kernel 2", "a b --kernel 201 --camera CAM2",
+          "a b --camera CAM4", "a b --threshold 256", "a b --diameter x", "a b --t0=-1",
+          "a b --filter-passes 11"}},
         {"merkanix-simulate",
          {"", other + " --jitter 30", other + " --triples x", other + " --reverse=1",
           other + " --calibration --triples 3", other + " --focal 20",
@@ -260,32 +264,82 @@ TEST(SimulateTool, CalibrationFramesOfPaperAndEtalonWithTheirTruth) {
     EXPECT_NEAR(position.y, 24.756501341982, 0.5);
 }
 
-TEST(CalibrateTool, PrintsTheCentreOfASimulatedPair) {
+TEST(CalibrateTool, CalibratesASimulatedCameraAndHandsItOverInTheSettingsFile) {
     ScratchFolder folder;
-    ASSERT_EQ(
-        RunTool("merkanix-simulate",
-                Quote(folder.path()) + " --calibration --centre-x 325 --centre-y 240 --seed 9")
-            .status,
-        0);
-    const std::string pair = Quote(folder / "Camera1_20080415_093012_000_35,00.tif") + " " +
-                             Quote(folder / "Camera1_20080415_093013_000_30,00.tif");
-    const CommandResult r = RunTool("merkanix-calibrate", pair);
+    const CommandResult simulated = RunTool(
+        "merkanix-simulate",
+        Quote(folder.path()) + " --calibration --camera 2 --centre-x 325 --centre-y 240 --seed 9");
+    ASSERT_EQ(simulated.status, 0);
+    const std::string truth = ReadBytes(folder / "truth.json"), settings = folder / "cameras.txt";
+    const std::string pair = Quote(folder / "Camera2_20080415_093012_000_35,00.tif") + " " +
+                             Quote(folder / "Camera2_20080415_093013_000_30,00.tif") +
+                             " --camera CAM2 --settings " + Quote(settings);
+    const CommandResult r =
+        RunTool("merkanix-calibrate", pair + " --columns=10 85 --etalon " +
+                                          Quote(folder / "Camera2_20080415_093014_000.tif"));
     ASSERT_EQ(r.status, 0) << r.err;
+    std::string keys;
+    for (const std::string& line : Lines(r.out))
+        keys += line.substr(0, line.find(' ')) + " ";
+    EXPECT_EQ(keys, "magnification rotation rotation_quality dx dy translation_quality passes xc "
+                    "yc ds tf mm f u l x y ");
     const auto v = Values(r.out);
-    for (const char* key : {"magnification", "rotation", "rotation_quality", "dx", "dy",
-                            "translation_quality", "passes", "xc", "yc", "ds"})
-        EXPECT_EQ(v.count(key), 1u) << key;
-    EXPECT_NEAR(v.at("magnification"), 50.0 / 55.0, 0.006);
-    EXPECT_EQ(v.at("rotation"), 0.0);
-    EXPECT_EQ(v.at("ds"), 5.0);
-    EXPECT_TRUE(v.at("passes") >= 1 && v.at("passes") <= 50);
-    // Stated accuracy: 2.8 px RMS, under 5 px in 30 simulated pairs.
+    // Stated accuracy of the centre: 2.8 px RMS, under 5 px in 30 simulated pairs.
     EXPECT_LT(std::hypot(v.at("xc") - 325, v.at("yc") - 240), 5.0) << r.out;
-    // Settings that change the refinement are taken, in either spelling.
-    const CommandResult few =
-        RunTool("merkanix-calibrate", pair + " --passes 2 --window=5 --low-pass 0");
-    ASSERT_EQ(few.status, 0) << few.err;
-    EXPECT_EQ(Values(few.out).at("passes"), 2);
+    EXPECT_NEAR(v.at("mm"), Truth(truth, "farther_pixels_per_mm"), 0.02);
+    // The magnification comes quantised (0.9071 for 0.9091), and f with it:
+    // 22.51 mm for 23, and the position about 1 mm off.
+    EXPECT_NEAR(v.at("f"), 23, 0.6);
+    EXPECT_LT(std::hypot(v.at("x") - Truth(truth, "x"), v.at("y") - Truth(truth, "y")), 1.5);
+    // Camera 2's five texts as the window shows them, the others the start values.
+    const std::vector<std::string> lines = Lines(ReadBytes(settings));
+    ASSERT_EQ(lines.size(), 17u);
+    for (const auto& [line, key] : {std::pair{6, "f"}, {7, "xc"}, {8, "yc"}, {9, "x"}, {10, "y"}})
+        EXPECT_NEAR(std::stod(lines[line]), v.at(key), 1e-12 * std::fabs(v.at(key))) << key;
+    EXPECT_EQ(lines[3] + lines[16], "-46.0193228167378\r-51.5406248013469\r");
+
+    // No etalon: the position in the file stays. A manual threshold has no tf.
+    const auto w = Values(
+        RunTool("merkanix-calibrate", pair + " --period 75 --threshold 130 --passes 2 --window=5")
+            .out);
+    const std::vector<std::string> after = Lines(ReadBytes(settings));
+    EXPECT_EQ((std::array{w.at("passes"), double(w.count("tf") + w.count("x")),
+                          double(after[9] == lines[9]), double(after[6] == lines[6])}),
+              (std::array{2.0, 0.0, 1.0, 0.0}));
+}
+
+TEST(CalibrateTool, RefusesWhatIsNotAFrameFileAndStopsWhereTheWindowStops) {
+    ScratchFolder folder;
+    const std::string black = Quote(folder / "Camera1_20080415_093012_000_35,00.tif"),
+                      two = black + " " + black;
+    for (const char* name : {"Camera1_20080415_093012_000_35,00.tif", "black.tif"})
+        WriteFrame(folder / name, std::vector<std::uint16_t>(kFrameSamples, 0));
+    WriteBytes(folder / "passwd", "root:x:0:0:root:/root:/bin/bash\n");
+    WriteBytes(folder / "picture.png", "\x89PNG\r\n\x1a\n" + std::string(4000, 'x'));
+    ASSERT_EQ(RunShell("mkfifo " + Quote(folder / "fifo")).status, 0);
+    // arguments -> status, the end of the output, a part of the messages.
+    std::vector<std::tuple<std::string, int, std::string, std::string>> cases = {
+        {two, 0, "mm nan\nf nan\n", "same grey all over"},
+        // Without a reading there is no ds: the search stops there, after the millimetre size.
+        {black + " " + Quote(folder / "black.tif"), 1, "tf 127.5\nmm nan\n",
+         "'' is not a valid floating"},
+        {two + " --etalon " + black, 1, "f nan\nu 491\nl 0\n", "'NAN' is not a valid floating"},
+        {two + " --threshold 0 --settings " + Quote(folder / "s.txt"), 1, "f nan\n",
+         "s.txt\" is left as it was"}};
+    // What is not a frame file is refused before it is read (a FIFO would block).
+    for (const std::string name : {"passwd", "picture.png", "fifo", "none.tif", ""})
+        for (const std::string& args :
+             {Quote(folder / name) + " " + black, black + " " + Quote(folder / name),
+              two + " --etalon " + Quote(folder / name)})
+            cases.emplace_back(args, 1, "", folder / name + "\"");
+    for (const auto& [args, status, tail, message] : cases) {
+        const CommandResult r =
+            RunShell("timeout 60 " + Quote(MERKANIX_BIN_DIR "/merkanix-calibrate") + " " + args);
+        EXPECT_EQ(r.status, status) << args;
+        EXPECT_TRUE(tail.empty() ? r.out.empty() : r.out.ends_with(tail)) << r.out;
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder / "s.txt"));
 }
 
 // Simulated folders through both tools: the triples found are exactly the
