@@ -429,10 +429,15 @@ private slots:
         QVERIFY(picture("Image7").bgr == suppressed.bgr);
         click("Button5");
         QVERIFY(picture("Image7").bgr == marked(102, 175));
-        control<QSpinBox>("PeriodSpinEdit")->setValue(74); // even: nothing to apply
-        click("Button4");
-        control<QSlider>("TrackBar2")->setValue(200); // but the stripes count as removed
-        QVERIFY(picture("Image7").bgr == marked(102, 175));
+        for (int period : {74, 0}) { // even or none: nothing to apply
+            click("Button5");
+            const std::vector<std::uint8_t> view = picture("Image7").bgr;
+            control<QSpinBox>("PeriodSpinEdit")->setValue(period);
+            click("Button4");
+            control<QSlider>("TrackBar2")
+                ->setValue(200 + period); // yet the stripes count as removed
+            QVERIFY(picture("Image7").bgr == view);
+        }
 
         // Thresholds of the view, with their controls' states.
         click("IterativeRadioButton");
