@@ -16,7 +16,8 @@ namespace {
 constexpr TColor kCrimson = 0x3C14DC; // red 220, green 20, blue 60
 
 std::uint8_t GreyOf(float value) {
-    return static_cast<std::uint8_t>(std::clamp(RoundHalfEven(value), 0.0, 255.0));
+    const double grey = RoundHalfEven(value);
+    return static_cast<std::uint8_t>(grey > 0 ? std::min(grey, 255.0) : 0.0); // NaN too
 }
 
 // i * delta / steps rounded half away from zero, exactly, in integers.

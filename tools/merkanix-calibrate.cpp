@@ -287,14 +287,14 @@ int Calibrate(int argc, char** argv) {
     const auto printFocal = [&focal] {
         if (focal.millimetreShown) Print("mm", focal.millimetreValue);
         if (focal.focalLengthShown) Print("f", focal.focalLengthValue);
+        if (focal.millimetreShown && std::isnan(focal.millimetreValue))
+            Warn("fewer than two ruled lines across the farther frame; --columns or --period "
+                 "removes the vertical ones");
     };
     try {
         FindFocalLengthTexts(binary, centre.xc, centre.yc, dsText, centre.dy, '.', focal);
     } catch (const Error&) {
         printFocal();
-        if (std::isnan(focal.millimetreValue))
-            Warn("fewer than two ruled lines across the farther frame; --columns or --period "
-                 "removes the vertical ones");
         throw;
     }
     printFocal();

@@ -473,8 +473,9 @@ TEST(CalibrationSteps, FocalLengthTextsInTheWindowsOrderAndWhereTheyStop) {
     for (const auto& [xc, yc, ds, dy, shown, message] : cases) {
         FocalLengthTexts out;
         out.focalLength = "previous";
-        EXPECT_EQ(testing::MessageOf<Error>(
-                      [&] { FindFocalLengthTexts(ruled, xc, yc, ds, dy, ',', out); }),
+        EXPECT_EQ(testing::MessageOf<Error>([&, x = xc, y = yc, d = ds, r = dy] {
+                      FindFocalLengthTexts(ruled, x, y, d, r, ',', out);
+                  }),
                   message);
         EXPECT_EQ((std::array{out.millimetreShown + out.focalLengthShown,
                               out.focalLength == "previous" ? 1 : 2}),
@@ -514,8 +515,9 @@ TEST(CalibrationSteps, EtalonTextsInTheWindowsOrderAndWhereTheyStop) {
         const bool onStep = message == kDivisionByZeroText, marked = *xc != 'x' && *f != 0;
         Picture box = onStep ? step : band;
         EtalonTexts out;
-        EXPECT_EQ(testing::MessageOf<Error>(
-                      [&] { MeasureEtalon(box, camera, f, xc, "245,5", diameter, ',', out); }),
+        EXPECT_EQ(testing::MessageOf<Error>([&, c = camera, g = f, d = xc, r = diameter] {
+                      MeasureEtalon(box, c, g, d, "245,5", r, ',', out);
+                  }),
                   message);
         EXPECT_EQ((std::array{out.edgesShown, out.positionShown}),
                   (std::array{true, !std::isnan(x)}));
