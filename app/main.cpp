@@ -47,6 +47,12 @@ template <typename T> T* Control(QWidget& window, const char* name) {
 void RunCalibration(QWidget& form, ConsoleDialogs& console, const QString& image1,
                     const QString& image2, const QString& stripes, const QString& etalon) {
     const auto click = [&](const char* name) { Control<QAbstractButton>(form, name)->click(); };
+    // The window ignores a file that is not there; a scripted run says so.
+    for (const auto& [option, file] :
+         {std::pair{"--image1", image1}, {"--image2", image2}, {"--etalon", etalon}})
+        if (!file.isEmpty() && !QFileInfo(file).isFile())
+            throw std::runtime_error(std::string(option) + ": there is no file " +
+                                     file.toStdString());
     if (!image1.isEmpty()) {
         console.answers << image1;
         click("Button1");

@@ -487,6 +487,10 @@ private slots:
             const QImage shot(Q(folder / ("page-" + std::to_string(page) + ".png")));
             QVERIFY(shot.width() > 1000 && shot.width() <= 1366 && shot.height() <= 730);
         }
+        const auto missing =
+            testing::RunTool("merkanix", "--calibration 1 --image1 none.tif --screenshot " +
+                                             Quote(folder / "x.png"));
+        QVERIFY(missing.status == 1 && Q(missing.err).contains("--image1: there is no file"));
     }
 };
 
