@@ -16,11 +16,12 @@ struct ApplicationWindows {
     TOptimizationForm optimisationForm;
 
     ApplicationWindows() {
-        mainForm.SetSecondaryWindows(&cam1Form, &cam2Form, &cam3Form, &optimisationForm);
+        // "Nastavit" of a calibration window fills the main window's fields.
         for (TCalibrationForm* calibration :
              {static_cast<TCalibrationForm*>(&cam1Form), static_cast<TCalibrationForm*>(&cam2Form),
               static_cast<TCalibrationForm*>(&cam3Form)})
             calibration->SetMainWindow(&mainForm);
+        mainForm.SetSecondaryWindows(&cam1Form, &cam2Form, &cam3Form, &optimisationForm);
         mainForm.resize(1880, 960); // fits a 1920 x 1080 screen
     }
 
