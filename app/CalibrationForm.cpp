@@ -195,6 +195,7 @@ QWidget* TCalibrationForm::BuildCentrePage() {
     auto* overlay = new QGroupBox("SESAZENÍ");
     auto* overlayLayout = new QVBoxLayout(overlay);
     Image3 = new CalibrationImageBox(kFrameWidth, kFrameHeight, false, "Image3");
+    Image3->KeepMarksVisible(); // the crimson lines and the centre
     overlayLayout->addWidget(Image3);
     grid->addWidget(overlay, 0, 2);
 
@@ -312,6 +313,7 @@ QWidget* TCalibrationForm::BuildFocalLengthPage() {
     auto* stripes = new QGroupBox("Eliminace svislých čar");
     auto* s = new QGridLayout(stripes);
     Image7 = new CalibrationImageBox(kFrameWidth, kFrameHeight, true, "Image7");
+    Image7->KeepMarksVisible(); // the two marker columns
     TrackBar1 = Named(new QSlider(Qt::Horizontal), "TrackBar1");
     TrackBar2 = Named(new QSlider(Qt::Horizontal), "TrackBar2");
     SpinEdit3 = SpinEdit("SpinEdit3", 0, kFrameWidth - 1, 0);
@@ -403,6 +405,7 @@ QWidget* TCalibrationForm::BuildEtalonPage() {
     auto* e = new QVBoxLayout(etalon);
     Button7 = Named(new QPushButton("Otevřít"), "Button7");
     Image9 = new CalibrationImageBox(kFrameWidth, kFrameHeight, false, "Image9");
+    Image9->KeepMarksVisible(); // the edge rows and the centre cross
     e->addWidget(Button7, 0, Qt::AlignLeft);
     e->addWidget(Image9, 1);
     layout->addWidget(etalon, 1);
