@@ -35,6 +35,7 @@ struct CodecImage {
 
 inline constexpr DWORD kGreyRampFlag = 1;
 
+// -14 (before allocating) when the rows would pass RASTREL_MAX_PIXEL_BYTES.
 int AllocateCodecImage(CodecImage& image, LONG width, LONG height, int bits);
 void FreeCodecImage(CodecImage& image);
 // A codec image over rows that live elsewhere (a bitmap object's): the codec

@@ -9,7 +9,9 @@ namespace rastrel {
 
 // The file stream the translators read and write through.
 struct IFileStream : IUnknown {
-    // GENERIC_READ: an existing file; GENERIC_WRITE: created, replacing one.
+    // GENERIC_READ: an existing file. GENERIC_WRITE: a temporary beside the
+    // name, which only Commit() puts under the name; Close() or Open()
+    // before Commit() removes it and leaves what was there.
     virtual HRESULT Open(const char* fileName, DWORD access) = 0;
     virtual HRESULT Close() = 0;
     virtual HRESULT IsOpen() = 0;
@@ -17,6 +19,9 @@ struct IFileStream : IUnknown {
     virtual HRESULT Read(void* buffer, DWORD count, DWORD* done) = 0;
     virtual HRESULT Write(const void* buffer, DWORD count, DWORD* done) = 0;
     virtual HRESULT GetSize(DWORD* size) = 0;
+    // Closes a written file and renames it over the name; E_FAIL (the
+    // temporary removed) when the last bytes or the rename fail.
+    virtual HRESULT Commit() = 0;
 };
 IFileStream* NewFileStream();
 

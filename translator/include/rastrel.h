@@ -74,6 +74,12 @@ enum : DWORD {
     PF_PALETTE4 = 0x10000,
 };
 
+// The largest pixel buffer (rows x row bytes) a bitmap may hold: 1 GiB.
+// Create refuses a larger image with E_FAIL, and a load whose picture would
+// need more fails with E_FAIL before anything is allocated, so a small
+// damaged file cannot make the library take gigabytes.
+inline constexpr DWORD RASTREL_MAX_PIXEL_BYTES = 1u << 30;
+
 // An image as a device-independent bitmap: the 40-byte header (followed by
 // 1024 bytes of palette for 0x1, 0x4000 and 0x10000), the format, and the
 // rows, bottom row first.
