@@ -237,7 +237,7 @@ HRESULT ReadBmp(platform::ByteSource& source, DWORD format, IProgressSink* sink,
     const auto targetRowBytes =
         static_cast<std::size_t>(RowBytes(*FindFormat(own), static_cast<std::uint64_t>(width)));
     RowSteps steps(sink, ProgressRecord{0, height, 0, LoadPhases(own, format)});
-    if (sink) sink->SetPhaseCount(LoadPhases(own, format));
+    AnnouncePhases(sink, LoadPhases(own, format));
 
     if (!source.Seek(layout.pixelOffset)) return E_FAIL;
     try {

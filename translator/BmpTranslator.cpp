@@ -179,7 +179,7 @@ HRESULT BmpTranslator::Save(const char* fileName, IBitmapImage* bitmap, IProgres
     SavePlan plan;
     if (!PlanSave(rows.format, saveDepth_, plan)) return E_INVALIDARG;
     const LONG phases = plan.rowsFormat == rows.format ? 1 : 2;
-    if (sink) sink->SetPhaseCount(phases);
+    AnnouncePhases(sink, phases);
     ComPtr<IBitmapImage> converted;
     if (plan.rowsFormat != rows.format) {
         if (const HRESULT hr = bitmap->Convert(plan.rowsFormat, &converted, sink); FAILED(hr))

@@ -9,6 +9,7 @@ namespace rastrel {
 namespace {
 
 IProgressSink* g_sink = nullptr;
+LONG g_operationPhases = 0;
 ProgressRecord* g_progress = nullptr;
 
 LONG StoredRowBytes(LONG width, int bits) {
@@ -112,6 +113,13 @@ int ValidateCodecImage(CodecImage& image) {
 void SetCodecProgress(IProgressSink* sink, ProgressRecord* progress) {
     g_sink = sink;
     g_progress = progress;
+}
+
+void SetOperationPhases(LONG phases) {
+    g_operationPhases = phases;
+}
+LONG OperationPhases() {
+    return g_operationPhases;
 }
 
 bool CodecStepCancelled() {

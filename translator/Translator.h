@@ -2,6 +2,7 @@
 // The translator base every format's translator stands on: ITranslator and
 // ITranslatorOptions with the base's answers, the file stream, the progress
 // sink, and the helpers of the common load and save sequences.
+#include "Codec.h"
 #include "ServerFrame.h"
 #include "platform/ComPtr.h"
 
@@ -86,13 +87,15 @@ private:
     ComPtr<IProgressSink> sink_;
 };
 
-// Begin on construction, End on destruction, when there is a sink.
+// Begin on construction, End on destruction, when there is a sink; the
+// phases announced in between hold for every record of the operation.
 class SinkSession {
 public:
     explicit SinkSession(IProgressSink* sink) : sink_(sink) {
         if (sink_) sink_->Begin();
     }
     ~SinkSession() {
+        SetOperationPhases(0);
         if (sink_) sink_->End();
     }
     SinkSession(const SinkSession&) = delete;
@@ -101,6 +104,13 @@ public:
 private:
     IProgressSink* sink_;
 };
+
+// SetPhaseCount on the sink; conversions run within the load or save then
+// carry the same count in their records' phase field.
+inline void AnnouncePhases(IProgressSink* sink, LONG phases) {
+    SetOperationPhases(phases);
+    if (sink) sink->SetPhaseCount(phases);
+}
 
 // The phases a load announces: one for reading, one for a conversion from
 // the translator's own format, one more for a palette made from the colours.

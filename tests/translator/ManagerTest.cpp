@@ -215,6 +215,10 @@ TEST_F(Translators, PhasesAndCancelling) {
             ASSERT_EQ(sink.records.size(), static_cast<std::size_t>(23 * phases));
             EXPECT_EQ(std::tuple(sink.phases, sink.records.front().total, sink.begins, sink.ends),
                       std::tuple(std::vector<LONG>{phases}, 23, 1, 1));
+            // The conversion's records carry the whole load's phases too.
+            EXPECT_EQ(std::count_if(sink.records.begin(), sink.records.end(),
+                                    [&](const ProgressRecord& r) { return r.phases != phases; }),
+                      0);
         }
         // Cancelled while reading, or in the conversion after the rows were read.
         for (long at : {1, 24}) {
