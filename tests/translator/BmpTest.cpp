@@ -112,6 +112,38 @@ TEST_F(Bmp, HeadersItDoesNotRead) {
     EXPECT_EQ(translator->Probe(path.c_str()), S_FALSE);
 }
 
+// BI_BITFIELDS: the masks after a 40-byte header (those of a longer header
+// the ImageMagick fixtures cover); channels scale to 0 ... 255 as Pillow
+// scales them; masks of no common layout are refused.
+TEST_F(Bmp, ChannelMasks) {
+    auto withMasks = [](WORD bits, DWORD red, DWORD green, DWORD blue, std::vector<BYTE> data) {
+        std::vector<BYTE> file = BmpFile(2, 1, bits, 3, 3, data);
+        platform::StoreU32Le(&file[54], red);
+        platform::StoreU32Le(&file[58], green);
+        platform::StoreU32Le(&file[62], blue);
+        return file;
+    };
+    // White, then red 0b10000 green 0b100000 blue 0b00001 (5-6-5).
+    const std::vector<BYTE> pixels565 = {0xFF, 0xFF, 0x01, 0x84};
+    WriteFile(scratch / "565.bmp", withMasks(16, 0xF800, 0x7E0, 0x1F, pixels565));
+    auto loaded = Load(scratch / "565.bmp");
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(PictureOf(loaded.get()).rgb, (std::vector<BYTE>{255, 255, 255, 131, 129, 8}));
+    auto translator = TranslatorFor("BMP");
+    for (const auto& file : {withMasks(16, 0x1F, 0x7E0, 0xF800, pixels565),
+                             withMasks(32, 0xFF, 0xFF00, 0xFF0000, std::vector<BYTE>(8, 1))}) {
+        WriteFile(scratch / "odd.bmp", file);
+        ComPtr<IBitmapImage> bitmap;
+        EXPECT_EQ(translator->Load((scratch / "odd.bmp").c_str(), 0x400, &bitmap, nullptr), E_FAIL);
+    }
+    // The alpha of ImageMagick's 32-bit file, a ramp across each row, stays.
+    auto rgba = Load(kFixtures + "/im-rgba32-v5.bmp", PF_RGB32A);
+    ASSERT_TRUE(rgba);
+    const BitmapImage image = ImageOf(rgba.get());
+    EXPECT_EQ(std::tuple(image.pixels[3], image.pixels[4 * 37 + 3], image.pixels[4 * 36 + 3] > 200),
+              std::tuple(0, 0, true));
+}
+
 TEST_F(Bmp, GreyBitmapsKeepTheirLevels) {
     auto grey = NewBitmap(5, 3, 0x1);
     for (int i = 0; i < 3 * 8; ++i)
