@@ -5,7 +5,9 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,7 +42,44 @@ std::string NameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The process id in a temporary's name, or 0 when the name is not one.
+pid_t TemporaryOwner(const std::string& entry, const std::string& name) {
+    auto digits = [](const std::string& text, std::size_t from, std::size_t to) {
+        if (from >= to || to > text.size()) return false;
+        for (std::size_t i = from; i < to; ++i)
+            if (text[i] < '0' || text[i] > '9') return false;
+        return true;
+    };
+    std::size_t start = 0, end = 0;
+    const std::string hidden = "." + name + ".", legacy = name + ".tmp.";
+    if (entry.starts_with(hidden) && entry.ends_with(".tmp")) {
+        start = hidden.size();
+        end = entry.find('.', start);
+        const std::size_t counter = end == std::string::npos ? end : end + 1;
+        if (end == std::string::npos || !digits(entry, counter, entry.size() - 4)) return 0;
+    } else if (entry.starts_with(legacy)) {
+        start = legacy.size();
+        end = entry.size();
+    } else {
+        return 0;
+    }
+    if (!digits(entry, start, end) || end - start > 9) return 0;
+    return static_cast<pid_t>(std::stol(entry.substr(start, end - start)));
+}
+
 } // namespace
+
+void RemoveStaleTemporaries(const char* path) {
+    const std::string target = Resolved(path), folder = FolderOf(target), name = NameOf(target);
+    DIR* directory = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (directory == nullptr) return;
+    while (const dirent* entry = ::readdir(directory)) {
+        const pid_t owner = TemporaryOwner(entry->d_name, name);
+        if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(directory), entry->d_name, 0);
+    }
+    ::closedir(directory);
+}
 
 bool OutputFile::Create(const char* path) {
     Discard();

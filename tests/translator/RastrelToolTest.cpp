@@ -42,9 +42,19 @@ TEST_F(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
 TEST_F(RastrelTool, FailuresNameTheirCause) {
     const std::string tga = Quote(kFixtures + "/pil-rgb24.tga");
     // A command, its exit status and what its message says.
+    // A name for the device that is always full.
+    std::filesystem::create_symlink("/dev/full", scratch / "full.bmp");
     const std::tuple<std::string, int, std::string> cases[] = {
         {"convert " + Quote(scratch / "missing.tga") + " " + Quote(scratch / "out.bmp"), 1,
-         "0x80004005"},
+         "missing.tga: No such file or directory (0x80004005"},
+        {"convert " + tga + " " + Quote(scratch / "none/out.bmp"), 1,
+         "none/out.bmp: No such file or directory (0x80004005"},
+        {"convert " + tga + " " + Quote(scratch / "full.bmp"), 1,
+         "full.bmp: No space left on device (0x80004005"},
+        {"store " + Quote(kFixtures + "/pil-rgb24.bmp") + " " + Quote(scratch / "none/x.stg"), 1,
+         ""},
+        {"help", 0, "usage: rastrel formats"},
+        {"--help", 0, "rastrel info FILE"},
         {"convert " + tga + " " + Quote(scratch / "out.png"), 1, "no translator writes .PNG files"},
         {"convert " + tga, 2, ""},
         {"convert " + tga + " x.tga --format 3", 2, ""},

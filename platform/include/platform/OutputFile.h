@@ -48,4 +48,9 @@ private:
     std::string final_, working_;
 };
 
+// Removes the temporaries of OutputFile (and "NAME.tmp.PID" ones) left
+// beside `path` by processes that no longer run: a process killed while it
+// wrote leaves its temporary behind.
+void RemoveStaleTemporaries(const char* path);
+
 } // namespace platform
