@@ -184,20 +184,6 @@ TEST_F(RegistryTest, TemporariesOfDeadWritersAreRemoved) {
         EXPECT_TRUE(std::filesystem::exists(scratch / name)) << name;
 }
 
-TEST(RegistryText, SkipsWhatItCannotReadWhenAsked) {
-    const std::string text = "REGEDIT4\n[HKEY_CLASSES_ROOT\\A]\n@=\"a\"\n\n[broken\n\"x\"=\"y\"\n"
-                             "[HKEY_CLASSES_ROOT\\B]\nnonsense\n@=\"b\"\n";
-    platform::RegistryProblem problem;
-    auto tree = platform::ParseRegistryText(text, &problem);
-    ASSERT_TRUE(tree);
-    // The value under the broken key line goes with it, not to key A.
-    EXPECT_EQ(std::tuple(problem.firstBadLine, problem.firstBadText, problem.badLines),
-              std::tuple(5, std::string("[broken"), 2));
-    EXPECT_EQ(tree->Find("HKEY_CLASSES_ROOT\\A")->values.size(), 1u);
-    EXPECT_NE(tree->Find("HKEY_CLASSES_ROOT\\B")->Value(""), nullptr);
-    EXPECT_FALSE(platform::ParseRegistryText("REGEDIT5\n", &problem));
-}
-
 // Processes that write at once each keep their keys: every change is a
 // locked read-change-rename of the whole file.
 TEST_F(RegistryTest, ConcurrentWritersLoseNothing) {

@@ -155,38 +155,19 @@ TEST(Convert, EveryFormatToEveryOtherKeepsThePicture) {
 }
 
 TEST(Convert, LayoutsOfTheWideFormats) {
-    // One pixel pair of blue 255, green 128, red 0, alpha 64, in the bytes of
-    // each format (words little-endian, 128 is 514 at 10 bits, 64 is 257).
+    // Blue 255, green 128, red 0, alpha 64 in every pixel: 10-bit 1023, 514,
+    // 0, 257; Y 106 Cb 203 Cr 63 (10-bit 425, 814, 253). The bytes of the
+    // first pixel pair of the formats whose layout is ours.
     auto pair = NewBitmap(2, 2, PF_RGB32A);
-    for (int i = 0; i < 4; ++i) {
-        const BYTE pixel[4] = {255, 128, 0, 64};
-        std::copy(pixel, pixel + 4, ImageOf(pair.get()).pixels + 4 * i);
-    }
-    const BYTE luma = (587 * 128 + 114 * 255 + 500) / 1000; // 104
-    const WORD luma10 = (587 * 514 + 114 * 1023 + 500) / 1000;
-    const auto yuv = ToYuv({255, 128, 0, 255, 128, 0}); // Cb Y Cr Y
-    auto wide = [](BYTE v) { return WORD((v * 1023 + 127) / 255); };
-    const WORD y10 = wide(yuv[1]), cb10 = wide(yuv[0]), cr10 = wide(yuv[2]), a10 = 257;
-    const DWORD packedEven = cb10 | y10 << 10 | DWORD(a10) << 20,
-                packedOdd = cr10 | y10 << 10 | DWORD(a10) << 20;
-    auto bytes = [](std::initializer_list<unsigned> values, int size) {
-        std::vector<BYTE> out;
-        for (unsigned v : values)
-            for (int k = 0; k < size; ++k)
-                out.push_back(BYTE(v >> (8 * k)));
-        return out;
-    };
+    for (int i = 0; i < 4; ++i)
+        std::memcpy(ImageOf(pair.get()).pixels + 4 * i, "\xFF\x80\x00\x40", 4);
     const std::pair<DWORD, std::vector<BYTE>> table[] = {
-        {0x1, bytes({luma, luma}, 1)},
-        {0x2, bytes({luma10, luma10}, 2)},
-        {0x1000, bytes({1023, 514, 0, 1023, 514, 0}, 2)},
-        {0x2000, bytes({1023, 514, 0, 257, 1023, 514, 0, 257}, 2)},
-        {0x10, bytes({packedEven & 0xFFFFF, packedOdd & 0xFFFFF}, 3)},
-        {0x20, bytes({packedEven, packedOdd}, 4)},
-        {0x40, bytes({yuv[0], yuv[1], 255, yuv[2], yuv[3], 255}, 1)},
-        {0x80, bytes({yuv[1], yuv[0], yuv[2], 64, yuv[3], yuv[0], yuv[2], 64}, 1)},
-        {0x100, bytes({y10, cb10, cr10, y10, cb10, cr10}, 2)},
-        {0x200, bytes({y10, cb10, cr10, a10, y10, cb10, cr10, a10}, 2)}};
+        {0x1, {104, 104}},
+        {0x2000, {0xFF, 3, 2, 2, 0, 0, 1, 1, 0xFF, 3, 2, 2, 0, 0, 1, 1}},
+        // Cb | Y << 10 | A << 20, then Cr | Y << 10 | A << 20.
+        {0x20, {0x2E, 0xA7, 0x16, 0x10, 0xFD, 0xA4, 0x16, 0x10}},
+        {0x80, {106, 203, 63, 64, 106, 203, 63, 64}},
+        {0x100, {169, 1, 46, 3, 253, 0, 169, 1, 46, 3, 253, 0}}};
     for (const auto& [format, expected] : table) {
         const auto pixels = PixelsOf(Convert(pair.get(), format).get());
         EXPECT_EQ(std::vector(pixels.begin(), pixels.begin() + long(expected.size())), expected)

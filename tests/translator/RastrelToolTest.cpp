@@ -66,6 +66,8 @@ TEST_F(RastrelTool, FailuresNameTheirCause) {
         EXPECT_NE(result.out.find(says), std::string::npos) << command << ": " << result.out;
     }
     EXPECT_FALSE(std::filesystem::exists(scratch / "out.png"));
+    // The failed write to the device left it where it was.
+    EXPECT_TRUE(std::filesystem::is_character_file(scratch / "full.bmp"));
     // Without the classes registered the tool says how to register them.
     const CommandResult result = RunShell("RASTREL_REGISTRY=" + Quote(scratch / "empty.reg") + " " +
                                           RASTREL_TOOL + " formats");
