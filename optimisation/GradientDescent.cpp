@@ -2,6 +2,7 @@
 #include "common/NumberText.h"
 #include "optimisation/EtalonOptimisation.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -77,6 +78,8 @@ DescentOutcome GradientDescent(const DescentRun& run, const std::array<std::stri
 
     FocalLengths f = s.f;
     const double h = s.step;
+    WorkerPool workers(
+        std::min<unsigned>(std::max(1u, run.jobs), static_cast<unsigned>(run.triples.size())));
     const TDateTime start = clock();
     try {
         for (;;) {
@@ -85,7 +88,7 @@ DescentOutcome GradientDescent(const DescentRun& run, const std::array<std::stri
             report.f = f;
             report.positions = CameraPositions(s.diameter, f, s.yc, run.reference);
             report.positionTexts = PositionTexts(report.positions, sep);
-            report.sums = EtalonObjective(data, f, h, run.variant(), run.jobs);
+            report.sums = EtalonObjective(data, f, h, run.variant(), workers);
             const double g0 = report.sums[kG0];
             report.g0Text = FormatGeneral(g0, sep);
             for (int k = 0; k < 3; ++k)
