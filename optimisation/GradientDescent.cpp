@@ -10,12 +10,6 @@ namespace merkanix {
 
 namespace {
 
-std::string WithSeparator(std::string text, char decimalSeparator) {
-    for (char& c : text)
-        if (c == ',') c = decimalSeparator;
-    return text;
-}
-
 TDateTime SystemNow() {
     using namespace std::chrono;
     const double seconds = duration<double>(system_clock::now().time_since_epoch()).count();
@@ -32,15 +26,15 @@ std::array<std::string, 6> PositionTexts(const CameraPoints& p, char separator) 
 
 DescentTexts DefaultDescentTexts(char decimalSeparator) {
     DescentTexts t;
-    t.diameter = WithSeparator("1,020", decimalSeparator);
-    t.epsilon = WithSeparator("0,000001", decimalSeparator);
-    t.step = WithSeparator("0,1", decimalSeparator);
+    t.diameter = WithDecimalSeparator("1,020", decimalSeparator);
+    t.epsilon = WithDecimalSeparator("0,000001", decimalSeparator);
+    t.step = WithDecimalSeparator("0,1", decimalSeparator);
     t.kappa = "10000";
-    t.sufficientGradient = WithSeparator("0,000000000001", decimalSeparator);
+    t.sufficientGradient = WithDecimalSeparator("0,000000000001", decimalSeparator);
     t.timeLimit = "15";
     for (int k = 0; k < 3; ++k) {
         t.f[k] = "16";
-        t.yc[k] = WithSeparator("245,5", decimalSeparator);
+        t.yc[k] = WithDecimalSeparator("245,5", decimalSeparator);
     }
     return t;
 }
