@@ -282,7 +282,7 @@ TEST(GradientDescent, BestIsComparedAsItsTextAndHandedOverWithItsOwnPositions) {
 TEST(GradientDescent, NaNGradientEndsTheRunAfterShowingIt) {
     // g_k- is NaN while g0 is a number.
     DescentRun run = PerfectRun(3, {22, 23, 23}); // g0 above epsilon
-    run.settings.step = 30; // every f - h is out of range
+    run.settings.step = 30;                       // every f - h is out of range
     run.settings.epsilon = 1e-12;
     const Recorded r = RunDescent(run);
     ASSERT_EQ(r.passes.size(), 1u);
@@ -308,14 +308,6 @@ TEST(DescentSettings, TextsAreReadInOrderAndTheFirstBadOneIsNamed) {
 }
 
 // --- merkanix-optimise ------------------------------------------------------------------
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 TEST(OptimiseTool, EvaluatesRunsAndWritesTheSettingsOnASimulatedFolder) {
     ScratchFolder folder;
