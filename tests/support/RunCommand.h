@@ -4,8 +4,10 @@
 #include "support/TestFiles.h"
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <vector>
 
 namespace merkanix::testing {
 
@@ -38,6 +40,15 @@ inline CommandResult RunProgram(const std::string& program, const std::string& a
 // `tool` is a program of build/bin; `args` are passed through the shell as they are.
 inline CommandResult RunTool(const std::string& tool, const std::string& args) {
     return RunProgram(std::string(MERKANIX_BIN_DIR) + "/" + tool, args);
+}
+
+// The lines of a tool's output, without their line ends.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
 }
 
 // A shell command line, as it is.

@@ -22,14 +22,6 @@ namespace {
 const std::string kHeader = "triple,file1,file2,file3,span_ms,top1,bottom1,top2,bottom2,top3,"
                             "bottom3,centre_x,centre_y,a,b,angle,diameter\n";
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 void WriteBandTriple(const ScratchFolder& folder, const std::string& time) {
     for (int k = 1; k <= 3; ++k)
         WriteFrame(folder / ("Camera" + std::to_string(k) + "_20080415_" + time + ".tif"),
