@@ -1,7 +1,401 @@
 #include "app/OptimizationForm.h"
 
-TOptimizationForm::TOptimizationForm(QWidget* parent) : QWidget(parent) {
+#include "app/FolderChooser.h"
+#include "app/ImageBox.h"
+#include "app/UserDialogs.h"
+#include "measurement/FrameFile.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+using namespace merkanix;
+
+namespace {
+
+template <typename Control> Control* Named(Control* control, const char* name) {
+    control->setObjectName(QString::fromLatin1(name));
+    return control;
+}
+
+// A display field: a sunken static text wide enough for fifteen digits.
+QLabel* StaticText(const char* name, const QString& text = {}) {
+    auto* label = Named(new QLabel(text), name);
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setMinimumWidth(label->fontMetrics().horizontalAdvance("-0,000000000000000") + 8);
+    return label;
+}
+
+QLineEdit* Edit(const QString& text, const char* name, int characters) {
+    auto* edit = Named(new QLineEdit(text), name);
+    edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QString(characters, '0')) + 12);
+    return edit;
+}
+
+// A frame box that keeps its aspect and may get small on a small screen.
+TImage* FrameBox(const char* name) {
+    auto* image = Named(new TImage(kFrameWidth, kFrameHeight), name);
+    image->setMinimumSize(kFrameWidth / 4, kFrameHeight / 4);
+    return image;
+}
+
+std::string ToStd(const QString& text) {
+    return text.toStdString();
+}
+QString FromStd(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+template <typename Sender, typename Signal>
+void TOptimizationForm::Handle(Sender* sender, Signal signal,
+                               void (TOptimizationForm::*handler)()) {
+    connect(sender, signal, this,
+            [this, handler] { RunHandler(this, [&] { (this->*handler)(); }); });
+}
+
+TOptimizationForm::TOptimizationForm(QWidget* parent)
+    : QWidget(parent), separator_([] {
+          const QString point = QLocale().decimalPoint();
+          return point.size() == 1 && point[0].unicode() < 128
+                     ? static_cast<char>(point[0].unicode())
+                     : '.';
+      }()) {
     setObjectName("TOptimizationForm");
     setWindowTitle("Kalibrace kamer optimalizačně");
-    resize(900, 640);
+
+    PageControl1 = Named(new QTabWidget, "PageControl1");
+    PageControl1->addTab(BuildEtalonPage(), "Etalon v základní poloze");
+    PageControl1->addTab(BuildTriplePage(), "Pozice kamer + ohniskové vzdálenosti");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(PageControl1);
+    resize(1340, 700); // fits a 1366 x 768 screen with the window's frame
+
+    clock_ = new QTimer(this);
+    clock_->setInterval(100);
+    connect(clock_, &QTimer::timeout, this, [this] {
+        const double limit = timeLimit_ > 0.0 ? timeLimit_ * 1000.0 : 1.0;
+        Gauge->setValue(static_cast<int>(
+            std::min(1000.0, 1000.0 * static_cast<double>(elapsed_.elapsed()) / limit)));
+    });
+
+    Handle(Button7, &QPushButton::clicked, &TOptimizationForm::Button7Click);
+    Handle(Button1, &QPushButton::clicked, &TOptimizationForm::Button1Click);
+    Handle(Button2, &QPushButton::clicked, &TOptimizationForm::Button2Click);
+    Handle(CheckBox1, &QCheckBox::clicked, &TOptimizationForm::SortOutOptimize);
+    Handle(Button4, &QPushButton::clicked, &TOptimizationForm::GradientDescent);
+    Handle(Button3, &QPushButton::clicked, &TOptimizationForm::Button3Click);
+}
+
+TOptimizationForm::~TOptimizationForm() {
+    StopRun();
+}
+
+QString TOptimizationForm::Decimal(const char* commaText) const {
+    return QString::fromLatin1(commaText).replace(',', QChar(separator_));
+}
+
+// --- Layout ----------------------------------------------------------------------------
+
+QWidget* TOptimizationForm::BuildEtalonPage() {
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    auto* diameter = new QHBoxLayout;
+    LabeledEdit1 = Edit(Decimal("1,020"), "LabeledEdit1", 8);
+    diameter->addWidget(new QLabel("Průměr etalonu: "));
+    diameter->addWidget(LabeledEdit1);
+    diameter->addWidget(new QLabel("mm"));
+    diameter->addStretch();
+    layout->addLayout(diameter);
+
+    auto* cameras = new QHBoxLayout;
+    Button7 = Named(new QPushButton("Otevřít"), "Button7");
+    Button1 = Named(new QPushButton("Otevřít"), "Button1");
+    Button2 = Named(new QPushButton("Otevřít"), "Button2");
+    QPushButton* buttons[3] = {Button7, Button1, Button2};
+    static const char* const kImages[3] = {"EtalonImage1", "EtalonImage2", "EtalonImage3"};
+    for (int k = 0; k < 3; ++k) {
+        auto* group = new QGroupBox(QString("CAM%1").arg(k + 1));
+        auto* g = new QVBoxLayout(group);
+        etalonImages_[k] = FrameBox(kImages[k]);
+        g->addWidget(etalonImages_[k], 1);
+        g->addWidget(buttons[k], 0, Qt::AlignLeft);
+        cameras->addWidget(group);
+    }
+    EtalonImage1 = etalonImages_[0];
+    EtalonImage2 = etalonImages_[1];
+    EtalonImage3 = etalonImages_[2];
+    layout->addLayout(cameras);
+    layout->addStretch();
+    return page;
+}
+
+QWidget* TOptimizationForm::BuildTriplePage() {
+    auto* page = new QWidget;
+    auto* grid = new QGridLayout(page);
+    auto* views = new QHBoxLayout;
+    static const char* const kImages[3] = {"Image1", "Image2", "Image3"};
+    for (int k = 0; k < 3; ++k) {
+        auto* group = new QGroupBox(QString("CAM%1").arg(k + 1));
+        auto* g = new QVBoxLayout(group);
+        tripleImages_[k] = FrameBox(kImages[k]);
+        g->addWidget(tripleImages_[k]);
+        views->addWidget(group);
+    }
+    Image1 = tripleImages_[0];
+    Image2 = tripleImages_[1];
+    Image3 = tripleImages_[2];
+    grid->addWidget(BuildFrameChoice(), 0, 0, 2, 1);
+    grid->addLayout(views, 0, 1);
+    grid->addWidget(BuildMinimisation(), 1, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(0, 1);
+    return page;
+}
+
+QGroupBox* TOptimizationForm::BuildFrameChoice() {
+    auto* group = new QGroupBox("Výběr snímků etalonu");
+    group->setMaximumWidth(260);
+    auto* layout = new QVBoxLayout(group);
+    folders_ = new TFolderChooser(this, "DriveComboBox1", "DirectoryListBox1", "FileListBox1");
+    FileListBox1 = folders_->Files();
+    folders_->AddTo(layout);
+    auto* tolerance = new QHBoxLayout;
+    LabeledEdit2 = Edit("50", "LabeledEdit2", 5);
+    tolerance->addWidget(new QLabel("čas. tolerance:  "));
+    tolerance->addWidget(LabeledEdit2);
+    tolerance->addWidget(new QLabel("(ms)"));
+    tolerance->addStretch();
+    layout->addLayout(tolerance);
+    CheckBox1 = Named(new QCheckBox("Nalezení trojic"), "CheckBox1");
+    layout->addWidget(CheckBox1);
+    ListBox1 = Named(new QListWidget, "ListBox1");
+    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+    layout->addWidget(ListBox1, 1);
+    return group;
+}
+
+QGroupBox* TOptimizationForm::BuildMinimisation() {
+    auto* group = new QGroupBox("MINIMALIZACE");
+    auto* columns = new QHBoxLayout(group);
+
+    // The objective and the run's settings.
+    auto* left = new QGridLayout;
+    left->addWidget(new QLabel("g ="), 0, 0, Qt::AlignTop);
+    RadioButton1 = Named(new QRadioButton("Sum( |R-a_i| + |R-b_i| )"), "RadioButton1");
+    RadioButton2 = Named(new QRadioButton("Sum( (R-a_i)^2 + (R-b_i)^2 )"), "RadioButton2");
+    RadioButton3 = Named(new QRadioButton("Sum( |R-a_ij| + |R-b_ij| )"), "RadioButton3");
+    RadioButton4 = Named(new QRadioButton("Sum( (R-a_ij)^2 + (R-b_ij)^2 )"), "RadioButton4");
+    RadioButton2->setChecked(true);
+    auto* variants = new QVBoxLayout;
+    for (QRadioButton* radio : {RadioButton1, RadioButton2, RadioButton3, RadioButton4})
+        variants->addWidget(radio);
+    left->addLayout(variants, 0, 1, 1, 2);
+    stepEdit = Edit(Decimal("0,1"), "stepEdit", 14);
+    KappaEdit = Edit("10000", "KappaEdit", 14);
+    epsilonEdit = Edit(Decimal("0,000001"), "epsilonEdit", 14);
+    SufficientGradientEdit = Edit(Decimal("0,000000000001"), "SufficientGradientEdit", 14);
+    maxiterEdit = Edit("15", "maxiterEdit", 14);
+    const std::pair<const char*, QLineEdit*> settings[] = {{"krok:", stepEdit},
+                                                           {"kappa:", KappaEdit},
+                                                           {"epsilon:", epsilonEdit},
+                                                           {"max grad:", SufficientGradientEdit},
+                                                           {"max čas:", maxiterEdit}};
+    int row = 1;
+    for (const auto& [caption, edit] : settings) {
+        left->addWidget(new QLabel(caption), row, 0, 1, 2, Qt::AlignRight);
+        left->addWidget(edit, row++, 2);
+    }
+    Button4 = Named(new QPushButton("MIN"), "Button4");
+    Gauge = Named(new QProgressBar, "Gauge");
+    Gauge->setRange(0, 1000);
+    Gauge->setValue(0);
+    Gauge->setTextVisible(false);
+    left->addWidget(Button4, row++, 0, 1, 3);
+    left->addWidget(Gauge, row++, 0, 1, 3);
+    left->setRowStretch(row, 1);
+    columns->addLayout(left);
+
+    // What the passes show.
+    auto* shown = new QGridLayout;
+    ObjectiveFunctionStaticText = StaticText("ObjectiveFunctionStaticText");
+    f1currentStaticText = StaticText("f1currentStaticText");
+    f2currentStaticText = StaticText("f2currentStaticText");
+    f3currentStaticText = StaticText("f3currentStaticText");
+    ObjectiveFunctionOptimalStaticText =
+        StaticText("ObjectiveFunctionOptimalStaticText", "10000000000000000");
+    f1OptimalStaticText = StaticText("f1OptimalStaticText");
+    f2OptimalStaticText = StaticText("f2OptimalStaticText");
+    f3OptimalStaticText = StaticText("f3OptimalStaticText");
+    Grad1StaticText = StaticText("Grad1StaticText");
+    Grad2StaticText = StaticText("Grad2StaticText");
+    Grad3StaticText = StaticText("Grad3StaticText");
+    GradStaticText = StaticText("GradStaticText");
+    const std::pair<const char*, QLabel*> current[] = {{"g aktual", ObjectiveFunctionStaticText},
+                                                       {"f1 aktual", f1currentStaticText},
+                                                       {"f2 aktual", f2currentStaticText},
+                                                       {"f3 aktual", f3currentStaticText}};
+    const std::pair<const char*, QLabel*> best[] = {
+        {"g optimal", ObjectiveFunctionOptimalStaticText},
+        {"f1 optimal", f1OptimalStaticText},
+        {"f2 optimal", f2OptimalStaticText},
+        {"f3 optimal", f3OptimalStaticText}};
+    const std::pair<const char*, QLabel*> gradient[] = {{"grad(1)", Grad1StaticText},
+                                                        {"grad(2)", Grad2StaticText},
+                                                        {"grad(3)", Grad3StaticText},
+                                                        {"|grad|", GradStaticText}};
+    for (int i = 0; i < 4; ++i) {
+        shown->addWidget(new QLabel(current[i].first), i, 0);
+        shown->addWidget(current[i].second, i, 1);
+        shown->addWidget(new QLabel(best[i].first), i, 2);
+        shown->addWidget(best[i].second, i, 3);
+        shown->addWidget(new QLabel(gradient[i].first), 5 + i, 0);
+        shown->addWidget(gradient[i].second, 5 + i, 1);
+    }
+    shown->setRowMinimumHeight(4, 8);
+    shown->setRowStretch(9, 1);
+    columns->addLayout(shown);
+    columns->addWidget(BuildCameraSystem(), 1);
+    return group;
+}
+
+QGroupBox* TOptimizationForm::BuildCameraSystem() {
+    auto* group = new QGroupBox("Parametry kamerového systému");
+    auto* grid = new QGridLayout(group);
+    QLineEdit** edits[3][5] = {{&f1Edit, &xc1Edit, &yc1Edit, &x1Edit, &y1Edit},
+                               {&f2Edit, &xc2Edit, &yc2Edit, &x2edit, &y2Edit},
+                               {&f3Edit, &xc3Edit, &yc3Edit, &x3Edit, &y3Edit}};
+    static const char* const kNames[3][5] = {{"f1Edit", "xc1Edit", "yc1Edit", "x1Edit", "y1Edit"},
+                                             {"f2Edit", "xc2Edit", "yc2Edit", "x2edit", "y2Edit"},
+                                             {"f3Edit", "xc3Edit", "yc3Edit", "x3Edit", "y3Edit"}};
+    static const char* const kCaptions[5] = {"f =", "xc =", "yc =", "x =", "y ="};
+    static const char* const kUnits[5] = {"mm", "px", "px", "mm", "mm"};
+    const QString defaults[5] = {"16", Decimal("327,5"), Decimal("245,5"), {}, {}};
+    for (int k = 0; k < 3; ++k) {
+        grid->addWidget(new QLabel(QString("CAM%1").arg(k + 1)), 0, 1 + 2 * k, 1, 2,
+                        Qt::AlignCenter);
+        for (int q = 0; q < 5; ++q) {
+            auto* edit = Edit(defaults[q], kNames[k][q], 15);
+            edit->setEnabled(q < 3); // the positions come from the descent
+            // A long text shows from its start.
+            connect(edit, &QLineEdit::textChanged, edit, [edit] {
+                if (!edit->hasFocus()) edit->setCursorPosition(0);
+            });
+            *edits[k][q] = edit;
+            cameraEdits_[k][q] = edit;
+            if (k == 0) grid->addWidget(new QLabel(kCaptions[q]), 1 + q, 0, Qt::AlignRight);
+            grid->addWidget(edit, 1 + q, 1 + 2 * k);
+            grid->addWidget(new QLabel(kUnits[q]), 1 + q, 2 + 2 * k);
+        }
+    }
+    Button3 = Named(new QPushButton("Nastavit"), "Button3");
+    grid->addWidget(Button3, 6, 0, 1, 7, Qt::AlignRight);
+    grid->setRowStretch(7, 1);
+    return group;
+}
+
+// --- Handlers ----------------------------------------------------------------------------
+
+void TOptimizationForm::ChooseFolder(const QString& folder) {
+    folders_->ChooseFolder(folder);
+}
+
+void TOptimizationForm::OpenEtalon(int camera) {
+    const QString name = UserDialogs::Current().OpenFileName(this, QString());
+    if (name.isEmpty() || !QFileInfo(name).isFile()) return;
+    LoadFrame(ToStd(name), etalonImages_[camera]->picture());
+    etalonImages_[camera]->Repaint();
+    etalonFrameLoaded_[camera] = true;
+}
+
+void TOptimizationForm::Button7Click() {
+    OpenEtalon(0);
+}
+void TOptimizationForm::Button1Click() {
+    OpenEtalon(1);
+}
+void TOptimizationForm::Button2Click() {
+    OpenEtalon(2);
+}
+
+void TOptimizationForm::SortOutOptimize() {
+    if (!CheckBox1->isChecked()) {
+        ListBox1->clear();
+        FileListBox1->clearSelection();
+        return;
+    }
+    // The table grows with what is found, so no triple is lost to its size.
+    TripleList found = FindTriples(ToStd(folders_->CurrentFolder()), folders_->FileNames(),
+                                   ToStd(LabeledEdit2->text()), separator_);
+    ListBox1->clear();
+    triples_ = std::move(found);
+    QStringList entries;
+    entries.reserve(static_cast<qsizetype>(triples_.size()));
+    for (std::size_t i = 1; i <= triples_.size(); ++i)
+        entries << QString::number(i);
+    ListBox1->addItems(entries);
+}
+
+void TOptimizationForm::ShowImOptimize(std::size_t i) {
+    if (i >= triples_.size()) return;
+    for (int k = 0; k < 3; ++k) {
+        LoadFrame(triples_[i].path[k], tripleImages_[k]->picture());
+        tripleImages_[k]->Repaint();
+    }
+}
+
+void TOptimizationForm::Button3Click() {
+    // Texts, not numbers: the main window gets exactly what is shown here.
+    static const char* const kTargets[3][5] = {
+        {"f1Edit", "xc1Edit", "yc1Edit", "x1Edit", "y1Edit"},
+        {"f2Edit", "xc2Edit", "yc2Edit", "x2Edit", "y2Edit"},
+        {"f3Edit", "xc3Edit", "yc3Edit", "x3Edit", "y3Edit"}};
+    if (mainWindow_ != nullptr) {
+        for (int k = 0; k < 3; ++k)
+            for (int q = 0; q < 5; ++q)
+                if (auto* field = mainWindow_->findChild<QLineEdit*>(kTargets[k][q]))
+                    field->setText(cameraEdits_[k][q]->text());
+        mainWindow_->show();
+        mainWindow_->raise();
+        mainWindow_->activateWindow();
+    }
+    close();
+}
+
+void TOptimizationForm::GradientDescent() {
+    // Wired to the descent below.
+}
+
+void TOptimizationForm::StopRun() {
+    cancel_ = true;
+    if (worker_.joinable()) worker_.join();
+    cancel_ = false;
+}
+
+void TOptimizationForm::FinishRun() {
+    clock_->stop();
+    Button4->setEnabled(true);
+    emit RunFinished();
+}
+
+void TOptimizationForm::closeEvent(QCloseEvent* event) {
+    // The window lives on hidden; a run in progress ends with it.
+    StopRun();
+    event->accept();
 }
