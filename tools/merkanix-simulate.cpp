@@ -29,6 +29,7 @@ using merkanix::tools::UsageError;
 
 const std::string kUsage = R"(usage: merkanix-simulate OUTDIR [options]
        merkanix-simulate OUTDIR --calibration [calibration options]
+       merkanix-simulate OUTDIR --optimisation [options]
 
 Writes frame triples (one 656x492 16-bit TIFF frame per camera, named
 CameraK_YYYYMMDD_HHMMSS_mmm.tif) of a fibre with random cross-sections, and
@@ -90,6 +91,14 @@ the target moves away: it stands ZERO - reading mm from the lens.
   --bright, --dark     paper and ink levels (42000, 9000)
   --seed, --settings, --start, --tilt, --reverse as above
 
+Optimisation (--optimisation): what a calibration by optimisation needs, for
+the true cameras of the settings: OUTDIR/basic/ with one frame per camera of
+the etalon at the origin, OUTDIR/triples/ with --triples etalon triples, the
+etalon anywhere within --offset-max of the origin, each with its truth.json.
+  --etalon-diameter MM etalon diameter (1.020)
+  --triples, --offset-max, --seed, --settings, --start, --interval and the
+  picture options as above
+
 Exit status: 0 done, 1 error, 2 bad command line.
 )";
 
@@ -128,6 +137,7 @@ struct Arguments {
     simulation::RunOptions run;
     simulation::RenderOptions render;
     bool calibration = false;
+    bool optimisation = false;
     int cameras = 1;
     simulation::CalibrationRun calibrationRun;
     std::set<std::string> given;
@@ -285,6 +295,19 @@ const ValueOption* FindValueOption(std::string_view name) {
 
 // An option of frame-triple runs with --calibration, or the reverse.
 void RefuseForeignOptions(const Arguments& args) {
+    if (args.optimisation) {
+        if (args.calibration) throw UsageError("--optimisation does not apply to --calibration");
+        // Every etalon frame shows the one etalon.
+        for (const ValueOption& option : kValueOptions) {
+            const bool etalonSize = option.name == "--diameter-min" ||
+                                    option.name == "--diameter-max" || option.name == "--ovality";
+            if (args.given.count(std::string(option.name)) &&
+                (etalonSize ||
+                 (option.kind == RunKind::Calibration && option.name != "--etalon-diameter")))
+                throw UsageError(std::string(option.name) + " does not apply to --optimisation");
+        }
+        return;
+    }
     const RunKind foreign = args.calibration ? RunKind::Triples : RunKind::Calibration;
     for (const ValueOption& option : kValueOptions)
         if (option.kind == foreign && args.given.count(std::string(option.name)))
@@ -323,9 +346,12 @@ Arguments ParseArguments(int argc, char** argv, bool& help) {
         if (!reader.IsOption()) {
             if (!args.outDir.empty()) throw UsageError("more than one OUTDIR: '" + option + "'");
             args.outDir = option;
-        } else if (option == "--reverse" || option == "--calibration") {
+        } else if (option == "--reverse" || option == "--calibration" ||
+                   option == "--optimisation") {
             reader.RefuseValue();
-            (option == "--reverse" ? args.render.reverse : args.calibration) = true;
+            (option == "--reverse"       ? args.render.reverse
+             : option == "--calibration" ? args.calibration
+                                         : args.optimisation) = true;
         } else if (const ValueOption* known = FindValueOption(option)) {
             const std::string value = reader.Value();
             args.given.insert(option);
@@ -336,6 +362,13 @@ Arguments ParseArguments(int argc, char** argv, bool& help) {
     }
     if (args.outDir.empty()) throw UsageError("OUTDIR is missing");
     RefuseForeignOptions(args);
+    if (args.optimisation) {
+        const double diameter = args.calibrationRun.etalonDiameter;
+        if (!(diameter > 0) || !std::isfinite(diameter))
+            throw UsageError("--etalon-diameter must be positive");
+        args.run.diameterMin = args.run.diameterMax = diameter;
+        args.run.ovalityMax = 0;
+    }
     if (args.calibration)
         CheckCalibration(args);
     else
@@ -405,20 +438,9 @@ int SimulateCalibration(Arguments args, const std::array<CameraSetup, 3>& camera
     return 0;
 }
 
-int Simulate(int argc, char** argv) {
-    bool help = false;
-    const Arguments args = ParseArguments(argc, argv, help);
-    if (help) {
-        std::fputs(kUsage.c_str(), stdout);
-        return 0;
-    }
-    const SystemTexts texts =
-        args.settingsFile.empty() ? DefaultCameraTexts(',') : ReadSettingsFile(args.settingsFile);
-    if (args.calibration) return SimulateCalibration(args, ParseCameraSetups(texts, ','));
-    const simulation::RunPlan plan = simulation::PlanRun(ParseCameraSetups(texts, ','), args.run);
-
-    const std::filesystem::path folder = PrepareFolder(args.outDir);
-
+// The frames of a planned run and its truth file.
+void WriteRun(const std::filesystem::path& folder, const simulation::RunPlan& plan,
+              const simulation::RunOptions& run, const simulation::RenderOptions& render) {
     std::vector<const simulation::PlannedFrame*> frames;
     for (const auto& triple : plan.triples)
         for (const auto& frame : triple.frames)
@@ -429,15 +451,46 @@ int Simulate(int argc, char** argv) {
     tools::ProgressBar progress("frames", frames.size());
     for (std::size_t i = 0; i < frames.size(); ++i) {
         const simulation::PlannedFrame& frame = *frames[i];
-        simulation::WriteFrameFile(
-            (folder / frame.fileName).string(),
-            simulation::RenderBand(frame.band, args.render, frame.noiseSeed));
+        simulation::WriteFrameFile((folder / frame.fileName).string(),
+                                   simulation::RenderBand(frame.band, render, frame.noiseSeed));
         progress.Update(i + 1);
     }
     progress.Finish();
+    ReplaceFileContents((folder / "truth.json").string(), simulation::TruthJson(plan, run, render));
+}
 
-    const std::string truth = simulation::TruthJson(plan, args.run, args.render);
-    ReplaceFileContents((folder / "truth.json").string(), truth);
+// The basic-position frames (the etalon at the origin) and the etalon triples.
+int SimulateOptimisation(const Arguments& args, const std::array<CameraSetup, 3>& cameras) {
+    simulation::RunOptions basic = args.run;
+    basic.triples = 1;
+    basic.offsetMax = 0;
+    basic.seed = simulation::DeriveSeed(args.run.seed, 1u << 20);
+    const simulation::RunPlan basicPlan = simulation::PlanRun(cameras, basic);
+    const simulation::RunPlan triplePlan = simulation::PlanRun(cameras, args.run);
+
+    const std::filesystem::path folder(args.outDir);
+    WriteRun(PrepareFolder((folder / "basic").string()), basicPlan, basic, args.render);
+    WriteRun(PrepareFolder((folder / "triples").string()), triplePlan, args.run, args.render);
+    std::fprintf(stderr,
+                 "merkanix-simulate: 3 basic-position etalon frames, %zu etalon triples in %s\n",
+                 triplePlan.triples.size(), args.outDir.c_str());
+    return 0;
+}
+
+int Simulate(int argc, char** argv) {
+    bool help = false;
+    const Arguments args = ParseArguments(argc, argv, help);
+    if (help) {
+        std::fputs(kUsage.c_str(), stdout);
+        return 0;
+    }
+    const SystemTexts texts =
+        args.settingsFile.empty() ? DefaultCameraTexts(',') : ReadSettingsFile(args.settingsFile);
+    if (args.calibration) return SimulateCalibration(args, ParseCameraSetups(texts, ','));
+    const std::array<CameraSetup, 3> cameras = ParseCameraSetups(texts, ',');
+    if (args.optimisation) return SimulateOptimisation(args, cameras);
+    const simulation::RunPlan plan = simulation::PlanRun(cameras, args.run);
+    WriteRun(PrepareFolder(args.outDir), plan, args.run, args.render);
     std::fprintf(stderr, "merkanix-simulate: %zu triples, %zu extra frames in %s\n",
                  plan.triples.size(), plan.extras.size(), args.outDir.c_str());
     return 0;
