@@ -21,6 +21,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 using namespace merkanix;
 
@@ -89,11 +90,7 @@ TOptimizationForm::TOptimizationForm(QWidget* parent)
 
     clock_ = new QTimer(this);
     clock_->setInterval(100);
-    connect(clock_, &QTimer::timeout, this, [this] {
-        const double limit = timeLimit_ > 0.0 ? timeLimit_ * 1000.0 : 1.0;
-        Gauge->setValue(static_cast<int>(
-            std::min(1000.0, 1000.0 * static_cast<double>(elapsed_.elapsed()) / limit)));
-    });
+    connect(clock_, &QTimer::timeout, this, &TOptimizationForm::ShowElapsed);
 
     Handle(Button7, &QPushButton::clicked, &TOptimizationForm::Button7Click);
     Handle(Button1, &QPushButton::clicked, &TOptimizationForm::Button1Click);
@@ -101,6 +98,12 @@ TOptimizationForm::TOptimizationForm(QWidget* parent)
     Handle(CheckBox1, &QCheckBox::clicked, &TOptimizationForm::SortOutOptimize);
     Handle(Button4, &QPushButton::clicked, &TOptimizationForm::GradientDescent);
     Handle(Button3, &QPushButton::clicked, &TOptimizationForm::Button3Click);
+    // The pass about to start reads the choice of this moment.
+    QRadioButton* variants[4] = {RadioButton1, RadioButton2, RadioButton3, RadioButton4};
+    for (int v = 0; v < 4; ++v)
+        connect(variants[v], &QRadioButton::toggled, this, [this, v](bool on) {
+            if (on) variant_ = v + 1;
+        });
 }
 
 TOptimizationForm::~TOptimizationForm() {
@@ -341,8 +344,9 @@ void TOptimizationForm::SortOutOptimize() {
         return;
     }
     // The table grows with what is found, so no triple is lost to its size.
-    TripleList found = FindTriples(ToStd(folders_->CurrentFolder()), folders_->FileNames(),
-                                   ToStd(LabeledEdit2->text()), separator_);
+    EtalonTripleTable found =
+        FindEtalonTriples(ToStd(folders_->CurrentFolder()), folders_->FileNames(),
+                          ToStd(LabeledEdit2->text()), separator_);
     ListBox1->clear();
     triples_ = std::move(found);
     QStringList entries;
@@ -355,7 +359,7 @@ void TOptimizationForm::SortOutOptimize() {
 void TOptimizationForm::ShowImOptimize(std::size_t i) {
     if (i >= triples_.size()) return;
     for (int k = 0; k < 3; ++k) {
-        LoadFrame(triples_[i].path[k], tripleImages_[k]->picture());
+        LoadFrame(triples_[i].frames.path[k], tripleImages_[k]->picture());
         tripleImages_[k]->Repaint();
     }
 }
@@ -379,19 +383,108 @@ void TOptimizationForm::Button3Click() {
 }
 
 void TOptimizationForm::GradientDescent() {
-    // Wired to the descent below.
+    if (Running()) return;
+    DescentTexts texts;
+    texts.diameter = ToStd(LabeledEdit1->text());
+    texts.epsilon = ToStd(epsilonEdit->text());
+    texts.step = ToStd(stepEdit->text());
+    texts.kappa = ToStd(KappaEdit->text());
+    texts.sufficientGradient = ToStd(SufficientGradientEdit->text());
+    texts.timeLimit = ToStd(maxiterEdit->text());
+    std::array<std::string, 3> startF;
+    for (int k = 0; k < 3; ++k) {
+        startF[k] = ToStd(cameraEdits_[k][0]->text());
+        texts.f[k] = startF[k];
+        texts.yc[k] = ToStd(cameraEdits_[k][2]->text());
+    }
+    texts.bestObjective = ToStd(ObjectiveFunctionOptimalStaticText->text());
+
+    // Every text is read before anything is measured or shown, so a text that
+    // is not a number changes nothing.
+    DescentRun run;
+    run.settings = ReadDescentSettings(texts, separator_);
+    run.bestObjective = texts.bestObjective;
+    run.reference = MeasureReferenceEdges(
+        {&EtalonImage1->picture(), &EtalonImage2->picture(), &EtalonImage3->picture()},
+        etalonFrameLoaded_);
+    const unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    run.triples = MeasureTripleEdges(triples_, jobs);
+    if (!triples_.empty()) ShowImOptimize(triples_.size() - 1); // the last triple stays shown
+    run.decimalSeparator = separator_;
+    run.jobs = jobs;
+    run.cancel = &cancel_;
+    run.variant = [this] { return static_cast<ObjectiveVariant>(variant_.load()); };
+
+    Button4->setEnabled(false);
+    Button3->setEnabled(false); // the texts it hands over are settled when the run ends
+    timeLimit_ = run.settings.timeLimit;
+    Gauge->setValue(0);
+    elapsed_.start();
+    clock_->start();
+    cancel_ = false;
+    // Each pass's texts are queued to the window in order; a window being
+    // destroyed drops what is still queued.
+    worker_ = std::thread([this, run = std::move(run), startF] {
+        const DescentOutcome outcome =
+            merkanix::GradientDescent(run, startF, [this](const PassReport& pass) {
+                QMetaObject::invokeMethod(
+                    this, [this, pass] { ShowPass(pass); }, Qt::QueuedConnection);
+            });
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { FinishRun(outcome); }, Qt::QueuedConnection);
+    });
+}
+
+void TOptimizationForm::ShowPass(const PassReport& pass) {
+    static constexpr int kPositionFields[6][2] = {{0, 3}, {0, 4}, {1, 3}, {1, 4}, {2, 3}, {2, 4}};
+    for (int i = 0; i < 6; ++i)
+        cameraEdits_[kPositionFields[i][0]][kPositionFields[i][1]]->setText(
+            FromStd(pass.positionTexts[i]));
+    ObjectiveFunctionStaticText->setText(FromStd(pass.g0Text));
+    QLabel* current[3] = {f1currentStaticText, f2currentStaticText, f3currentStaticText};
+    QLabel* optimal[3] = {f1OptimalStaticText, f2OptimalStaticText, f3OptimalStaticText};
+    for (int k = 0; k < 3; ++k)
+        current[k]->setText(FromStd(pass.fTexts[k]));
+    if (pass.improved) {
+        ObjectiveFunctionOptimalStaticText->setText(FromStd(pass.bestText));
+        for (int k = 0; k < 3; ++k) {
+            optimal[k]->setText(FromStd(pass.bestFTexts[k]));
+            cameraEdits_[k][0]->setText(FromStd(pass.bestFTexts[k]));
+        }
+    }
+    if (pass.gradientShown) {
+        QLabel* gradient[3] = {Grad1StaticText, Grad2StaticText, Grad3StaticText};
+        for (int k = 0; k < 3; ++k)
+            gradient[k]->setText(FromStd(pass.gradientTexts[k]));
+        GradStaticText->setText(FromStd(pass.normText));
+    }
+}
+
+void TOptimizationForm::FinishRun(const DescentOutcome& outcome) {
+    if (worker_.joinable()) worker_.join(); // it has nothing left to do but return
+    clock_->stop();
+    ShowElapsed();
+    // The camera handed over is the best one: its positions, not the last pass's.
+    static constexpr int kPositionFields[6][2] = {{0, 3}, {0, 4}, {1, 3}, {1, 4}, {2, 3}, {2, 4}};
+    for (int i = 0; i < 6; ++i)
+        cameraEdits_[kPositionFields[i][0]][kPositionFields[i][1]]->setText(
+            FromStd(outcome.bestPositionTexts[i]));
+    Button4->setEnabled(true);
+    Button3->setEnabled(true);
+    if (!outcome.error.empty()) UserDialogs::Current().ShowError(this, FromStd(outcome.error));
+    emit RunFinished();
+}
+
+void TOptimizationForm::ShowElapsed() {
+    // A limit of 0 is reached at once.
+    const double limit = timeLimit_ > 0.0 ? timeLimit_ * 1000.0 : 1.0;
+    Gauge->setValue(static_cast<int>(
+        std::min(1000.0, 1000.0 * static_cast<double>(elapsed_.elapsed()) / limit)));
 }
 
 void TOptimizationForm::StopRun() {
     cancel_ = true;
     if (worker_.joinable()) worker_.join();
-    cancel_ = false;
-}
-
-void TOptimizationForm::FinishRun() {
-    clock_->stop();
-    Button4->setEnabled(true);
-    emit RunFinished();
 }
 
 void TOptimizationForm::closeEvent(QCloseEvent* event) {

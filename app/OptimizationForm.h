@@ -4,7 +4,7 @@
 // steepest descent over the three focal lengths, whose results "Nastavit"
 // hands to the main window. The descent runs on a thread of its own; each
 // pass's texts come back to the window in order.
-#include "measurement/Triples.h"
+#include "optimisation/EtalonOptimisation.h"
 
 #include <QElapsedTimer>
 #include <QWidget>
@@ -36,7 +36,7 @@ public:
     void SetMainWindow(QWidget* mainWindow) { mainWindow_ = mainWindow; }
 
     void ChooseFolder(const QString& folder);
-    const merkanix::TripleList& Triples() const { return triples_; }
+    const merkanix::EtalonTripleTable& Triples() const { return triples_; }
     const std::array<bool, 3>& EtalonFrameLoaded() const { return etalonFrameLoaded_; }
     bool Running() const { return worker_.joinable(); }
     // Ends a run at the next pass and waits for it; the passes done stay shown.
@@ -69,7 +69,9 @@ private:
     void OpenEtalon(int camera); // Button7Click, Button1Click, Button2Click
     void ShowImOptimize(std::size_t i);
     QString Decimal(const char* commaText) const; // a default text in the user's format
-    void FinishRun();
+    void ShowPass(const merkanix::PassReport& pass);
+    void FinishRun(const merkanix::DescentOutcome& outcome);
+    void ShowElapsed(); // on the progress bar, against the time limit
 
     const char separator_; // the user's decimal separator, read once
     QWidget* mainWindow_ = nullptr;
@@ -110,11 +112,12 @@ private:
     std::array<TImage*, 3> etalonImages_{};
     std::array<TImage*, 3> tripleImages_{};
     std::array<bool, 3> etalonFrameLoaded_{};
-    merkanix::TripleList triples_; // OptimizationTriples
+    merkanix::EtalonTripleTable triples_; // OptimizationTriples
 
     // The run.
     std::thread worker_;
     std::atomic<bool> cancel_{false};
+    std::atomic<int> variant_{2}; // the objective chosen now, read by each pass
     QTimer* clock_;
     QElapsedTimer elapsed_;
     double timeLimit_ = 0.0; // seconds, for the progress bar
