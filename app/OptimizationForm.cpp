@@ -37,7 +37,7 @@ QLabel* StaticText(const char* name, const QString& text = {}) {
     auto* label = Named(new QLabel(text), name);
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    label->setMinimumWidth(label->fontMetrics().horizontalAdvance("-0,000000000000000") + 8);
+    label->setMinimumWidth(label->fontMetrics().horizontalAdvance("-0,00000000000000") + 4);
     return label;
 }
 
@@ -174,7 +174,7 @@ QWidget* TOptimizationForm::BuildTriplePage() {
 
 QGroupBox* TOptimizationForm::BuildFrameChoice() {
     auto* group = new QGroupBox("Výběr snímků etalonu");
-    group->setMaximumWidth(260);
+    group->setMaximumWidth(240);
     auto* layout = new QVBoxLayout(group);
     folders_ = new TFolderChooser(this, "DriveComboBox1", "DirectoryListBox1", "FileListBox1");
     FileListBox1 = folders_->Files();
@@ -210,11 +210,11 @@ QGroupBox* TOptimizationForm::BuildMinimisation() {
     for (QRadioButton* radio : {RadioButton1, RadioButton2, RadioButton3, RadioButton4})
         variants->addWidget(radio);
     left->addLayout(variants, 0, 1, 1, 2);
-    stepEdit = Edit(Decimal("0,1"), "stepEdit", 14);
-    KappaEdit = Edit("10000", "KappaEdit", 14);
-    epsilonEdit = Edit(Decimal("0,000001"), "epsilonEdit", 14);
-    SufficientGradientEdit = Edit(Decimal("0,000000000001"), "SufficientGradientEdit", 14);
-    maxiterEdit = Edit("15", "maxiterEdit", 14);
+    stepEdit = Edit(Decimal("0,1"), "stepEdit", 12);
+    KappaEdit = Edit("10000", "KappaEdit", 12);
+    epsilonEdit = Edit(Decimal("0,000001"), "epsilonEdit", 12);
+    SufficientGradientEdit = Edit(Decimal("0,000000000001"), "SufficientGradientEdit", 12);
+    maxiterEdit = Edit("15", "maxiterEdit", 12);
     const std::pair<const char*, QLineEdit*> settings[] = {{"krok:", stepEdit},
                                                            {"kappa:", KappaEdit},
                                                            {"epsilon:", epsilonEdit},
@@ -294,7 +294,7 @@ QGroupBox* TOptimizationForm::BuildCameraSystem() {
         grid->addWidget(new QLabel(QString("CAM%1").arg(k + 1)), 0, 1 + 2 * k, 1, 2,
                         Qt::AlignCenter);
         for (int q = 0; q < 5; ++q) {
-            auto* edit = Edit(defaults[q], kNames[k][q], 15);
+            auto* edit = Edit(defaults[q], kNames[k][q], 11);
             edit->setEnabled(q < 3); // the positions come from the descent
             // A long text shows from its start.
             connect(edit, &QLineEdit::textChanged, edit, [edit] {
