@@ -37,7 +37,8 @@ QLabel* StaticText(const char* name, const QString& text = {}) {
     auto* label = Named(new QLabel(text), name);
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    label->setMinimumWidth(label->fontMetrics().horizontalAdvance("-0,00000000000000") + 4);
+    label->setMinimumWidth(label->fontMetrics().horizontalAdvance("-0,000549977878246767") +
+                           8); // 15 digits after zeros
     return label;
 }
 
@@ -210,11 +211,11 @@ QGroupBox* TOptimizationForm::BuildMinimisation() {
     for (QRadioButton* radio : {RadioButton1, RadioButton2, RadioButton3, RadioButton4})
         variants->addWidget(radio);
     left->addLayout(variants, 0, 1, 1, 2);
-    stepEdit = Edit(Decimal("0,1"), "stepEdit", 12);
-    KappaEdit = Edit("10000", "KappaEdit", 12);
-    epsilonEdit = Edit(Decimal("0,000001"), "epsilonEdit", 12);
-    SufficientGradientEdit = Edit(Decimal("0,000000000001"), "SufficientGradientEdit", 12);
-    maxiterEdit = Edit("15", "maxiterEdit", 12);
+    stepEdit = Edit(Decimal("0,1"), "stepEdit", 15);
+    KappaEdit = Edit("10000", "KappaEdit", 15);
+    epsilonEdit = Edit(Decimal("0,000001"), "epsilonEdit", 15);
+    SufficientGradientEdit = Edit(Decimal("0,000000000001"), "SufficientGradientEdit", 15);
+    maxiterEdit = Edit("15", "maxiterEdit", 15);
     const std::pair<const char*, QLineEdit*> settings[] = {{"krok:", stepEdit},
                                                            {"kappa:", KappaEdit},
                                                            {"epsilon:", epsilonEdit},
@@ -263,16 +264,16 @@ QGroupBox* TOptimizationForm::BuildMinimisation() {
                                                         {"grad(2)", Grad2StaticText},
                                                         {"grad(3)", Grad3StaticText},
                                                         {"|grad|", GradStaticText}};
-    for (int i = 0; i < 4; ++i) {
-        shown->addWidget(new QLabel(current[i].first), i, 0);
-        shown->addWidget(current[i].second, i, 1);
-        shown->addWidget(new QLabel(best[i].first), i, 2);
-        shown->addWidget(best[i].second, i, 3);
-        shown->addWidget(new QLabel(gradient[i].first), 5 + i, 0);
-        shown->addWidget(gradient[i].second, 5 + i, 1);
+    // One column: the current pass, the best so far, the gradient.
+    int line = 0;
+    for (const auto* rows : {current, best, gradient}) {
+        for (int i = 0; i < 4; ++i) {
+            shown->addWidget(new QLabel(rows[i].first), line, 0);
+            shown->addWidget(rows[i].second, line++, 1);
+        }
+        shown->setRowMinimumHeight(line++, 6);
     }
-    shown->setRowMinimumHeight(4, 8);
-    shown->setRowStretch(9, 1);
+    shown->setRowStretch(line, 1);
     columns->addLayout(shown);
     columns->addWidget(BuildCameraSystem(), 1);
     return group;
@@ -294,8 +295,8 @@ QGroupBox* TOptimizationForm::BuildCameraSystem() {
         grid->addWidget(new QLabel(QString("CAM%1").arg(k + 1)), 0, 1 + 2 * k, 1, 2,
                         Qt::AlignCenter);
         for (int q = 0; q < 5; ++q) {
-            auto* edit = Edit(defaults[q], kNames[k][q], 11);
-            edit->setEnabled(q < 3); // the positions come from the descent
+            auto* edit = Edit(defaults[q], kNames[k][q], 16); // "-46,0193228167378"
+            edit->setEnabled(q < 3);                          // the positions come from the descent
             // A long text shows from its start.
             connect(edit, &QLineEdit::textChanged, edit, [edit] {
                 if (!edit->hasFocus()) edit->setCursorPosition(0);
@@ -413,6 +414,7 @@ void TOptimizationForm::GradientDescent() {
     run.decimalSeparator = separator_;
     run.jobs = jobs;
     run.cancel = &cancel_;
+    run.maxPasses = passLimit_;
     run.variant = [this] { return static_cast<ObjectiveVariant>(variant_.load()); };
 
     Button4->setEnabled(false);

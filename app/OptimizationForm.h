@@ -41,6 +41,9 @@ public:
     bool Running() const { return worker_.joinable(); }
     // Ends a run at the next pass and waits for it; the passes done stay shown.
     void StopRun();
+    // Runs end after this many passes at most (0: no bound), so that a
+    // scripted run shows the same whatever the machine's speed.
+    void SetPassLimit(std::int64_t passes) { passLimit_ = passes; }
 
 signals:
     void RunFinished();
@@ -121,4 +124,5 @@ private:
     QTimer* clock_;
     QElapsedTimer elapsed_;
     double timeLimit_ = 0.0; // seconds, for the progress bar
+    std::int64_t passLimit_ = 0;
 };

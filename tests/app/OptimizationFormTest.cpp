@@ -292,6 +292,24 @@ private slots:
         QVERIFY(!form().isVisible() && main->isVisible());
     }
 
+    void scriptedRunSavesBothPages() {
+        ScratchFolder out;
+        std::string args = "--optimisation --folder " + Quote(data_ / "triples");
+        for (int k = 1; k <= 3; ++k)
+            args += " --etalon" + std::to_string(k) + " " + Quote(basic(k).toStdString());
+        const auto result = testing::RunTool("merkanix", args + " --max-passes 3 --screenshot " +
+                                                             Quote(out / "shot.png"));
+        QCOMPARE(result.status, 0);
+        for (const char* page : {"shot-1.png", "shot-2.png"})
+            QVERIFY(!QImage(Q(out / page)).isNull());
+        // A missing etalon frame is an error, and the pages still show the window.
+        const auto refused =
+            testing::RunTool("merkanix", "--optimisation --etalon1 " + Quote(out / "none.tif") +
+                                             " --screenshot " + Quote(out / "no.png"));
+        QCOMPARE(refused.status, 1);
+        QVERIFY(QString::fromStdString(refused.err).contains("none.tif"));
+    }
+
     void staysResponsiveAndClosingEndsTheRun() {
         openEtalons();
         findTriples();
