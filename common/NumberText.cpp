@@ -101,6 +101,12 @@ std::int32_t ParseInteger(std::string_view text) {
     return static_cast<std::int32_t>(value);
 }
 
+std::string WithDecimalSeparator(std::string text, char decimalSeparator) {
+    for (char& c : text)
+        if (c == ',') c = decimalSeparator;
+    return text;
+}
+
 std::string FormatGeneral(double value, char decimalSeparator) {
     if (std::isnan(value)) return "NAN";
     if (std::isinf(value)) return value > 0 ? "INF" : "-INF";

@@ -21,6 +21,10 @@ std::int32_t ParseInteger(std::string_view text);
 // "-INF"; exponent form such as "1E20" outside the fixed range).
 std::string FormatGeneral(double value, char decimalSeparator);
 
+// A text written with a decimal comma, such as a default field text, with
+// the given separator instead.
+std::string WithDecimalSeparator(std::string text, char decimalSeparator);
+
 // printf-style "%.Nf" with the given separator.
 std::string FormatFixed(double value, int decimals, char decimalSeparator);
 

@@ -2,22 +2,13 @@
 
 #include "common/Errors.h"
 #include "common/FileIO.h"
+#include "common/NumberText.h"
 
 #include <cerrno>
 #include <unistd.h>
 #include <vector>
 
 namespace merkanix {
-
-namespace {
-
-std::string WithSeparator(std::string text, char separator) {
-    for (char& c : text)
-        if (c == ',') c = separator;
-    return text;
-}
-
-} // namespace
 
 SystemTexts DefaultCameraTexts(char decimalSeparator) {
     const SystemTexts comma = {
@@ -27,11 +18,11 @@ SystemTexts DefaultCameraTexts(char decimalSeparator) {
     };
     SystemTexts out;
     for (int i = 0; i < 3; ++i) {
-        out[i].f = WithSeparator(comma[i].f, decimalSeparator);
-        out[i].xc = WithSeparator(comma[i].xc, decimalSeparator);
-        out[i].yc = WithSeparator(comma[i].yc, decimalSeparator);
-        out[i].x = WithSeparator(comma[i].x, decimalSeparator);
-        out[i].y = WithSeparator(comma[i].y, decimalSeparator);
+        out[i].f = WithDecimalSeparator(comma[i].f, decimalSeparator);
+        out[i].xc = WithDecimalSeparator(comma[i].xc, decimalSeparator);
+        out[i].yc = WithDecimalSeparator(comma[i].yc, decimalSeparator);
+        out[i].x = WithDecimalSeparator(comma[i].x, decimalSeparator);
+        out[i].y = WithDecimalSeparator(comma[i].y, decimalSeparator);
     }
     return out;
 }

@@ -1,10 +1,10 @@
 #include "calibration/CalibrationUnit.h"
 #include "common/Errors.h"
-#include "common/ParallelFor.h"
 #include "measurement/FrameFile.h"
 #include "optimisation/EtalonOptimisation.h"
 #include "reconstruction/EllipseUnit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <unordered_map>
@@ -15,12 +15,12 @@ namespace {
 
 constexpr const char* kCameraNames[3] = {"CAM1", "CAM2", "CAM3"};
 
-// Runs body(i) on `jobs` threads; a failure of any item is raised after all
-// items ran, the one of the lowest index first, as a single thread would.
+// Runs body(i) on the pool's threads; a failure of any item is raised after
+// all items ran, the one of the lowest index first, as a single thread would.
 template <typename Body>
-void ParallelForRethrow(std::size_t count, unsigned jobs, const Body& body) {
+void ParallelForRethrow(std::size_t count, WorkerPool& workers, const Body& body) {
     std::vector<std::exception_ptr> failures(count);
-    ParallelFor(count, jobs, [&](std::size_t i) {
+    workers.Run(count, [&](std::size_t i) {
         try {
             body(i);
         } catch (...) {
@@ -82,7 +82,8 @@ EtalonTripleTable FindEtalonTriples(const std::string& folder,
 
 std::vector<CameraEdges> MeasureTripleEdges(const EtalonTripleTable& triples, unsigned jobs) {
     std::vector<CameraEdges> edges(triples.size());
-    ParallelForRethrow(triples.size() * 3, jobs, [&](std::size_t item) {
+    WorkerPool workers(jobs);
+    ParallelForRethrow(triples.size() * 3, workers, [&](std::size_t item) {
         const std::size_t i = item / 3;
         const int k = static_cast<int>(item % 3);
         Picture picture;
@@ -105,6 +106,12 @@ CameraPoints CameraPositions(double diameter, const FocalLengths& f, const Focal
 
 SearchSums EtalonObjective(const ObjectiveData& data, const FocalLengths& f, double h,
                            ObjectiveVariant variant, unsigned jobs) {
+    WorkerPool workers(std::min<unsigned>(jobs, static_cast<unsigned>(data.triples.size())));
+    return EtalonObjective(data, f, h, variant, workers);
+}
+
+SearchSums EtalonObjective(const ObjectiveData& data, const FocalLengths& f, double h,
+                           ObjectiveVariant variant, WorkerPool& workers) {
     // Settings 0, 1, 2: every camera at f, at f - h, at f + h.
     FocalLengths focal[3];
     for (int k = 0; k < 3; ++k) {
@@ -123,7 +130,7 @@ SearchSums EtalonObjective(const ObjectiveData& data, const FocalLengths& f, dou
         variant == ObjectiveVariant::MeanAbsolute || variant == ObjectiveVariant::MeanSquared;
 
     std::vector<TripleTerms> terms(data.triples.size());
-    ParallelForRethrow(data.triples.size(), jobs, [&](std::size_t i) {
+    ParallelForRethrow(data.triples.size(), workers, [&](std::size_t i) {
         const CameraEdges& edges = data.triples[i];
         Line2D lines[3][6];
         for (int s = 0; s < 3; ++s)

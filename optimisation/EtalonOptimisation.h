@@ -6,6 +6,7 @@
 #include "common/DateTime.h"
 #include "common/Geometry.h"
 #include "common/Picture.h"
+#include "common/WorkerPool.h"
 #include "measurement/Edges.h"
 #include "measurement/Triples.h"
 
@@ -88,6 +89,9 @@ struct ObjectiveData {
 // depend on `jobs`. Throws FloatingPointError where the arithmetic traps.
 SearchSums EtalonObjective(const ObjectiveData& data, const FocalLengths& f, double h,
                            ObjectiveVariant variant, unsigned jobs);
+// The same on threads kept from pass to pass.
+SearchSums EtalonObjective(const ObjectiveData& data, const FocalLengths& f, double h,
+                           ObjectiveVariant variant, WorkerPool& workers);
 
 // --- The descent ---------------------------------------------------------------------
 

@@ -2,18 +2,13 @@
 #include "common/NumberText.h"
 #include "optimisation/EtalonOptimisation.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
 namespace merkanix {
 
 namespace {
-
-std::string WithSeparator(std::string text, char decimalSeparator) {
-    for (char& c : text)
-        if (c == ',') c = decimalSeparator;
-    return text;
-}
 
 TDateTime SystemNow() {
     using namespace std::chrono;
@@ -31,15 +26,15 @@ std::array<std::string, 6> PositionTexts(const CameraPoints& p, char separator) 
 
 DescentTexts DefaultDescentTexts(char decimalSeparator) {
     DescentTexts t;
-    t.diameter = WithSeparator("1,020", decimalSeparator);
-    t.epsilon = WithSeparator("0,000001", decimalSeparator);
-    t.step = WithSeparator("0,1", decimalSeparator);
+    t.diameter = WithDecimalSeparator("1,020", decimalSeparator);
+    t.epsilon = WithDecimalSeparator("0,000001", decimalSeparator);
+    t.step = WithDecimalSeparator("0,1", decimalSeparator);
     t.kappa = "10000";
-    t.sufficientGradient = WithSeparator("0,000000000001", decimalSeparator);
+    t.sufficientGradient = WithDecimalSeparator("0,000000000001", decimalSeparator);
     t.timeLimit = "15";
     for (int k = 0; k < 3; ++k) {
         t.f[k] = "16";
-        t.yc[k] = WithSeparator("245,5", decimalSeparator);
+        t.yc[k] = WithDecimalSeparator("245,5", decimalSeparator);
     }
     return t;
 }
@@ -77,6 +72,8 @@ DescentOutcome GradientDescent(const DescentRun& run, const std::array<std::stri
 
     FocalLengths f = s.f;
     const double h = s.step;
+    WorkerPool workers(
+        std::min<unsigned>(std::max(1u, run.jobs), static_cast<unsigned>(run.triples.size())));
     const TDateTime start = clock();
     try {
         for (;;) {
@@ -85,7 +82,7 @@ DescentOutcome GradientDescent(const DescentRun& run, const std::array<std::stri
             report.f = f;
             report.positions = CameraPositions(s.diameter, f, s.yc, run.reference);
             report.positionTexts = PositionTexts(report.positions, sep);
-            report.sums = EtalonObjective(data, f, h, run.variant(), run.jobs);
+            report.sums = EtalonObjective(data, f, h, run.variant(), workers);
             const double g0 = report.sums[kG0];
             report.g0Text = FormatGeneral(g0, sep);
             for (int k = 0; k < 3; ++k)

@@ -3,6 +3,7 @@
 #include "common/Errors.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace merkanix {
 
@@ -27,6 +28,63 @@ double ExpandedDeterminant(const Matrix5& m, const int* rows, const int* cols, i
 }
 
 constexpr int kIndices[5] = {0, 1, 2, 3, 4};
+
+// The six 5 x 5 determinants of the tangent rows, each without one column,
+// as Determinant expands them. The six matrices share their lower minors:
+// each minor over the last n rows and a set of columns is computed once and
+// with the very operations the expansion uses, so the results are the same
+// to the bit without copying matrices.
+struct MinorStep {
+    std::uint8_t mask; // columns of this minor
+    std::uint8_t size; // its order; it spans the last `size` rows
+    std::uint8_t column[5];
+    std::uint8_t rest[5]; // the minor without column[p]
+};
+
+constexpr std::array<MinorStep, 56> MakeMinorSteps() {
+    std::array<MinorStep, 56> steps{};
+    int n = 0;
+    for (int size = 2; size <= 5; ++size)
+        for (int mask = 0; mask < 64; ++mask) {
+            int bits = 0;
+            for (int c = 0; c < 6; ++c)
+                bits += (mask >> c) & 1;
+            if (bits != size) continue;
+            MinorStep& step = steps[n++];
+            step.mask = static_cast<std::uint8_t>(mask);
+            step.size = static_cast<std::uint8_t>(size);
+            for (int c = 0, p = 0; c < 6; ++c)
+                if ((mask >> c) & 1) {
+                    step.column[p] = static_cast<std::uint8_t>(c);
+                    step.rest[p] = static_cast<std::uint8_t>(mask & ~(1 << c));
+                    ++p;
+                }
+        }
+    return steps;
+}
+
+constexpr std::array<MinorStep, 56> kMinorSteps = MakeMinorSteps();
+
+void TangentMinors(const double (&rows)[5][6], double (&M)[6]) {
+    double minor[64];
+    for (const MinorStep& step : kMinorSteps) {
+        const int top = 5 - step.size;
+        if (step.size == 2) {
+            const int c0 = step.column[0], c1 = step.column[1];
+            minor[step.mask] = rows[3][c0] * rows[4][c1] - rows[4][c0] * rows[3][c1];
+            continue;
+        }
+        double sum = 0.0;
+        for (int p = 0; p < step.size; ++p) {
+            const double value = rows[top][step.column[p]];
+            const double element = (p % 2 == 0) ? value : -value;
+            sum += element * minor[step.rest[p]];
+        }
+        minor[step.mask] = sum;
+    }
+    for (int j = 0; j < 6; ++j)
+        M[j] = minor[63 & ~(1 << j)];
+}
 
 } // namespace
 
@@ -58,19 +116,19 @@ double Determinant(const Matrix5& matrix, int n) {
 }
 
 EllipseParams EllipseFromTangents(const std::array<Line2D, 5>& lines) {
-    Matrix5 rows[6];
+    double rows[5][6];
     for (int i = 0; i < 5; ++i) {
         const double u = lines[i].a, v = lines[i].b, w = lines[i].c;
         if (std::isnan(u) || std::isnan(v) || std::isnan(w)) return InvalidEllipse();
-        const double row[6] = {u * u, v * v, w * w, v * w, u * w, u * v};
-        // rows[j] is the matrix with column j removed.
-        for (int j = 0; j < 6; ++j)
-            for (int k = 0, out = 0; k < 6; ++k)
-                if (k != j) rows[j][i][out++] = row[k];
+        rows[i][0] = u * u;
+        rows[i][1] = v * v;
+        rows[i][2] = w * w;
+        rows[i][3] = v * w;
+        rows[i][4] = u * w;
+        rows[i][5] = u * v;
     }
     double M[6];
-    for (int j = 0; j < 6; ++j)
-        M[j] = Determinant(rows[j], 5);
+    TangentMinors(rows, M);
 
     const double As = M[0];
     const double Bs = -M[1];

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
+#include <random>
 
 using namespace merkanix;
 
@@ -113,6 +115,43 @@ TEST(EllipseFromTangents, DegenerateLineSetsGiveTheInvalidEllipseOrTheTrapsMessa
         huge[i] = {lines[i].a * 1e80, lines[i].b * 1e80, lines[i].c * 1e80};
     EXPECT_EQ(merkanix::testing::MessageOf<FloatingPointError>([&] { EllipseFromTangents(huge); }),
               "Floating point overflow");
+}
+
+TEST(EllipseFromTangents, SameBitsAsTheFitItReplaced) {
+    // Every output of 4000 fits, tangents of random ellipses (scaled as
+    // sight lines are) and random line sets, folded into one hash that the
+    // straightforward fit over five copied 5 x 5 matrices produced.
+    std::mt19937_64 engine(20261207);
+    const auto uniform = [&](double low, double high) {
+        return low + (high - low) * static_cast<double>(engine() >> 11) * 0x1.0p-53;
+    };
+    std::uint64_t hash = 14695981039346656037ull;
+    const auto fold = [&](double value) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        hash = (hash ^ bits) * 1099511628211ull;
+    };
+    for (int n = 0; n < 4000; ++n) {
+        std::array<Line2D, 5> lines;
+        const double a = uniform(0.05, 1), b = uniform(0.05, 1), turn = uniform(0, M_PI);
+        const double cx = uniform(-0.5, 0.5), cy = uniform(-0.5, 0.5);
+        for (Line2D& line : lines) {
+            const double phi = uniform(0, 2 * M_PI), scale = uniform(-60, 60);
+            if (n % 4 == 3) {
+                line = {uniform(-50, 50), uniform(-50, 50), uniform(-500, 500)};
+                continue;
+            }
+            const double u = std::cos(phi), v = std::sin(phi);
+            const double along = u * std::cos(turn) + v * std::sin(turn);
+            const double across = -u * std::sin(turn) + v * std::cos(turn);
+            const double support = std::sqrt(a * a * along * along + b * b * across * across);
+            line = {scale * u, scale * v, -scale * (u * cx + v * cy + support)};
+        }
+        const EllipseParams e = EllipseFromTangents(lines);
+        for (const double value : {e.semiMajor, e.semiMinor, e.centreX, e.centreY, e.angle})
+            fold(value);
+    }
+    EXPECT_EQ(hash, 17528457311974632523ull);
 }
 
 TEST(MajorAxisAngle, CirclesTiesAndTheEndsOfEachRange) {

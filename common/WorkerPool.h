@@ -1,0 +1,92 @@
+#pragma once
+// ParallelFor over threads that outlive one loop: for short loops run many
+// times in a row (one per optimisation pass), where starting threads for
+// each loop would cost as much as the loop itself.
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace merkanix {
+
+class WorkerPool {
+public:
+    // `jobs` threads in all, the calling thread of Run being one of them.
+    explicit WorkerPool(unsigned jobs) {
+        for (unsigned t = 1; t < std::max(1u, jobs); ++t)
+            threads_.emplace_back([this] { Serve(); });
+    }
+    ~WorkerPool() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : threads_)
+            t.join();
+    }
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    unsigned Jobs() const { return static_cast<unsigned>(threads_.size()) + 1; }
+
+    // body(i) for i in [0, count), each once, by whichever thread takes it
+    // next. body must not throw.
+    void Run(std::size_t count, const std::function<void(std::size_t)>& body) {
+        if (threads_.empty() || count < 2) {
+            for (std::size_t i = 0; i < count; ++i)
+                body(i);
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            body_ = &body;
+            count_ = count;
+            next_ = 0;
+            busy_ = threads_.size();
+            ++generation_;
+        }
+        wake_.notify_all();
+        Take();
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return busy_ == 0; });
+        body_ = nullptr;
+    }
+
+private:
+    void Take() {
+        for (std::size_t i = next_++; i < count_; i = next_++)
+            (*body_)(i);
+    }
+
+    void Serve() {
+        std::size_t seen = 0;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+                if (stop_) return;
+                seen = generation_;
+            }
+            Take();
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (--busy_ == 0) done_.notify_one();
+        }
+    }
+
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    const std::function<void(std::size_t)>* body_ = nullptr;
+    std::size_t count_ = 0;
+    std::atomic<std::size_t> next_{0};
+    std::size_t busy_ = 0;
+    std::size_t generation_ = 0;
+    bool stop_ = false;
+};
+
+} // namespace merkanix
