@@ -4,11 +4,14 @@
 
 #include <QAbstractItemView>
 #include <QBoxLayout>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QScrollBar>
 #include <QStorageInfo>
@@ -118,4 +121,26 @@ void TFolderChooser::FillFileList(const QString& folder) {
     } catch (const std::exception&) {
         // A folder that cannot be read lists nothing, as an empty one does.
     }
+}
+
+TripleSearchControls AddTripleSearch(QBoxLayout* layout, const char* toleranceName,
+                                     const QString& caption) {
+    TripleSearchControls c;
+    auto* row = new QHBoxLayout;
+    c.tolerance = new QLineEdit("50");
+    c.tolerance->setObjectName(QString::fromLatin1(toleranceName));
+    c.tolerance->setFixedWidth(c.tolerance->fontMetrics().horizontalAdvance("00000") + 16);
+    row->addWidget(new QLabel(caption));
+    row->addWidget(c.tolerance);
+    row->addWidget(new QLabel("(ms)"));
+    row->addStretch();
+    layout->addLayout(row);
+    c.find = new QCheckBox("Nalezení trojic");
+    c.find->setObjectName("CheckBox1");
+    layout->addWidget(c.find);
+    c.triples = new QListWidget;
+    c.triples->setObjectName("ListBox1");
+    c.triples->setSelectionMode(QAbstractItemView::SingleSelection);
+    layout->addWidget(c.triples, 1);
+    return c;
 }

@@ -8,7 +8,9 @@
 #include <vector>
 
 class QBoxLayout;
+class QCheckBox;
 class QComboBox;
+class QLineEdit;
 class QFileSystemModel;
 class QListWidget;
 class QTreeView;
@@ -51,3 +53,14 @@ private:
     QString folder_;
     bool revealFolder_ = false; // the chosen folder is to be kept in view in the tree
 };
+
+// The triple search under a folder chooser: the tolerance field with its
+// caption and "(ms)", "Nalezení trojic" (CheckBox1) and the triple list
+// (ListBox1, single selection), added to `layout` one under the other.
+struct TripleSearchControls {
+    QLineEdit* tolerance;
+    QCheckBox* find;
+    QListWidget* triples;
+};
+TripleSearchControls AddTripleSearch(QBoxLayout* layout, const char* toleranceName,
+                                     const QString& caption);

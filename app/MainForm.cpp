@@ -185,19 +185,10 @@ QGroupBox* TMainForm::BuildFrameSelection() {
     FileListBox1 = folders_->Files();
     folders_->AddTo(layout);
 
-    auto* tolerance = new QHBoxLayout;
-    LabeledEdit1 = Named(new QLineEdit("50"), "LabeledEdit1");
-    LabeledEdit1->setFixedWidth(LabeledEdit1->fontMetrics().horizontalAdvance("00000") + 16);
-    tolerance->addWidget(new QLabel("čas. tolerance:"));
-    tolerance->addWidget(LabeledEdit1);
-    tolerance->addWidget(new QLabel("(ms)"));
-    tolerance->addStretch();
-    layout->addLayout(tolerance);
-    CheckBox1 = Named(new QCheckBox("Nalezení trojic"), "CheckBox1");
-    layout->addWidget(CheckBox1);
-    ListBox1 = Named(new QListWidget, "ListBox1");
-    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
-    layout->addWidget(ListBox1, 1);
+    const TripleSearchControls search = AddTripleSearch(layout, "LabeledEdit1", "čas. tolerance:");
+    LabeledEdit1 = search.tolerance;
+    CheckBox1 = search.find;
+    ListBox1 = search.triples;
 
     auto* details = new QGridLayout;
     details->addWidget(new QLabel("Datum pořízení:"), 0, 0, 1, 4);

@@ -3,6 +3,7 @@
 #include "app/FolderChooser.h"
 #include "app/ImageBox.h"
 #include "app/UserDialogs.h"
+#include "common/NumberText.h"
 #include "measurement/FrameFile.h"
 
 #include <QCheckBox>
@@ -77,7 +78,8 @@ TOptimizationForm::TOptimizationForm(QWidget* parent)
           return point.size() == 1 && point[0].unicode() < 128
                      ? static_cast<char>(point[0].unicode())
                      : '.';
-      }()) {
+      }()),
+      defaults_(DefaultDescentTexts(separator_)) {
     setObjectName("TOptimizationForm");
     setWindowTitle("Kalibrace kamer optimalizačně");
 
@@ -111,17 +113,13 @@ TOptimizationForm::~TOptimizationForm() {
     StopRun();
 }
 
-QString TOptimizationForm::Decimal(const char* commaText) const {
-    return QString::fromLatin1(commaText).replace(',', QChar(separator_));
-}
-
 // --- Layout ----------------------------------------------------------------------------
 
 QWidget* TOptimizationForm::BuildEtalonPage() {
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     auto* diameter = new QHBoxLayout;
-    LabeledEdit1 = Edit(Decimal("1,020"), "LabeledEdit1", 8);
+    LabeledEdit1 = Edit(FromStd(defaults_.diameter), "LabeledEdit1", 8);
     diameter->addWidget(new QLabel("Průměr etalonu: "));
     diameter->addWidget(LabeledEdit1);
     diameter->addWidget(new QLabel("mm"));
@@ -180,18 +178,11 @@ QGroupBox* TOptimizationForm::BuildFrameChoice() {
     folders_ = new TFolderChooser(this, "DriveComboBox1", "DirectoryListBox1", "FileListBox1");
     FileListBox1 = folders_->Files();
     folders_->AddTo(layout);
-    auto* tolerance = new QHBoxLayout;
-    LabeledEdit2 = Edit("50", "LabeledEdit2", 5);
-    tolerance->addWidget(new QLabel("čas. tolerance:  "));
-    tolerance->addWidget(LabeledEdit2);
-    tolerance->addWidget(new QLabel("(ms)"));
-    tolerance->addStretch();
-    layout->addLayout(tolerance);
-    CheckBox1 = Named(new QCheckBox("Nalezení trojic"), "CheckBox1");
-    layout->addWidget(CheckBox1);
-    ListBox1 = Named(new QListWidget, "ListBox1");
-    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
-    layout->addWidget(ListBox1, 1);
+    const TripleSearchControls search =
+        AddTripleSearch(layout, "LabeledEdit2", "čas. tolerance:  ");
+    LabeledEdit2 = search.tolerance;
+    CheckBox1 = search.find;
+    ListBox1 = search.triples;
     return group;
 }
 
@@ -211,11 +202,12 @@ QGroupBox* TOptimizationForm::BuildMinimisation() {
     for (QRadioButton* radio : {RadioButton1, RadioButton2, RadioButton3, RadioButton4})
         variants->addWidget(radio);
     left->addLayout(variants, 0, 1, 1, 2);
-    stepEdit = Edit(Decimal("0,1"), "stepEdit", 15);
-    KappaEdit = Edit("10000", "KappaEdit", 15);
-    epsilonEdit = Edit(Decimal("0,000001"), "epsilonEdit", 15);
-    SufficientGradientEdit = Edit(Decimal("0,000000000001"), "SufficientGradientEdit", 15);
-    maxiterEdit = Edit("15", "maxiterEdit", 15);
+    stepEdit = Edit(FromStd(defaults_.step), "stepEdit", 15);
+    KappaEdit = Edit(FromStd(defaults_.kappa), "KappaEdit", 15);
+    epsilonEdit = Edit(FromStd(defaults_.epsilon), "epsilonEdit", 15);
+    SufficientGradientEdit =
+        Edit(FromStd(defaults_.sufficientGradient), "SufficientGradientEdit", 15);
+    maxiterEdit = Edit(FromStd(defaults_.timeLimit), "maxiterEdit", 15);
     const std::pair<const char*, QLineEdit*> settings[] = {{"krok:", stepEdit},
                                                            {"kappa:", KappaEdit},
                                                            {"epsilon:", epsilonEdit},
@@ -243,7 +235,7 @@ QGroupBox* TOptimizationForm::BuildMinimisation() {
     f2currentStaticText = StaticText("f2currentStaticText");
     f3currentStaticText = StaticText("f3currentStaticText");
     ObjectiveFunctionOptimalStaticText =
-        StaticText("ObjectiveFunctionOptimalStaticText", "10000000000000000");
+        StaticText("ObjectiveFunctionOptimalStaticText", FromStd(defaults_.bestObjective));
     f1OptimalStaticText = StaticText("f1OptimalStaticText");
     f2OptimalStaticText = StaticText("f2OptimalStaticText");
     f3OptimalStaticText = StaticText("f3OptimalStaticText");
@@ -290,8 +282,12 @@ QGroupBox* TOptimizationForm::BuildCameraSystem() {
                                              {"f3Edit", "xc3Edit", "yc3Edit", "x3Edit", "y3Edit"}};
     static const char* const kCaptions[5] = {"f =", "xc =", "yc =", "x =", "y ="};
     static const char* const kUnits[5] = {"mm", "px", "px", "mm", "mm"};
-    const QString defaults[5] = {"16", Decimal("327,5"), Decimal("245,5"), {}, {}};
     for (int k = 0; k < 3; ++k) {
+        const QString defaults[5] = {FromStd(defaults_.f[k]),
+                                     FromStd(WithDecimalSeparator("327,5", separator_)),
+                                     FromStd(defaults_.yc[k]),
+                                     {},
+                                     {}};
         grid->addWidget(new QLabel(QString("CAM%1").arg(k + 1)), 0, 1 + 2 * k, 1, 2,
                         Qt::AlignCenter);
         for (int q = 0; q < 5; ++q) {

@@ -71,12 +71,12 @@ private:
 
     void OpenEtalon(int camera); // Button7Click, Button1Click, Button2Click
     void ShowImOptimize(std::size_t i);
-    QString Decimal(const char* commaText) const; // a default text in the user's format
     void ShowPass(const merkanix::PassReport& pass);
     void FinishRun(const merkanix::DescentOutcome& outcome);
     void ShowElapsed(); // on the progress bar, against the time limit
 
-    const char separator_; // the user's decimal separator, read once
+    const char separator_;                  // the user's decimal separator, read once
+    const merkanix::DescentTexts defaults_; // the fields' start texts in that format
     QWidget* mainWindow_ = nullptr;
 
     QTabWidget* PageControl1;

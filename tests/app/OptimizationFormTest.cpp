@@ -7,6 +7,7 @@
 #include "common/NumberText.h"
 #include "measurement/FrameFile.h"
 #include "optimisation/EtalonOptimisation.h"
+#include "support/QueuedDialogs.h"
 #include "support/RunCommand.h"
 
 #include <QCheckBox>
@@ -23,21 +24,11 @@
 #include <memory>
 
 using namespace merkanix;
+using merkanix::testing::QueuedDialogs;
 using merkanix::testing::Quote;
 using merkanix::testing::ScratchFolder;
 
 namespace {
-
-// Open dialogs answer the queued files in turn (nothing left: cancelled).
-class QueuedDialogs final : public UserDialogs {
-public:
-    QString OpenFileName(QWidget*, const QString&) override {
-        return answers.isEmpty() ? QString() : answers.takeFirst();
-    }
-    QString SaveFileName(QWidget*, const QString&) override { return {}; }
-    void ShowError(QWidget*, const QString& message) override { errors << message; }
-    QStringList answers, errors;
-};
 
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
