@@ -1,5 +1,6 @@
 #include "app/MainForm.h"
 
+#include "app/Controls.h"
 #include "app/FolderChooser.h"
 #include "app/ImageBox.h"
 #include "app/RadioButton.h"
@@ -77,11 +78,6 @@ class WindowContent final : public QWidget {
 public:
     bool hasHeightForWidth() const override { return false; }
 };
-
-template <typename Control> Control* Named(Control* control, const char* name) {
-    control->setObjectName(QString::fromLatin1(name));
-    return control;
-}
 
 QLabel* Text(const QString& text, const char* name = nullptr) {
     auto* label = new QLabel(text);

@@ -1,5 +1,6 @@
 #include "app/OptimizationForm.h"
 
+#include "app/Controls.h"
 #include "app/FolderChooser.h"
 #include "app/ImageBox.h"
 #include "app/UserDialogs.h"
@@ -28,26 +29,8 @@ using namespace merkanix;
 
 namespace {
 
-template <typename Control> Control* Named(Control* control, const char* name) {
-    control->setObjectName(QString::fromLatin1(name));
-    return control;
-}
-
-// A display field: a sunken static text wide enough for fifteen digits.
-QLabel* StaticText(const char* name, const QString& text = {}) {
-    auto* label = Named(new QLabel(text), name);
-    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    label->setMinimumWidth(label->fontMetrics().horizontalAdvance("-0,000549977878246767") +
-                           8); // 15 digits after zeros
-    return label;
-}
-
-QLineEdit* Edit(const QString& text, const char* name, int characters) {
-    auto* edit = Named(new QLineEdit(text), name);
-    edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QString(characters, '0')) + 12);
-    return edit;
-}
+// Fifteen digits after a value's leading zeros.
+const char* const kWidest = "-0,000549977878246767";
 
 // A frame box that keeps its aspect and may get small on a small screen.
 TImage* FrameBox(const char* name) {
@@ -230,19 +213,19 @@ QGroupBox* TOptimizationForm::BuildMinimisation() {
 
     // What the passes show.
     auto* shown = new QGridLayout;
-    ObjectiveFunctionStaticText = StaticText("ObjectiveFunctionStaticText");
-    f1currentStaticText = StaticText("f1currentStaticText");
-    f2currentStaticText = StaticText("f2currentStaticText");
-    f3currentStaticText = StaticText("f3currentStaticText");
+    ObjectiveFunctionStaticText = StaticText("ObjectiveFunctionStaticText", {}, kWidest);
+    f1currentStaticText = StaticText("f1currentStaticText", {}, kWidest);
+    f2currentStaticText = StaticText("f2currentStaticText", {}, kWidest);
+    f3currentStaticText = StaticText("f3currentStaticText", {}, kWidest);
     ObjectiveFunctionOptimalStaticText =
-        StaticText("ObjectiveFunctionOptimalStaticText", FromStd(defaults_.bestObjective));
-    f1OptimalStaticText = StaticText("f1OptimalStaticText");
-    f2OptimalStaticText = StaticText("f2OptimalStaticText");
-    f3OptimalStaticText = StaticText("f3OptimalStaticText");
-    Grad1StaticText = StaticText("Grad1StaticText");
-    Grad2StaticText = StaticText("Grad2StaticText");
-    Grad3StaticText = StaticText("Grad3StaticText");
-    GradStaticText = StaticText("GradStaticText");
+        StaticText("ObjectiveFunctionOptimalStaticText", FromStd(defaults_.bestObjective), kWidest);
+    f1OptimalStaticText = StaticText("f1OptimalStaticText", {}, kWidest);
+    f2OptimalStaticText = StaticText("f2OptimalStaticText", {}, kWidest);
+    f3OptimalStaticText = StaticText("f3OptimalStaticText", {}, kWidest);
+    Grad1StaticText = StaticText("Grad1StaticText", {}, kWidest);
+    Grad2StaticText = StaticText("Grad2StaticText", {}, kWidest);
+    Grad3StaticText = StaticText("Grad3StaticText", {}, kWidest);
+    GradStaticText = StaticText("GradStaticText", {}, kWidest);
     const std::pair<const char*, QLabel*> current[] = {{"g aktual", ObjectiveFunctionStaticText},
                                                        {"f1 aktual", f1currentStaticText},
                                                        {"f2 aktual", f2currentStaticText},
