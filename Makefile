@@ -33,6 +33,7 @@ bench: deps
 	$(BUILD)/bin/merkanix-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	$(BUILD)/bin/merkanix-window-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	$(BUILD)/bin/merkanix-registration-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	$(BUILD)/bin/merkanix-optimisation-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	bench/measure-vs-cat.sh $(BUILD)
 	/usr/bin/python3 bench/registration-vs-opencv.py $(BUILD)
 	$(BUILD)/bin/rastrel-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true

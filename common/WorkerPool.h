@@ -35,7 +35,9 @@ public:
     unsigned Jobs() const { return static_cast<unsigned>(threads_.size()) + 1; }
 
     // body(i) for i in [0, count), each once, by whichever thread takes it
-    // next. body must not throw.
+    // next. body must not throw. The calling thread does not wait for a
+    // helper that has not woken yet: on a busy machine it simply does more
+    // of the items itself.
     void Run(std::size_t count, const std::function<void(std::size_t)>& body) {
         if (threads_.empty() || count < 2) {
             for (std::size_t i = 0; i < count; ++i)
@@ -43,24 +45,31 @@ public:
             return;
         }
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::unique_lock<std::mutex> lock(mutex_);
+            // A helper that woke late for the last loop is still looking at it.
+            idle_.wait(lock, [this] { return active_ == 0; });
             body_ = &body;
             count_ = count;
             next_ = 0;
-            busy_ = threads_.size();
+            finished_ = 0;
             ++generation_;
         }
         wake_.notify_all();
         Take();
         std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return busy_ == 0; });
+        idle_.wait(lock, [this] { return finished_ == count_ && active_ == 0; });
         body_ = nullptr;
     }
 
 private:
     void Take() {
-        for (std::size_t i = next_++; i < count_; i = next_++)
+        for (std::size_t i = next_++; i < count_; i = next_++) {
             (*body_)(i);
+            if (++finished_ == count_) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                idle_.notify_all();
+            }
+        }
     }
 
     void Serve() {
@@ -71,20 +80,25 @@ private:
                 wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
                 if (stop_) return;
                 seen = generation_;
+                if (body_ == nullptr) continue; // that loop is over
+                ++active_;
             }
             Take();
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (--busy_ == 0) done_.notify_one();
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                --active_;
+            }
+            idle_.notify_all();
         }
     }
 
     std::vector<std::thread> threads_;
     std::mutex mutex_;
-    std::condition_variable wake_, done_;
+    std::condition_variable wake_, idle_;
     const std::function<void(std::size_t)>* body_ = nullptr;
     std::size_t count_ = 0;
-    std::atomic<std::size_t> next_{0};
-    std::size_t busy_ = 0;
+    std::atomic<std::size_t> next_{0}, finished_{0};
+    std::size_t active_ = 0;
     std::size_t generation_ = 0;
     bool stop_ = false;
 };

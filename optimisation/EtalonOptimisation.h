@@ -145,7 +145,8 @@ struct DescentRun {
     std::string bestObjective = "10000000000000000"; // the "g optimal" text at the start
     CameraEdges reference{};
     std::vector<CameraEdges> triples;
-    // Asked at every pass, so a window may change the choice during a run.
+    // Asked at every pass, on the thread that runs the passes, so a window
+    // may change the choice during a run.
     std::function<ObjectiveVariant()> variant = [] { return ObjectiveVariant::MeanSquared; };
     char decimalSeparator = ',';
     unsigned jobs = 1;
@@ -169,8 +170,8 @@ struct DescentOutcome {
 };
 
 // Runs passes until a stop rule holds, calling onPass after each pass, in
-// order, with what that pass shows. `startFTexts` are the f edits' texts at
-// the start (kept when the run does not improve on the best).
+// order and on the calling thread, with what that pass shows. `startFTexts` are the f edits' texts
+// at the start (kept when the run does not improve on the best).
 DescentOutcome GradientDescent(const DescentRun& run, const std::array<std::string, 3>& startFTexts,
                                const std::function<void(const PassReport&)>& onPass);
 

@@ -4,9 +4,11 @@
 #include "common/Marker.h"
 #include "common/NumberText.h"
 #include "common/Sorting.h"
+#include "common/WorkerPool.h"
 #include "support/TestFiles.h"
 
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -179,4 +181,19 @@ TEST(ReplaceFileContents, FailuresNameTheFileAndLeaveNoTemporary) {
               0u);
     EXPECT_EQ(folder.Entries(), 1u);
     EXPECT_THROW(OpenForReading(folder / "missing"), InOutError);
+}
+
+TEST(WorkerPool, EveryItemOnceInEveryLoopWhateverTheThreadsDo) {
+    // Many short loops in a row, as the passes of a run: a helper that wakes
+    // late must neither miss nor repeat an item, nor run an old loop's body.
+    for (const unsigned jobs : {1u, 2u, 4u}) {
+        WorkerPool workers(jobs);
+        for (std::size_t loop = 0; loop < 2000; ++loop) {
+            const std::size_t count = loop % 13;
+            std::vector<std::atomic<int>> done(count);
+            workers.Run(count, [&](std::size_t i) { ++done[i]; });
+            for (std::size_t i = 0; i < count; ++i)
+                ASSERT_EQ(done[i].load(), 1) << jobs << " jobs, loop " << loop << ", item " << i;
+        }
+    }
 }
