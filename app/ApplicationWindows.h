@@ -16,11 +16,12 @@ struct ApplicationWindows {
     TOptimizationForm optimisationForm;
 
     ApplicationWindows() {
-        // "Nastavit" of a calibration window fills the main window's fields.
+        // "Nastavit" of a calibration or the optimisation window fills the main window's fields.
         for (TCalibrationForm* calibration :
              {static_cast<TCalibrationForm*>(&cam1Form), static_cast<TCalibrationForm*>(&cam2Form),
               static_cast<TCalibrationForm*>(&cam3Form)})
             calibration->SetMainWindow(&mainForm);
+        optimisationForm.SetMainWindow(&mainForm);
         mainForm.SetSecondaryWindows(&cam1Form, &cam2Form, &cam3Form, &optimisationForm);
         mainForm.ResizeToScreen(); // 1880 x 960 where the screen has room
     }

@@ -1,5 +1,6 @@
 #include "app/CalibrationForm.h"
 
+#include "app/Controls.h"
 #include "app/ImageBox.h"
 #include "app/UpDown.h"
 #include "app/UserDialogs.h"
@@ -34,26 +35,6 @@ using namespace merkanix;
 namespace {
 
 const QString kImageFilter = QStringLiteral(".tif,.tiff (*.tif *.tiff)");
-
-template <typename Control> Control* Named(Control* control, const char* name) {
-    control->setObjectName(QString::fromLatin1(name));
-    return control;
-}
-
-// A result field: a sunken static text wide enough for fifteen digits.
-QLabel* StaticText(const char* name) {
-    auto* text = Named(new QLabel, name);
-    text->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    text->setMinimumWidth(text->fontMetrics().horizontalAdvance("-000,000000000000") + 8);
-    return text;
-}
-
-QLineEdit* Edit(const QString& text, const char* name, int characters = 10) {
-    auto* edit = Named(new QLineEdit(text), name);
-    edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QString(characters, '0')) + 12);
-    return edit;
-}
 
 QSpinBox* SpinEdit(const char* name, int minimum, int maximum, int value, int step = 1) {
     auto* spin = Named(new QSpinBox, name);

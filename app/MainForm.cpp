@@ -1,5 +1,7 @@
 #include "app/MainForm.h"
 
+#include "app/Controls.h"
+#include "app/FolderChooser.h"
 #include "app/ImageBox.h"
 #include "app/RadioButton.h"
 #include "app/UserDialogs.h"
@@ -77,11 +79,6 @@ public:
     bool hasHeightForWidth() const override { return false; }
 };
 
-template <typename Control> Control* Named(Control* control, const char* name) {
-    control->setObjectName(QString::fromLatin1(name));
-    return control;
-}
-
 QLabel* Text(const QString& text, const char* name = nullptr) {
     auto* label = new QLabel(text);
     if (name) label->setObjectName(QString::fromLatin1(name));
@@ -143,18 +140,6 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(scroll);
 
-    // Drives: the mounted volumes; the tree opens at the working folder.
-    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes())
-        if (volume.isValid() && volume.isReady()) DriveComboBox1->addItem(volume.rootPath());
-    DriveComboBox1->model()->sort(0);
-    const QString start = QDir::currentPath();
-    const int home = DriveComboBox1->findText(QStorageInfo(start).rootPath());
-    if (home >= 0) folder_ = start; // keeps DriveChanged from moving to the drive's root
-    connect(DriveComboBox1, &QComboBox::currentIndexChanged, this, &TMainForm::DriveChanged);
-    DriveComboBox1->setCurrentIndex(home >= 0 ? home : 0);
-    DriveChanged(DriveComboBox1->currentIndex());
-    if (home >= 0) ChooseFolder(start);
-
     Handle(CheckBox1, &QCheckBox::clicked, &TMainForm::SortOut);
     // Every change of the highlighted triple evaluates it, by mouse or by
     // keys; a click that changed nothing evaluates the triple again (with the
@@ -164,10 +149,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
         if (!evaluatedSincePress_) RunHandler(this, [this] { WriteOut(); });
     });
     Handle(ListBox1, &QListWidget::itemActivated, &TMainForm::WriteOut);
-    for (QObject* watched :
-         {static_cast<QObject*>(ListBox1->viewport()), static_cast<QObject*>(DirectoryListBox1),
-          static_cast<QObject*>(DirectoryListBox1->viewport())})
-        watched->installEventFilter(this);
+    ListBox1->viewport()->installEventFilter(this);
     Handle(RadioButton1, &QRadioButton::clicked, &TMainForm::RadioButton1Click);
     Handle(RadioButton1, &TRadioButton::doubleClicked, &TMainForm::RadioButton1DblClick);
     Handle(RadioButton2, &QRadioButton::clicked, &TMainForm::RadioButton2Click);
@@ -195,45 +177,14 @@ QGroupBox* TMainForm::BuildFrameSelection() {
     auto* group = new Roomy<QGroupBox>(370, "Výběr snímků");
     group->setMaximumWidth(370);
     auto* layout = new QVBoxLayout(group);
-    DriveComboBox1 = Named(new QComboBox, "DriveComboBox1");
-    // A long mount point must not widen the window.
-    DriveComboBox1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    DriveComboBox1->setMinimumContentsLength(8);
-    DirectoryListBox1 = Named(new QTreeView, "DirectoryListBox1");
-    FileListBox1 = Named(new QListWidget, "FileListBox1");
-    folderModel_ = new QFileSystemModel(this);
-    folderModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
-    DirectoryListBox1->setModel(folderModel_);
-    for (int column = 1; column < folderModel_->columnCount(); ++column)
-        DirectoryListBox1->hideColumn(column);
-    DirectoryListBox1->header()->hide();
-    connect(DirectoryListBox1->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& index) { FillFileList(folderModel_->filePath(index)); });
-    // The model reads folders in the background: the chosen folder's row
-    // exists only once its parents are read, and moves as they are sorted.
-    // Until the user moves in the tree, each such step scrolls it into view.
-    connect(folderModel_, &QFileSystemModel::directoryLoaded, this, &TMainForm::RevealFolder);
-    connect(folderModel_, &QFileSystemModel::layoutChanged, this, &TMainForm::RevealFolder);
-    connect(DirectoryListBox1->verticalScrollBar(), &QScrollBar::actionTriggered, this,
-            [this] { revealFolder_ = false; });
-    FileListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    layout->addWidget(DriveComboBox1);
-    layout->addWidget(DirectoryListBox1, 2);
-    layout->addWidget(FileListBox1, 2);
+    folders_ = new TFolderChooser(this, "DriveComboBox1", "DirectoryListBox1", "FileListBox1");
+    FileListBox1 = folders_->Files();
+    folders_->AddTo(layout);
 
-    auto* tolerance = new QHBoxLayout;
-    LabeledEdit1 = Named(new QLineEdit("50"), "LabeledEdit1");
-    LabeledEdit1->setFixedWidth(LabeledEdit1->fontMetrics().horizontalAdvance("00000") + 16);
-    tolerance->addWidget(new QLabel("čas. tolerance:"));
-    tolerance->addWidget(LabeledEdit1);
-    tolerance->addWidget(new QLabel("(ms)"));
-    tolerance->addStretch();
-    layout->addLayout(tolerance);
-    CheckBox1 = Named(new QCheckBox("Nalezení trojic"), "CheckBox1");
-    layout->addWidget(CheckBox1);
-    ListBox1 = Named(new QListWidget, "ListBox1");
-    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
-    layout->addWidget(ListBox1, 1);
+    const TripleSearchControls search = AddTripleSearch(layout, "LabeledEdit1", "čas. tolerance:");
+    LabeledEdit1 = search.tolerance;
+    CheckBox1 = search.find;
+    ListBox1 = search.triples;
 
     auto* details = new QGridLayout;
     details->addWidget(new QLabel("Datum pořízení:"), 0, 0, 1, 4);
@@ -436,33 +387,12 @@ char TMainForm::LocaleSeparator() {
                                                          : '.';
 }
 
-void TMainForm::DriveChanged(int index) {
-    if (index < 0) return;
-    const QString drive = DriveComboBox1->itemText(index);
-    DirectoryListBox1->setRootIndex(folderModel_->setRootPath(drive));
-    if (!folder_.startsWith(drive)) ChooseFolder(drive);
-}
-
 void TMainForm::ChooseFolder(const QString& folder) {
-    const QString path = QDir(folder).absolutePath();
-    const QString drive = QStorageInfo(path).rootPath();
-    const int driveIndex = DriveComboBox1->findText(drive);
-    if (driveIndex >= 0 && driveIndex != DriveComboBox1->currentIndex()) {
-        folder_ = path; // keeps DriveChanged from moving to the drive's root
-        DriveComboBox1->setCurrentIndex(driveIndex);
-    }
-    const QModelIndex index = folderModel_->index(path);
-    if (index.isValid()) DirectoryListBox1->setCurrentIndex(index);
-    FillFileList(path);
-    revealFolder_ = true;
-    RevealFolder();
+    folders_->ChooseFolder(folder);
 }
 
-void TMainForm::RevealFolder() {
-    if (!revealFolder_) return;
-    const QModelIndex index = folderModel_->index(folder_);
-    if (index.isValid() && index == DirectoryListBox1->currentIndex())
-        DirectoryListBox1->scrollTo(index); // opens its parents too
+QString TMainForm::CurrentFolder() const {
+    return folders_->CurrentFolder();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -470,12 +400,6 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ListBox1->viewport() &&
         (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick))
         evaluatedSincePress_ = false;
-    if (watched == DirectoryListBox1 || watched == DirectoryListBox1->viewport()) {
-        if (type == QEvent::MouseButtonPress || type == QEvent::KeyPress || type == QEvent::Wheel)
-            revealFolder_ = false; // the user looks around the tree
-        else if (type == QEvent::Resize || type == QEvent::Show)
-            RevealFolder(); // where it lies in view depends on the tree's height
-    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -493,17 +417,6 @@ void TMainForm::ResizeToScreen() {
         resize(SizeForScreen(shownOn->availableGeometry().size()));
 }
 
-void TMainForm::FillFileList(const QString& folder) {
-    folder_ = folder;
-    FileListBox1->clear();
-    try {
-        for (const std::string& name : ListFolderFiles(ToStd(folder)))
-            FileListBox1->addItem(FromStd(name));
-    } catch (const std::exception&) {
-        // A folder that cannot be read lists nothing, as an empty one does.
-    }
-}
-
 void TMainForm::SortOut() {
     if (!CheckBox1->isChecked()) {
         ListBox1->clear();
@@ -512,13 +425,11 @@ void TMainForm::SortOut() {
         FileListBox1->clearSelection();
         return;
     }
-    std::vector<std::string> names;
-    names.reserve(static_cast<std::size_t>(FileListBox1->count()));
-    for (int i = 0; i < FileListBox1->count(); ++i)
-        names.push_back(ToStd(FileListBox1->item(i)->text()));
+    const std::vector<std::string> names = folders_->FileNames();
     ListBox1->clear();
     triples_.clear();
-    triples_ = FindTriples(ToStd(folder_), names, ToStd(LabeledEdit1->text()), LocaleSeparator());
+    triples_ = FindTriples(ToStd(folders_->CurrentFolder()), names, ToStd(LabeledEdit1->text()),
+                           LocaleSeparator());
     QStringList entries;
     entries.reserve(static_cast<qsizetype>(triples_.size()));
     for (std::size_t i = 1; i <= triples_.size(); ++i)

@@ -9,15 +9,13 @@
 #include <array>
 
 class QCheckBox;
-class QComboBox;
-class QFileSystemModel;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QSlider;
-class QTreeView;
+class TFolderChooser;
 class TImage;
 class TRadioButton;
 
@@ -37,7 +35,7 @@ public:
     // Chooses a folder as the drive box and folder tree would, and keeps it
     // in view in the tree while the tree fills.
     void ChooseFolder(const QString& folder);
-    QString CurrentFolder() const { return folder_; }
+    QString CurrentFolder() const;
 
     const merkanix::TripleList& Triples() const { return triples_; }
     const merkanix::ReconstructionState& Reconstruction() const { return reconstruction_; }
@@ -81,9 +79,6 @@ private:
     QGroupBox* BuildReconstructionView();
     QGroupBox* BuildCameraView(const QString& caption, TImage*& image);
 
-    void DriveChanged(int index);
-    void RevealFolder();
-    void FillFileList(const QString& folder);
     void Redraw();
     merkanix::SystemTexts CameraTexts() const; // the fifteen camera texts as they stand
     void SetCameraEditsEnabled(int camera, bool enabled);
@@ -94,8 +89,7 @@ private:
     void Handle(Sender* sender, Signal signal, void (TMainForm::*handler)());
 
     // Frame selection.
-    QComboBox* DriveComboBox1;
-    QTreeView* DirectoryListBox1;
+    TFolderChooser* folders_; // DriveComboBox1, DirectoryListBox1, FileListBox1
     QListWidget* FileListBox1;
     QLineEdit* LabeledEdit1;
     QCheckBox* CheckBox1;
@@ -140,9 +134,6 @@ private:
     std::array<QCheckBox*, 6> ellipseChecks_{};
     std::array<QLabel*, 6> edgeLabels_{};
 
-    QFileSystemModel* folderModel_ = nullptr;
-    QString folder_;
-    bool revealFolder_ = false;        // the chosen folder is to be kept in view in the tree
     bool evaluatedSincePress_ = false; // a triple was evaluated since the last mouse press
     QWidget* cam1Form_ = nullptr;
     QWidget* cam2Form_ = nullptr;

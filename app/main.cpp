@@ -14,6 +14,7 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
+#include <array>
 #include <cstdio>
 #include <stdexcept>
 
@@ -83,6 +84,26 @@ void RunCalibration(QWidget& form, ConsoleDialogs& console, const QString& image
     }
 }
 
+// Takes the optimisation window through a run as a user would: the three
+// basic-position etalon frames, the folder's triples, then MIN.
+void RunOptimisation(TOptimizationForm& form, ConsoleDialogs& console,
+                     const std::array<QString, 3>& etalons, const QString& folder) {
+    static const char* const kButtons[3] = {"Button7", "Button1", "Button2"};
+    for (int k = 0; k < 3; ++k) {
+        if (etalons[k].isEmpty()) continue;
+        if (!QFileInfo(etalons[k]).isFile())
+            throw std::runtime_error("--etalon" + std::to_string(k + 1) + ": there is no file " +
+                                     etalons[k].toStdString());
+        console.answers << etalons[k];
+        Control<QAbstractButton>(form, kButtons[k])->click();
+    }
+    if (!folder.isEmpty()) {
+        form.ChooseFolder(folder);
+        Control<QAbstractButton>(form, "CheckBox1")->click();
+    }
+    Control<QAbstractButton>(form, "Button4")->click();
+}
+
 // NAME.png -> NAME-K.png, for the K-th page.
 QString PageFile(const QString& file, int k) {
     const QFileInfo info(file);
@@ -106,8 +127,8 @@ int main(int argc, char** argv) {
                                           "K");
     const QCommandLineOption screenshotOption(
         "screenshot",
-        "Save the main window as PNG once idle, then exit; with --calibration each page of "
-        "that window, as FILE-1.png, FILE-2.png, FILE-3.png.",
+        "Save the main window as PNG once idle, then exit; with --calibration or "
+        "--optimisation each page of that window (after the run), as FILE-1.png, FILE-2.png, ...",
         "FILE");
     const QCommandLineOption calibrationOption(
         "calibration", "Open camera K's calibration window instead of the main window.", "K");
@@ -117,8 +138,18 @@ int main(int argc, char** argv) {
         "stripes", "Calibration: mark columns C1,C2 and remove the stripes between.", "C1,C2");
     const QCommandLineOption etalonOption("etalon", "Calibration: open FILE as the etalon.",
                                           "FILE");
+    const QCommandLineOption optimisationOption(
+        "optimisation",
+        "Open the optimisation window instead of the main window: load the etalon frames, find "
+        "the triples of --folder and run MIN.");
+    const QCommandLineOption etalon1Option("etalon1", "Optimisation: CAM1's etalon frame.", "FILE");
+    const QCommandLineOption etalon2Option("etalon2", "Optimisation: CAM2's etalon frame.", "FILE");
+    const QCommandLineOption etalon3Option("etalon3", "Optimisation: CAM3's etalon frame.", "FILE");
+    const QCommandLineOption passesOption("max-passes",
+                                          "Optimisation: end the run after N passes at most.", "N");
     parser.addOptions({folderOption, selectOption, screenshotOption, calibrationOption,
-                       image1Option, image2Option, stripesOption, etalonOption});
+                       image1Option, image2Option, stripesOption, etalonOption, optimisationOption,
+                       etalon1Option, etalon2Option, etalon3Option, passesOption});
     parser.process(app);
 
     ConsoleDialogs console;
@@ -156,6 +187,46 @@ int main(int argc, char** argv) {
             }
             QApplication::exit(saved && !console.failed ? 0 : 1);
         });
+        return app.exec();
+    }
+    if (parser.isSet(optimisationOption)) {
+        TOptimizationForm& form = windows.optimisationForm;
+        bool ok = true;
+        const qlonglong passes =
+            parser.isSet(passesOption) ? parser.value(passesOption).toLongLong(&ok) : 0;
+        if (!ok || passes < 0) {
+            std::fprintf(stderr, "merkanix: --max-passes: %s is not a number of passes\n",
+                         qPrintable(parser.value(passesOption)));
+            return 2;
+        }
+        form.SetPassLimit(passes);
+        form.show();
+        UserDialogs::Install(&console); // the files named above answer the open dialogs
+        // Once the run has ended (or failed to start), each page is saved.
+        const auto saveAndExit = [&] {
+            auto* pages = form.findChild<QTabWidget*>("PageControl1");
+            bool saved = true;
+            for (int page = 0; page < pages->count() && saved; ++page) {
+                pages->setCurrentIndex(page);
+                const QString file = PageFile(parser.value(screenshotOption), page + 1);
+                saved = form.grab().save(file, "PNG");
+                if (!saved) std::fprintf(stderr, "merkanix: cannot write %s\n", qPrintable(file));
+            }
+            QApplication::exit(saved && !console.failed ? 0 : 1);
+        };
+        if (scripted)
+            QObject::connect(&form, &TOptimizationForm::RunFinished, &form,
+                             [&] { QTimer::singleShot(200, saveAndExit); });
+        RunHandler(&form, [&] {
+            RunOptimisation(form, console,
+                            {parser.value(etalon1Option), parser.value(etalon2Option),
+                             parser.value(etalon3Option)},
+                            parser.value(folderOption));
+        });
+        if (!scripted)
+            UserDialogs::Install(nullptr);
+        else if (!form.Running())
+            QTimer::singleShot(200, saveAndExit);
         return app.exec();
     }
     if (scripted) {

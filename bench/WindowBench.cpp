@@ -1,6 +1,7 @@
 // A click on a triple in the main window, to the last result text, and each
-// handler of a calibration window from its click to its last text, on the
-// offscreen platform.
+// handler of a calibration window and of the optimisation window (but MIN,
+// whose run has a time limit of its own) from its click to its last text,
+// on the offscreen platform.
 #include "app/ApplicationWindows.h"
 #include "app/UpDown.h"
 #include "app/UserDialogs.h"
@@ -22,7 +23,9 @@
 namespace {
 
 std::string g_folder;
-std::string g_calibration; // millimetre paper and etalon frames of camera 1
+std::string g_calibration;  // millimetre paper and etalon frames of camera 1
+std::string g_optimisation; // basic-position etalon frames and ten etalon triples
+const char* const kBasicFrame = "Camera1_20080415_093012_000.tif";
 
 // Every open dialog answers the file the benchmark names.
 class BenchDialogs final : public UserDialogs {
@@ -121,6 +124,38 @@ void BM_CalibrationHandler(benchmark::State& state, const CalibrationAction& act
         action(bench, i++);
 }
 
+// The optimisation window with its etalon frames and triples, as before MIN.
+struct OptimisationBench {
+    ApplicationWindows windows;
+    TOptimizationForm& form = windows.optimisationForm;
+
+    QAbstractButton* control(const char* name) { return form.findChild<QAbstractButton*>(name); }
+    OptimisationBench() {
+        g_dialogs.answer = QString::fromStdString(g_optimisation + "/basic/" + kBasicFrame);
+        form.ChooseFolder(QString::fromStdString(g_optimisation + "/triples"));
+    }
+};
+
+using OptimisationAction = std::function<void(OptimisationBench&)>;
+
+const std::pair<const char*, OptimisationAction> kOptimisationHandlers[] = {
+    {"Button7Click", [](OptimisationBench& b) { b.control("Button7")->click(); }},
+    {"Button1Click", [](OptimisationBench& b) { b.control("Button1")->click(); }},
+    {"Button2Click", [](OptimisationBench& b) { b.control("Button2")->click(); }},
+    {"SortOutOptimize", [](OptimisationBench& b) { b.control("CheckBox1")->click(); }},
+    {"Button3Click", [](OptimisationBench& b) { b.control("Button3")->click(); }},
+    {"RadioButton7Click",
+     [](OptimisationBench& b) {
+         b.windows.mainForm.findChild<QAbstractButton*>("RadioButton7")->click();
+     }},
+};
+
+void BM_OptimisationHandler(benchmark::State& state, const OptimisationAction& action) {
+    OptimisationBench bench;
+    for (auto _ : state)
+        action(bench);
+}
+
 void BM_WriteOut(benchmark::State& state) {
     ApplicationWindows windows;
     TMainForm& form = windows.mainForm;
@@ -136,10 +171,17 @@ void BM_WriteOut(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteOut)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void RegisterCalibrationHandlers() {
+void RegisterWindowHandlers() {
     for (const auto& [name, action] : kCalibrationHandlers)
         benchmark::RegisterBenchmark((std::string("BM_Calibration/") + name).c_str(),
                                      BM_CalibrationHandler, action)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime()
+            ->Repetitions(3)
+            ->ReportAggregatesOnly(true);
+    for (const auto& [name, action] : kOptimisationHandlers)
+        benchmark::RegisterBenchmark((std::string("BM_Optimisation/") + name).c_str(),
+                                     BM_OptimisationHandler, action)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
             ->Repetitions(3)
@@ -161,8 +203,12 @@ int main(int argc, char** argv) {
     const std::string calibration = std::string(MERKANIX_BIN_DIR) + "/merkanix-simulate '" +
                                     g_calibration + "' --calibration --seed 1 >/dev/null";
     if (std::system(calibration.c_str()) != 0) return 1;
+    g_optimisation = g_folder + "/optimisation";
+    const std::string optimisation = std::string(MERKANIX_BIN_DIR) + "/merkanix-simulate '" +
+                                     g_optimisation + "' --optimisation --seed 1 >/dev/null";
+    if (std::system(optimisation.c_str()) != 0) return 1;
     UserDialogs::Install(&g_dialogs);
-    RegisterCalibrationHandlers();
+    RegisterWindowHandlers();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -7,6 +7,7 @@
 #include "calibration/CalibrationSteps.h"
 #include "common/NumberText.h"
 #include "registration/HistoUnit.h"
+#include "support/QueuedDialogs.h"
 #include "support/RunCommand.h"
 
 #include <QJsonArray>
@@ -26,22 +27,11 @@
 #include <memory>
 
 using namespace merkanix;
+using merkanix::testing::QueuedDialogs;
 using merkanix::testing::Quote;
 using merkanix::testing::ScratchFolder;
 
 namespace {
-
-// Open dialogs answer the queued files in turn (nothing left: cancelled).
-class QueuedDialogs final : public UserDialogs {
-public:
-    QString OpenFileName(QWidget*, const QString& filter) override {
-        filters << filter;
-        return answers.isEmpty() ? QString() : answers.takeFirst();
-    }
-    QString SaveFileName(QWidget*, const QString&) override { return {}; }
-    void ShowError(QWidget*, const QString& message) override { errors << message; }
-    QStringList answers, filters, errors;
-};
 
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
