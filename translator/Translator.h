@@ -107,6 +107,7 @@ HRESULT ConvertLoaded(ComPtr<IBitmapImage>& bitmap, DWORD format, IProgressSink*
 ComObjectBase* CreateTgaTranslator(IUnknown* outer, HRESULT* result);
 ComObjectBase* CreateBmpTranslator(IUnknown* outer, HRESULT* result);
 ComObjectBase* CreatePngTranslator(IUnknown* outer, HRESULT* result);
+ComObjectBase* CreateJpegTranslator(IUnknown* outer, HRESULT* result);
 ComObjectBase* CreateTranslatorManager(IUnknown* outer, HRESULT* result);
 
 } // namespace rastrel

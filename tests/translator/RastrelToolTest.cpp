@@ -17,7 +17,8 @@ CommandResult Rastrel(const std::string& arguments) {
 TEST_F(RastrelTool, ListsFormatsAndDescribesFiles) {
     CommandResult result = Rastrel("formats");
     EXPECT_EQ(std::pair(result.status, result.out),
-              std::pair(0, std::string("BMP  Windows Bitmap\nPNG  Portable Network Graphic Format\n"
+              std::pair(0, std::string("BMP  Windows Bitmap\nJPG  JPEG\n"
+                                       "PNG  Portable Network Graphic Format\n"
                                        "TGA  Truevision Targa\n")));
     result = Rastrel("info " + Quote(kFixtures + "/pil-palette8.tga") + " --format 4000");
     EXPECT_EQ(std::pair(result.status, result.out),
@@ -41,6 +42,30 @@ TEST_F(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
         auto original = Load(in), again = Load(back);
         ASSERT_TRUE(original && again);
         EXPECT_EQ(PictureOf(again.get()), PictureOf(original.get())) << name;
+    }
+}
+
+// A JPEG file into each lossless format keeps its decoded pixels; any of
+// them into a JPEG file is close to them.
+TEST_F(RastrelTool, JpegFilesTurnIntoTheOtherFormatsAndBack) {
+    const std::string in = kFixtures + "/cjpeg-q85-1x2.jpg";
+    auto original = Load(in);
+    ASSERT_TRUE(original);
+    for (const char* extension : {"png", "bmp", "tga"}) {
+        const std::string there = scratch / (std::string("there.") + extension),
+                          back = scratch / (std::string("back-") + extension + ".jpg");
+        ASSERT_EQ(Rastrel("convert " + Quote(in) + " " + Quote(there)).status, 0) << extension;
+        ASSERT_EQ(Rastrel("convert " + Quote(there) + " " + Quote(back) + " --quality 95").status,
+                  0)
+            << extension;
+        auto lossless = Load(there), again = Load(back);
+        ASSERT_TRUE(lossless && again);
+        EXPECT_EQ(PictureOf(lossless.get()), PictureOf(original.get())) << extension;
+        const RgbPicture a = PictureOf(again.get()), b = PictureOf(original.get());
+        double squares = 0;
+        for (std::size_t i = 0; i < a.rgb.size(); ++i)
+            squares += (a.rgb[i] - b.rgb[i]) * (a.rgb[i] - b.rgb[i]);
+        EXPECT_LT(squares / double(a.rgb.size()), 20.0) << extension; // above 35 dB
     }
 }
 
