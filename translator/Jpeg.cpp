@@ -380,8 +380,11 @@ struct ScanComponent {
 bool DecodeBlock(BitReader& bits, ScanComponent& c, std::uint8_t* out) {
     alignas(32) float block[64];
     const int size = bits.Decode(*c.dc);
-    if (size < 0 || size > 16) return false;
+    // Eight-bit samples have differences of at most 11 bits and values of
+    // at most 12; more is damage (and would overflow over many blocks).
+    if (size < 0 || size > 11) return false;
     c.prediction += bits.Receive(size);
+    if (c.prediction < -4096 || c.prediction > 4096) return false;
     const float dc = static_cast<float>(c.prediction) * c.multipliers[0];
     bool onlyDc = true;
     for (int k = 1; k < 64;) {
