@@ -8,7 +8,7 @@
 //   rastrel unstore IN OUT [--rle] [--depth N]
 //
 // Exit status: 0 done, 1 the operation failed, 2 bad command line, 3 the
-// classes are not registered, 130 cancelled (Ctrl-C).
+// classes are not registered, 130 cancelled (Ctrl-C; 143 SIGTERM, 129 SIGHUP).
 #include "rastrel.h"
 #include "platform/ComPtr.h"
 
@@ -30,8 +30,10 @@ constexpr int kFailed = 1, kUsage = 2, kNotRegistered = 3, kCancelled = 130;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void OnInterrupt(int) {
-    g_interrupted = 1;
+// Ctrl-C, SIGTERM and SIGHUP cancel at the next row, so the save removes
+// its temporary instead of dying with it half written.
+void OnInterrupt(int signal) {
+    g_interrupted = signal;
 }
 
 const char* HresultName(HRESULT hr) {
@@ -62,7 +64,7 @@ const char* HresultName(HRESULT hr) {
 int Report(const std::string& what, HRESULT hr) {
     if (hr == E_ABORT) {
         std::fprintf(stderr, "rastrel: %s: cancelled\n", what.c_str());
-        return kCancelled;
+        return g_interrupted != 0 ? 128 + g_interrupted : kCancelled;
     }
     const char* name = HresultName(hr);
     std::fprintf(stderr, "rastrel: %s: 0x%08X%s%s%s\n", what.c_str(), static_cast<unsigned>(hr),
@@ -284,7 +286,8 @@ void CatchInterrupt() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
 }
 
 int ListFormats(ITranslatorManager* manager) {

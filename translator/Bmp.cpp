@@ -33,14 +33,15 @@ bool HeaderCheck(const BITMAPINFOHEADER& info) {
            (info.biCompression == 2 && info.biBitCount == 4);
 }
 
-// The decoded picture of run-length data: one byte a pixel, bottom row first.
+// Run-length data decoded straight into the bitmap's rows (one byte a
+// pixel, bottom row first, `stride` bytes apart, cleared to 0 before).
 void DecodeRunLength(const std::vector<BYTE>& data, bool fourBit, LONG width, LONG height,
-                     std::vector<BYTE>& picture) {
+                     BYTE* rows, std::size_t stride) {
     const std::size_t n = data.size();
     LONG x = 0, y = 0;
     auto put = [&](BYTE value) {
         if (x >= 0 && x < width && y >= 0 && y < height)
-            picture[static_cast<std::size_t>(y) * width + x] = value;
+            rows[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)] = value;
         ++x;
     };
     std::size_t i = 0;
@@ -163,14 +164,10 @@ HRESULT ReadRunLengthRows(platform::ByteSource& source, const BmpLayout& layout,
     std::size_t done = 0;
     if (!source.Read(data.data(), size, done)) return E_FAIL;
     data.resize(done);
-    std::vector<BYTE> picture(static_cast<std::size_t>(width) * height, 0);
-    DecodeRunLength(data, layout.info.biBitCount == 4, width, height, picture);
-    for (LONG row = 0; row < height; ++row) {
+    DecodeRunLength(data, layout.info.biBitCount == 4, width, height, target.pixels,
+                    targetRowBytes);
+    for (LONG row = 0; row < height; ++row)
         if (steps.Cancelled()) return E_ABORT;
-        std::memcpy(target.pixels + row * targetRowBytes,
-                    picture.data() + static_cast<std::size_t>(row) * width,
-                    static_cast<std::size_t>(width));
-    }
     return S_OK;
 }
 
@@ -227,9 +224,12 @@ HRESULT ReadBmp(platform::ByteSource& source, DWORD format, IProgressSink* sink,
     const std::uint64_t fileRowBytes = StoredRowBytes(width, bits);
     const bool runLength = info.biCompression != 0;
     // Rows the file cannot hold are a damaged file, not an image to invent.
-    if (!runLength &&
-        fileRowBytes * static_cast<std::uint64_t>(height) > fileSize - layout.pixelOffset)
-        return E_FAIL;
+    const std::uint64_t dataBytes = fileSize - layout.pixelOffset;
+    if (!runLength && fileRowBytes * static_cast<std::uint64_t>(height) > dataBytes) return E_FAIL;
+    // Run-length data reaches a later row by an end of line (2 bytes, one
+    // row) or a delta (4 bytes, at most 255 rows): n bytes reach no further
+    // than row 64 n. A taller picture would be memory the file cannot fill.
+    if (runLength && static_cast<std::uint64_t>(height) > 64 * dataBytes + 1) return E_FAIL;
 
     ComPtr<IBitmapImage> image;
     BitmapImage target{};
@@ -237,7 +237,7 @@ HRESULT ReadBmp(platform::ByteSource& source, DWORD format, IProgressSink* sink,
     const auto targetRowBytes =
         static_cast<std::size_t>(RowBytes(*FindFormat(own), static_cast<std::uint64_t>(width)));
     RowSteps steps(sink, ProgressRecord{0, height, 0, LoadPhases(own, format)});
-    if (sink) sink->SetPhaseCount(LoadPhases(own, format));
+    AnnouncePhases(sink, LoadPhases(own, format));
 
     if (!source.Seek(layout.pixelOffset)) return E_FAIL;
     try {

@@ -103,6 +103,11 @@ TEST_F(Bmp, HeadersItDoesNotRead) {
     for (auto [bits, compression] : {std::pair<WORD, DWORD>{2, 0}, {24, 3}, {8, 2}, {4, 1}})
         EXPECT_EQ(load(BmpFile(1, 1, bits, compression, 0, {0, 0, 0, 0})), E_FAIL)
             << bits << " " << compression;
+    // Four bytes of run-length data reach row 257 at most: a taller picture
+    // is memory no such file fills (46340 x 46340 took 2 GB), refused at once.
+    for (const LONG side : {46340, 258})
+        EXPECT_EQ(load(BmpFile(side == 258 ? 1 : side, side, 8, 1, 0, {0, 0, 0, 1})), E_FAIL);
+    EXPECT_EQ(Greys(BmpFile(3, 257, 8, 1, 0, {0, 0, 0, 1})), std::vector<BYTE>(3 * 257, 0));
     WriteFile(path, {'B', 'M', 'x'});
     EXPECT_EQ(translator->Probe(path.c_str()), S_FALSE);
 }
