@@ -1,7 +1,7 @@
 #include "Jpeg.h"
 
 #include "JpegDct.h"
-#include "platform/Kernel.h"
+#include "platform/OutputFile.h"
 
 #include <algorithm>
 #include <array>
@@ -630,7 +630,7 @@ struct EncodeTable {
 // Output through one buffer; stuffed bytes go in as the bits are put.
 class BitWriter {
 public:
-    explicit BitWriter(HFILE file) : file_(file), buffer_(kBufferBytes) {}
+    explicit BitWriter(platform::OutputFile& file) : file_(file), buffer_(kBufferBytes) {}
     void Raw(const std::uint8_t* bytes, std::size_t count) {
         for (std::size_t i = 0; i < count; ++i) {
             if (used_ == buffer_.size()) Flush();
@@ -661,15 +661,14 @@ public:
         return ok_;
     }
     bool Flush() {
-        if (used_ > 0 && _lwrite(file_, buffer_.data(), static_cast<UINT>(used_)) != used_)
-            ok_ = false;
+        if (used_ > 0 && !file_.Write(buffer_.data(), used_)) ok_ = false;
         used_ = 0;
         return ok_;
     }
     bool Ok() const { return ok_; }
 
 private:
-    HFILE file_;
+    platform::OutputFile& file_;
     std::vector<std::uint8_t> buffer_;
     std::size_t used_ = 0;
     std::uint64_t acc_ = 0;
@@ -766,13 +765,10 @@ int WriteJpeg(const char* fileName, CodecImage& image, int quality, IProgressSin
     const int count = grey ? 1 : 3;
     if (const int code = ValidateCodecImage(image); code != kCodecOk) return code;
     if (image.pixels == nullptr) return kCodecBadImage;
-    const HFILE handle = _lcreat(fileName, 0);
-    if (handle == HFILE_ERROR) return kCodecCannotCreate;
-    auto fail = [&](int code) {
-        _lclose(handle);
-        DeleteFileA(fileName);
-        return code;
-    };
+    // Written beside the name and renamed when complete: a failed or
+    // cancelled write leaves what was there.
+    platform::OutputFile file;
+    if (!file.Create(fileName)) return kCodecCannotCreate;
 
     std::uint16_t quant[2][64];
     MakeQuantisationTable(quality, 0, quant[0]);
@@ -827,7 +823,7 @@ int WriteJpeg(const char* fileName, CodecImage& image, int quality, IProgressSin
     for (int i = 0; i < count; ++i)
         ForwardMultipliers(quant[i == 0 ? 0 : 1], parts[i].multipliers);
 
-    BitWriter out(handle);
+    BitWriter out(file);
     out.Raw(head.data(), head.size());
 
     // One unit row: luminance at full size, chrominance at full size and
@@ -844,7 +840,7 @@ int WriteJpeg(const char* fileName, CodecImage& image, int quality, IProgressSin
     const LONG imageHeight = image.header->biHeight;
     const bool palette = image.header->biBitCount == 8;
     for (LONG firstRow = 0; firstRow < rows; firstRow += unit) {
-        if (StepCancelled(sink, progress, firstRow)) return fail(kCodecCancelled);
+        if (StepCancelled(sink, progress, firstRow)) return kCodecCancelled;
         for (int r = 0; r < unit; ++r) {
             const LONG row = std::min<LONG>(firstRow + r, rows - 1);
             const BYTE* in =
@@ -897,14 +893,10 @@ int WriteJpeg(const char* fileName, CodecImage& image, int quality, IProgressSin
             EncodeBlock(out, parts[1], cb.data() + x / 2, width / 2);
             EncodeBlock(out, parts[2], cr.data() + x / 2, width / 2);
         }
-        if (!out.Ok()) return fail(kCodecWriteError);
+        if (!out.Ok()) return kCodecWriteError;
     }
-    if (StepCancelled(sink, progress, rows)) return fail(kCodecCancelled);
-    if (!out.Finish()) return fail(kCodecWriteError);
-    if (_lclose(handle) != 0) {
-        DeleteFileA(fileName);
-        return kCodecWriteError;
-    }
+    if (StepCancelled(sink, progress, rows)) return kCodecCancelled;
+    if (!out.Finish() || !file.Commit()) return kCodecWriteError;
     return kCodecOk;
 }
 

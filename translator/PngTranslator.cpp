@@ -4,11 +4,11 @@
 #include "PixelFormats.h"
 #include "Png.h"
 #include "Translator.h"
+#include "platform/OutputFile.h"
 
 #include <png.h>
 
 #include <csetjmp>
-#include <cstdio>
 
 namespace rastrel {
 namespace {
@@ -27,6 +27,12 @@ void ReadFromSource(png_structp png, png_bytep data, std::size_t length) {
     auto* source = static_cast<platform::ByteSource*>(png_get_io_ptr(png));
     if (!source->ReadExact(data, length)) png_error(png, "the file ends early");
 }
+
+void WriteToFile(png_structp png, png_bytep data, std::size_t length) {
+    if (!static_cast<platform::OutputFile*>(png_get_io_ptr(png))->Write(data, length))
+        png_error(png, "the file cannot be written");
+}
+void FlushNothing(png_structp) {}
 
 // Runs `step` with libpng's error return point set; false when libpng
 // reported an error. libpng leaves the step by longjmp, so the step holds
@@ -114,19 +120,15 @@ HRESULT PngTranslator::Save(const char* fileName, IBitmapImage* bitmap, IProgres
     BitmapImage rows{};
     if (FAILED(bitmap->GetImage(&rows)) || rows.header == nullptr) return E_FAIL;
     const LONG width = rows.header->biWidth, height = rows.header->biHeight;
-    std::FILE* file = std::fopen(fileName, "wb");
-    if (file == nullptr) return E_FAIL;
-    // Nothing half-written stays: a failed or cancelled save removes the file.
-    auto fail = [&](HRESULT hr) {
-        std::fclose(file);
-        std::remove(fileName);
-        return hr;
-    };
+    // Written beside the name and renamed when complete: a failed or
+    // cancelled save leaves what was there.
+    platform::OutputFile file;
+    if (!file.Create(fileName)) return E_FAIL;
     PngSession png(false);
-    if (!png.Made()) return fail(E_FAIL);
+    if (!png.Made()) return E_FAIL;
     int passes = 1;
     const bool started = Guarded(png.png, [&] {
-        png_init_io(png.png, file);
+        png_set_write_fn(png.png, &file, WriteToFile, FlushNothing);
         // No time chunk: the file says nothing the picture does not.
         png_set_IHDR(png.png, png.info, static_cast<png_uint_32>(width),
                      static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_ADAM7,
@@ -135,13 +137,12 @@ HRESULT PngTranslator::Save(const char* fileName, IBitmapImage* bitmap, IProgres
         png_set_bgr(png.png);
         passes = png_set_interlace_handling(png.png);
     });
-    if (!started) return fail(E_FAIL);
+    if (!started) return E_FAIL;
     const LONG phases = PngPhases(passes, rows.format);
     if (sink) sink->SetPhaseCount(phases);
     ComPtr<IBitmapImage> converted;
     if (rows.format != PF_RGB24) {
-        if (const HRESULT hr = bitmap->Convert(PF_RGB24, &converted, sink); FAILED(hr))
-            return fail(hr);
+        if (const HRESULT hr = bitmap->Convert(PF_RGB24, &converted, sink); FAILED(hr)) return hr;
         converted->GetImage(&rows);
     }
     const std::size_t rowBytes = (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4;
@@ -161,13 +162,8 @@ HRESULT PngTranslator::Save(const char* fileName, IBitmapImage* bitmap, IProgres
         png_write_end(png.png, nullptr);
     });
     png.Destroy();
-    if (cancelled) return fail(E_ABORT);
-    if (!written) return fail(E_FAIL);
-    if (std::fclose(file) != 0) {
-        std::remove(fileName);
-        return E_FAIL;
-    }
-    return S_OK;
+    if (cancelled) return E_ABORT;
+    return written && file.Commit() ? S_OK : E_FAIL;
 }
 
 } // namespace

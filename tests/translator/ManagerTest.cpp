@@ -205,8 +205,9 @@ TEST_F(Translators, PhasesAndCancelling) {
             EXPECT_EQ(std::tuple(sink.phases, sink.records.front().total, sink.begins, sink.ends),
                       std::tuple(std::vector<LONG>{phases}, 23, 1, 1));
             // The conversion's records carry the whole load's phases too.
-            EXPECT_EQ(std::count_if(sink.records.begin(), sink.records.end(),
-                                    [&](const ProgressRecord& r) { return r.phases != phases; }),
+            EXPECT_EQ(std::count_if(
+                          sink.records.begin(), sink.records.end(),
+                          [&, want = phases](const ProgressRecord& r) { return r.phases != want; }),
                       0);
         }
         // Cancelled while reading, or in the conversion after the rows were read.

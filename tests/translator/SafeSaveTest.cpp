@@ -51,6 +51,7 @@ TEST_F(SafeSave, UnfinishedSavesKeepWhatWasThere) {
     const std::tuple<const char*, Saver, HRESULT> writers[] = {
         {"TGA", translate("TGA"), E_ABORT},
         {"BMP", translate("BMP"), E_ABORT},
+        {"PNG", translate("PNG"), E_ABORT},
         {"store", store, REGDB_E_CLASSNOTREG}};
     const std::string before = "what the user had";
     for (const auto& [name, save, failure] : writers) {
@@ -86,7 +87,7 @@ TEST_F(SafeSave, DeviceNodesAreWrittenInPlaceAndNeverRemoved) {
     if (::mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
         GTEST_SKIP() << "making a device node needs privileges";
     const auto picture = BitmapOf(ReadPpm(kFixtures + "/pil-rgb24.bmp.ppm"));
-    for (const char* extension : {"TGA", "BMP"})
+    for (const char* extension : {"TGA", "BMP", "PNG", "JPG"})
         for (const long cancelAt : {-1L, 1L}) {
             CountingSink sink(cancelAt);
             EXPECT_EQ(TranslatorFor(extension)->Save(node.c_str(), picture.get(), &sink),
