@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -221,6 +222,9 @@ int ScanHeaders(platform::ByteSource& source, JpegHeader& header, Tables& t) {
 // longer ones by their length.
 struct DecodeTable {
     std::uint16_t fast[512]; // length << 8 | symbol; 0 for longer codes
+    // For AC codes whose value fits in the same 9 bits: value * 65536 |
+    // run << 8 | bits used; 0 otherwise.
+    std::int32_t fastAc[512];
     std::int32_t maxCode[18];
     std::int32_t valueOffset[18];
     std::uint8_t values[256];
@@ -243,6 +247,14 @@ bool BuildDecodeTable(const HuffmanSpec& spec, DecodeTable& table) {
         }
         table.maxCode[length] = spec.counts[length - 1] != 0 ? code - 1 : -1;
         code <<= 1;
+    }
+    for (int i = 0; i < 512; ++i) {
+        const int length = table.fast[i] >> 8, symbol = table.fast[i] & 0xFF;
+        const int run = symbol >> 4, size = symbol & 15;
+        if (length == 0 || size == 0 || length + size > 9) continue;
+        int value = (i >> (9 - length - size)) & ((1 << size) - 1);
+        if (value < (1 << (size - 1))) value += 1 - (1 << size);
+        table.fastAc[i] = value * 65536 | run << 8 | (length + size);
     }
     return true;
 }
@@ -274,6 +286,14 @@ public:
             acc_ |= byte << (56 - bits_);
             bits_ += 8;
         }
+    }
+    void Refill() {
+        if (bits_ < 32) Fill();
+    }
+    unsigned Peek9() const { return static_cast<unsigned>(acc_ >> 55); }
+    void Consume(int count) {
+        acc_ <<= count;
+        bits_ -= count;
     }
     // A Huffman symbol, or -1 for a code the table does not have.
     int Decode(const DecodeTable& table) {
@@ -317,11 +337,6 @@ public:
     }
 
 private:
-    void Consume(int count) {
-        acc_ <<= count;
-        bits_ -= count;
-    }
-
     const std::uint8_t* at_;
     const std::uint8_t* end_;
     std::uint64_t acc_ = 0;
@@ -388,6 +403,20 @@ bool DecodeBlock(BitReader& bits, ScanComponent& c, std::uint8_t* out) {
     const float dc = static_cast<float>(c.prediction) * c.multipliers[0];
     bool onlyDc = true;
     for (int k = 1; k < 64;) {
+        bits.Refill();
+        if (const std::int32_t fast = c.ac->fastAc[bits.Peek9()]; fast != 0) {
+            bits.Consume(fast & 0xFF);
+            k += (fast >> 8) & 0xFF;
+            if (k > 63) return false;
+            if (onlyDc) {
+                std::memset(block, 0, sizeof block);
+                onlyDc = false;
+            }
+            const int at = kZigZag[k];
+            block[at] = static_cast<float>(fast >> 16) * c.multipliers[at];
+            ++k;
+            continue;
+        }
         const int symbol = bits.Decode(*c.ac);
         if (symbol < 0) return false;
         const int run = symbol >> 4, bitsOfValue = symbol & 15;
@@ -510,6 +539,11 @@ int ReadJpeg(platform::ByteSource& source, CodecImage& image, IProgressSink* sin
     BitReader bits(data.data(), data.size());
 
     const ColourTables& colour = Colours();
+    int halving = -1;
+    std::vector<std::uint8_t> cbWide(static_cast<std::size_t>(columns) + 1),
+        crWide(static_cast<std::size_t>(columns) + 1);
+    if (count == 3 && parts[0].h == hMax && parts[1].h == parts[2].h)
+        halving = parts[1].h == hMax ? 0 : 2 * parts[1].h == hMax ? 1 : -1;
     const LONG imageHeight = image.header->biHeight;
     long units = 0;
     for (int unitRow = 0; unitRow < unitRows; ++unitRow) {
@@ -556,6 +590,22 @@ int ReadJpeg(platform::ByteSource& source, CodecImage& image, IProgressSink* sin
             const int* cbAt = parts[1].columns.data();
             const int* crAt = parts[2].columns.data();
             out += static_cast<std::size_t>(image.left) * 3;
+            if (halving >= 0) {
+                // Full luminance, chrominance whole or halved across: whole
+                // rows through the vector conversion.
+                if (halving == 1) {
+                    std::uint8_t* wideCb = cbWide.data();
+                    std::uint8_t* wideCr = crWide.data();
+                    for (LONG x = 0; x < (columns + 1) / 2; ++x) {
+                        wideCb[2 * x] = wideCb[2 * x + 1] = cb[x];
+                        wideCr[2 * x] = wideCr[2 * x + 1] = cr[x];
+                    }
+                    cb = wideCb;
+                    cr = wideCr;
+                }
+                jpeg::YccToBgr(y, cb, cr, static_cast<int>(columns), out);
+                continue;
+            }
             for (LONG x = 0; x < columns; ++x, out += 3) {
                 const int luma = y[yAt[x]], blue = cb[cbAt[x]], red = cr[crAt[x]];
                 out[0] = Clamp(luma + colour.blue[blue]);
@@ -637,15 +687,25 @@ public:
             buffer_[used_++] = bytes[i];
         }
     }
+    // Up to 32 bits at a time; whole 32-bit words go out at once unless a
+    // byte of them needs its stuffed zero.
     void Put(std::uint32_t value, int length) {
-        acc_ = acc_ << length | (value & ((1u << length) - 1));
+        acc_ = acc_ << length | (value & ((std::uint64_t{1} << length) - 1));
         bits_ += length;
-        while (bits_ >= 8) {
-            bits_ -= 8;
-            const auto byte = static_cast<std::uint8_t>(acc_ >> bits_);
-            buffer_[used_++] = byte;
-            if (byte == 0xFF) buffer_[used_++] = 0;
+        if (bits_ < 32) return;
+        bits_ -= 32;
+        const auto word = static_cast<std::uint32_t>(acc_ >> bits_);
+        const std::uint32_t inverse = ~word;
+        if (((inverse - 0x01010101u) & word & 0x80808080u) == 0) {
+            buffer_[used_] = static_cast<std::uint8_t>(word >> 24);
+            buffer_[used_ + 1] = static_cast<std::uint8_t>(word >> 16);
+            buffer_[used_ + 2] = static_cast<std::uint8_t>(word >> 8);
+            buffer_[used_ + 3] = static_cast<std::uint8_t>(word);
+            used_ += 4;
+            return;
         }
+        for (int shift = 24; shift >= 0; shift -= 8)
+            Byte(static_cast<std::uint8_t>(word >> shift));
     }
     // Room for one more block's worst case.
     void MakeRoom() {
@@ -653,8 +713,13 @@ public:
     }
     // The last byte filled with 1-bits, then the end-of-image marker.
     bool Finish() {
-        if (bits_ > 0) Put((1u << (8 - bits_)) - 1, 8 - bits_);
         MakeRoom();
+        const int fill = (8 - bits_ % 8) % 8;
+        acc_ = acc_ << fill | ((1u << fill) - 1);
+        for (bits_ += fill; bits_ > 0;) {
+            bits_ -= 8;
+            Byte(static_cast<std::uint8_t>(acc_ >> bits_));
+        }
         buffer_[used_++] = 0xFF;
         buffer_[used_++] = 0xD9;
         Flush();
@@ -668,6 +733,11 @@ public:
     bool Ok() const { return ok_; }
 
 private:
+    void Byte(std::uint8_t byte) {
+        buffer_[used_++] = byte;
+        if (byte == 0xFF) buffer_[used_++] = 0;
+    }
+
     platform::OutputFile& file_;
     std::vector<std::uint8_t> buffer_;
     std::size_t used_ = 0;
@@ -677,12 +747,8 @@ private:
 };
 
 int BitsOf(int value) {
-    int magnitude = value < 0 ? -value : value, bits = 0;
-    while (magnitude != 0) {
-        ++bits;
-        magnitude >>= 1;
-    }
-    return bits;
+    const auto magnitude = static_cast<unsigned>(value < 0 ? -value : value);
+    return magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
 }
 
 struct EncodeComponent {
@@ -701,10 +767,17 @@ void EncodeBlock(BitWriter& out, EncodeComponent& c, const std::uint8_t* samples
         for (int x = 0; x < 8; ++x)
             block[y * 8 + x] = static_cast<float>(samples[y * stride + x]) - 128.0f;
     ForwardDct(block);
-    int quantised[64];
+    // Quantised in zig-zag order, with a mask of the coefficients that are
+    // not zero: the runs of zeros come from the mask, not from a scan.
+    int natural[64], quantised[64];
     for (int i = 0; i < 64; ++i) {
         const float value = block[i] * c.multipliers[i];
-        quantised[i] = static_cast<int>(value + (value >= 0 ? 0.5f : -0.5f));
+        natural[i] = static_cast<int>(value + std::copysign(0.5f, value));
+    }
+    std::uint64_t nonZero = 0;
+    for (int k = 0; k < 64; ++k) {
+        quantised[k] = natural[kZigZag[k]];
+        nonZero |= static_cast<std::uint64_t>(quantised[k] != 0) << k;
     }
     out.MakeRoom();
     const int difference = quantised[0] - c.prediction;
@@ -713,21 +786,21 @@ void EncodeBlock(BitWriter& out, EncodeComponent& c, const std::uint8_t* samples
     out.Put(c.dc->code[size], c.dc->length[size]);
     if (size != 0)
         out.Put(static_cast<std::uint32_t>(difference < 0 ? difference - 1 : difference), size);
-    int run = 0;
-    for (int k = 1; k < 64; ++k) {
-        const int value = quantised[kZigZag[k]];
-        if (value == 0) {
-            ++run;
-            continue;
-        }
+    int last = 0;
+    for (nonZero &= ~std::uint64_t{1}; nonZero != 0; nonZero &= nonZero - 1) {
+        const int k = __builtin_ctzll(nonZero), value = quantised[k];
+        int run = k - last - 1;
+        last = k;
         for (; run > 15; run -= 16)
             out.Put(c.ac->code[0xF0], c.ac->length[0xF0]);
         size = std::min(BitsOf(value), 10);
         const int symbol = run << 4 | size;
-        out.Put(c.ac->code[symbol], c.ac->length[symbol]);
-        out.Put(static_cast<std::uint32_t>(value < 0 ? value - 1 : value), size);
-        run = 0;
+        const auto bits =
+            static_cast<std::uint32_t>(value < 0 ? value - 1 : value) & ((1u << size) - 1);
+        out.Put(static_cast<std::uint32_t>(c.ac->code[symbol]) << size | bits,
+                c.ac->length[symbol] + size);
     }
+    const int run = 63 - last;
     if (run > 0) out.Put(c.ac->code[0], c.ac->length[0]);
 }
 
@@ -839,6 +912,7 @@ int WriteJpeg(const char* fileName, CodecImage& image, int quality, IProgressSin
     }
     const LONG imageHeight = image.header->biHeight;
     const bool palette = image.header->biBitCount == 8;
+    std::vector<BYTE> bgr(palette ? static_cast<std::size_t>(columns) * 3 : 0);
     for (LONG firstRow = 0; firstRow < rows; firstRow += unit) {
         if (StepCancelled(sink, progress, firstRow)) return kCodecCancelled;
         for (int r = 0; r < unit; ++r) {
@@ -847,26 +921,25 @@ int WriteJpeg(const char* fileName, CodecImage& image, int quality, IProgressSin
                 image.pixels + static_cast<std::size_t>(imageHeight - 1 - (image.top + row)) *
                                    static_cast<std::size_t>(image.rowBytes);
             std::uint8_t* y = luma.data() + static_cast<std::size_t>(r) * width;
-            for (std::size_t x = 0; x < width; ++x) {
-                const std::size_t at = image.left + std::min<std::size_t>(x, columns - 1);
-                int blue, green, red;
-                if (palette) {
-                    const RGBQUAD& entry = image.palette[in[at]];
-                    blue = entry.rgbBlue;
-                    green = entry.rgbGreen;
-                    red = entry.rgbRed;
-                } else {
-                    blue = in[3 * at];
-                    green = in[3 * at + 1];
-                    red = in[3 * at + 2];
+            std::uint8_t* cbRow = count == 3 ? cbFull.data() + r * width : nullptr;
+            std::uint8_t* crRow = count == 3 ? crFull.data() + r * width : nullptr;
+            const BYTE* pixel = in + static_cast<std::size_t>(image.left) * (palette ? 1 : 3);
+            if (palette) {
+                for (LONG x = 0; x < columns; ++x) {
+                    const RGBQUAD& entry = image.palette[pixel[x]];
+                    bgr[3 * x] = entry.rgbBlue;
+                    bgr[3 * x + 1] = entry.rgbGreen;
+                    bgr[3 * x + 2] = entry.rgbRed;
                 }
-                y[x] = static_cast<std::uint8_t>((4899 * red + 9617 * green + 1868 * blue + 8192) >>
-                                                 14);
+                pixel = bgr.data();
+            }
+            jpeg::BgrToYcc(pixel, static_cast<int>(columns), y, cbRow, crRow);
+            // The last column repeated to fill the last unit.
+            for (std::size_t x = static_cast<std::size_t>(columns); x < width; ++x) {
+                y[x] = y[columns - 1];
                 if (count == 3) {
-                    cbFull[r * width + x] = static_cast<std::uint8_t>(
-                        (8192 * blue - 5427 * green - 2765 * red + 2097152) >> 14);
-                    crFull[r * width + x] = static_cast<std::uint8_t>(
-                        (8192 * red - 6860 * green - 1332 * blue + 2097152) >> 14);
+                    cbRow[x] = cbRow[columns - 1];
+                    crRow[x] = crRow[columns - 1];
                 }
             }
         }

@@ -111,6 +111,60 @@ constexpr float kSqrt2 = 1.414213562f;
     Transpose(block);
 }
 
+// Rows go through planar stretches of this many pixels, so that the
+// arithmetic runs on whole vectors and only the (de)interleaving is scalar.
+constexpr int kStretch = 256;
+
+[[gnu::always_inline]] inline void ToYcc(const std::uint8_t* bgr, int count, std::uint8_t* y,
+                                         std::uint8_t* cb, std::uint8_t* cr) {
+    std::int32_t b[kStretch], g[kStretch], r[kStretch];
+    for (int start = 0; start < count; start += kStretch) {
+        const int n = count - start < kStretch ? count - start : kStretch;
+        const std::uint8_t* in = bgr + 3 * start;
+        for (int i = 0; i < n; ++i) {
+            b[i] = in[3 * i];
+            g[i] = in[3 * i + 1];
+            r[i] = in[3 * i + 2];
+        }
+        for (int i = 0; i < n; ++i)
+            y[start + i] =
+                static_cast<std::uint8_t>((4899 * r[i] + 9617 * g[i] + 1868 * b[i] + 8192) >> 14);
+        if (cb == nullptr) continue;
+        for (int i = 0; i < n; ++i) {
+            cb[start + i] = static_cast<std::uint8_t>(
+                (8192 * b[i] - 5427 * g[i] - 2765 * r[i] + 2097152) >> 14);
+            cr[start + i] = static_cast<std::uint8_t>(
+                (8192 * r[i] - 6860 * g[i] - 1332 * b[i] + 2097152) >> 14);
+        }
+    }
+}
+
+[[gnu::always_inline]] inline std::int32_t Clamp255(std::int32_t v) {
+    return v < 0 ? 0 : v > 255 ? 255 : v;
+}
+
+[[gnu::always_inline]] inline void ToBgr(const std::uint8_t* y, const std::uint8_t* cb,
+                                         const std::uint8_t* cr, int count, std::uint8_t* bgr) {
+    std::uint8_t b[kStretch], g[kStretch], r[kStretch];
+    for (int start = 0; start < count; start += kStretch) {
+        const int n = count - start < kStretch ? count - start : kStretch;
+        for (int i = 0; i < n; ++i) {
+            const std::int32_t luma = y[start + i], blue = cb[start + i] - 128,
+                               red = cr[start + i] - 128;
+            r[i] = static_cast<std::uint8_t>(Clamp255(luma + ((red * 22970 + 8192) >> 14)));
+            b[i] = static_cast<std::uint8_t>(Clamp255(luma + ((blue * 29032 + 8192) >> 14)));
+            g[i] = static_cast<std::uint8_t>(
+                Clamp255(luma + ((-5638 * blue - 11700 * red + 8192) >> 14)));
+        }
+        std::uint8_t* out = bgr + 3 * start;
+        for (int i = 0; i < n; ++i) {
+            out[3 * i] = b[i];
+            out[3 * i + 1] = g[i];
+            out[3 * i + 2] = r[i];
+        }
+    }
+}
+
 } // namespace
 
 double AanScale(int k) {
@@ -137,7 +191,26 @@ void ForwardDctPortable(float* block) {
     Forward(block);
 }
 
+void BgrToYccPortable(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
+                      std::uint8_t* cr) {
+    ToYcc(bgr, count, y, cb, cr);
+}
+void YccToBgrPortable(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                      int count, std::uint8_t* bgr) {
+    ToBgr(y, cb, cr, count, bgr);
+}
+
 #if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void BgrToYccAvx2(const std::uint8_t* bgr, int count,
+                                                  std::uint8_t* y, std::uint8_t* cb,
+                                                  std::uint8_t* cr) {
+    ToYcc(bgr, count, y, cb, cr);
+}
+__attribute__((target("avx2"))) void YccToBgrAvx2(const std::uint8_t* y, const std::uint8_t* cb,
+                                                  const std::uint8_t* cr, int count,
+                                                  std::uint8_t* bgr) {
+    ToBgr(y, cb, cr, count, bgr);
+}
 __attribute__((target("avx2"))) void InverseDctAvx2(float* block) {
     Inverse(block);
 }
@@ -149,6 +222,14 @@ bool HasAvx2() {
     return has;
 }
 #else
+void BgrToYccAvx2(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
+                  std::uint8_t* cr) {
+    ToYcc(bgr, count, y, cb, cr);
+}
+void YccToBgrAvx2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int count,
+                  std::uint8_t* bgr) {
+    ToBgr(y, cb, cr, count, bgr);
+}
 void InverseDctAvx2(float* block) {
     Inverse(block);
 }
@@ -172,6 +253,26 @@ void ForwardDct(float* block) {
         ForwardDctAvx2(block);
     else
         ForwardDctPortable(block);
+}
+
+} // namespace rastrel::jpeg
+
+namespace rastrel::jpeg {
+
+void BgrToYcc(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
+              std::uint8_t* cr) {
+    if (HasAvx2())
+        BgrToYccAvx2(bgr, count, y, cb, cr);
+    else
+        BgrToYccPortable(bgr, count, y, cb, cr);
+}
+
+void YccToBgr(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int count,
+              std::uint8_t* bgr) {
+    if (HasAvx2())
+        YccToBgrAvx2(y, cb, cr, count, bgr);
+    else
+        YccToBgrPortable(y, cb, cr, count, bgr);
 }
 
 } // namespace rastrel::jpeg

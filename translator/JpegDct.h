@@ -29,6 +29,23 @@ void ForwardDct(float* block);
 void ForwardDctPortable(float* block);
 void ForwardDctAvx2(float* block);
 
+// Rows of pixels between blue-green-red and Y, Cb, Cr (chroma centred on
+// 128), in 14-bit fixed point: the writer's conversion (results cut by the
+// shift; cb and cr may be null for grey) and the reader's (rounded,
+// clamped). Each row holds `count` pixels.
+void BgrToYcc(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
+              std::uint8_t* cr);
+void BgrToYccPortable(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
+                      std::uint8_t* cr);
+void BgrToYccAvx2(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
+                  std::uint8_t* cr);
+void YccToBgr(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int count,
+              std::uint8_t* bgr);
+void YccToBgrPortable(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                      int count, std::uint8_t* bgr);
+void YccToBgrAvx2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int count,
+                  std::uint8_t* bgr);
+
 bool HasAvx2();
 
 } // namespace rastrel::jpeg

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <iostream>
 #include <random>
+#include <tuple>
+#include <vector>
 
 using namespace rastrel::jpeg;
 
@@ -145,6 +147,61 @@ TEST(JpegDct, ForwardAgreesWithTheExactTransform) {
                   << 64 * blocks << "\n";
         EXPECT_LT(peak, 0.01);
         EXPECT_EQ(roundedApart, 0);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The row conversions of both builds against the per-pixel formulas: the
+// reader's (its tables of the chroma sample) for every Cb, Cr pair, the
+// writer's for random pixels.
+TEST(JpegRows, ConversionsFollowTheFormulas) {
+    std::vector<std::uint8_t> y, cb, cr;
+    for (int luma : {0, 77, 255})
+        for (int b = 0; b < 256; ++b)
+            for (int r = 0; r < 256; ++r) {
+                y.push_back(static_cast<std::uint8_t>(luma));
+                cb.push_back(static_cast<std::uint8_t>(b));
+                cr.push_back(static_cast<std::uint8_t>(r));
+            }
+    const int count = static_cast<int>(y.size());
+    auto clamp = [](int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); };
+    std::vector<std::uint8_t> want(3 * y.size());
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        const int db = 2 * cb[i] - 256, dr = 2 * cr[i] - 256;
+        want[3 * i] = clamp(y[i] + ((db * 29032 / 2 + 8192) >> 14));
+        want[3 * i + 1] = clamp(y[i] + ((db * 5638 / -2 + dr * 11700 / -2 + 8192) >> 14));
+        want[3 * i + 2] = clamp(y[i] + ((dr * 22970 / 2 + 8192) >> 14));
+    }
+    std::mt19937 random(7);
+    std::vector<std::uint8_t> pixels(3 * 1000);
+    for (std::uint8_t& p : pixels)
+        p = static_cast<std::uint8_t>(random());
+    pixels[0] = pixels[1] = pixels[2] = 90; // grey: chroma exactly 128
+    std::vector<std::uint8_t> wantY(1000), wantCb(1000), wantCr(1000);
+    for (int i = 0; i < 1000; ++i) {
+        const int b = pixels[3 * i], g = pixels[3 * i + 1], r = pixels[3 * i + 2];
+        wantY[i] = static_cast<std::uint8_t>((4899 * r + 9617 * g + 1868 * b + 8192) >> 14);
+        wantCb[i] = static_cast<std::uint8_t>((8192 * b - 5427 * g - 2765 * r + 2097152) >> 14);
+        wantCr[i] = static_cast<std::uint8_t>((8192 * r - 6860 * g - 1332 * b + 2097152) >> 14);
+    }
+    EXPECT_EQ(std::tuple(wantY[0], wantCb[0], wantCr[0]), std::tuple(90, 128, 128));
+    using ToBgr =
+        void (*)(const std::uint8_t*, const std::uint8_t*, const std::uint8_t*, int, std::uint8_t*);
+    using ToYcc = void (*)(const std::uint8_t*, int, std::uint8_t*, std::uint8_t*, std::uint8_t*);
+    std::vector<std::pair<ToBgr, ToYcc>> builds{{YccToBgrPortable, BgrToYccPortable}};
+    if (HasAvx2()) builds.emplace_back(YccToBgrAvx2, BgrToYccAvx2);
+    for (const auto& [toBgr, toYcc] : builds) {
+        std::vector<std::uint8_t> got(want.size());
+        toBgr(y.data(), cb.data(), cr.data(), count, got.data());
+        EXPECT_EQ(got, want);
+        std::vector<std::uint8_t> gotY(1000), gotCb(1000), gotCr(1000), greyOnly(1000);
+        toYcc(pixels.data(), 1000, gotY.data(), gotCb.data(), gotCr.data());
+        toYcc(pixels.data(), 1000, greyOnly.data(), nullptr, nullptr);
+        EXPECT_EQ(std::tuple(gotY, gotCb, gotCr, greyOnly),
+                  std::tuple(wantY, wantCb, wantCr, wantY));
     }
 }
 
