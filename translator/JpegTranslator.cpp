@@ -37,7 +37,7 @@ public:
         SinkSession session(sink);
         platform::ByteSource source;
         if (!source.OpenFile(fileName) || ProbeJpeg(source, header_) != kCodecOk) return E_FAIL;
-        if (sink) sink->SetPhaseCount(LoadPhases(JpegFormat(header_), format));
+        AnnouncePhases(sink, LoadPhases(JpegFormat(header_), format));
         ComPtr<IBitmapImage> made;
         HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
                                       made.Out());
@@ -52,26 +52,9 @@ public:
         if (bitmap == nullptr || fileName == nullptr) return E_INVALIDARG;
         IProgressSink* sink = SinkFor(given);
         SinkSession session(sink);
-        BitmapImage source{};
-        if (FAILED(bitmap->GetImage(&source)) || source.header == nullptr) return E_FAIL;
-        const LONG phases = source.format == PF_RGB24 ? 1 : 2;
-        if (sink) sink->SetPhaseCount(phases);
-        ComPtr<IBitmapImage> converted;
-        if (source.format != PF_RGB24) {
-            if (const HRESULT hr = bitmap->Convert(PF_RGB24, &converted, sink); FAILED(hr))
-                return hr;
-            converted->GetImage(&source);
-        }
-        BITMAPINFOHEADER rows{};
-        rows.biSize = sizeof rows;
-        rows.biWidth = source.header->biWidth;
-        rows.biHeight = source.header->biHeight;
-        rows.biPlanes = 1;
-        rows.biBitCount = 24;
-        CodecImage image{};
-        DescribeCodecImage(image, &rows, source.pixels);
-        ProgressRecord progress{0, source.header->biHeight, 0, phases};
-        return CodecResultToHresult(WriteJpeg(fileName, image, compression_, sink, &progress));
+        return SaveRgbRows(bitmap, sink, [&](CodecImage& image, ProgressRecord* progress) {
+            return WriteJpeg(fileName, image, compression_, sink, progress);
+        });
     }
 
 private:

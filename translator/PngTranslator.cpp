@@ -139,7 +139,7 @@ HRESULT PngTranslator::Save(const char* fileName, IBitmapImage* bitmap, IProgres
     });
     if (!started) return E_FAIL;
     const LONG phases = PngPhases(passes, rows.format);
-    if (sink) sink->SetPhaseCount(phases);
+    AnnouncePhases(sink, phases);
     ComPtr<IBitmapImage> converted;
     if (rows.format != PF_RGB24) {
         if (const HRESULT hr = bitmap->Convert(PF_RGB24, &converted, sink); FAILED(hr)) return hr;
@@ -208,7 +208,7 @@ HRESULT ReadPngBitmap(platform::ByteSource& source, DWORD format, IProgressSink*
             png_set_gray_to_rgb(png.png);
         passes = png_set_interlace_handling(png.png);
         phases = PngPhases(passes, format);
-        if (sink) sink->SetPhaseCount(phases);
+        AnnouncePhases(sink, phases);
         png_read_update_info(png.png, png.info);
         width = png_get_image_width(png.png, png.info);
         height = png_get_image_height(png.png, png.info);

@@ -53,29 +53,9 @@ public:
         if (bitmap == nullptr || fileName == nullptr) return E_INVALIDARG;
         IProgressSink* sink = SinkFor(given);
         SinkSession session(sink);
-        BitmapImage source{};
-        if (FAILED(bitmap->GetImage(&source))) return E_FAIL;
-        const LONG phases = source.format == PF_RGB24 ? 1 : 2;
-        AnnouncePhases(sink, phases);
-        ComPtr<IBitmapImage> converted;
-        if (source.format != PF_RGB24) {
-            if (const HRESULT hr = bitmap->Convert(PF_RGB24, &converted, sink); FAILED(hr))
-                return hr;
-            converted->GetImage(&source);
-        }
-        // The codec writes straight from the 24-bit rows, described by a
-        // header of their own (an attached bitmap's header may say otherwise).
-        BITMAPINFOHEADER rows{};
-        rows.biSize = sizeof rows;
-        rows.biWidth = source.header->biWidth;
-        rows.biHeight = source.header->biHeight;
-        rows.biPlanes = 1;
-        rows.biBitCount = 24;
-        CodecImage image{};
-        DescribeCodecImage(image, &rows, source.pixels);
-        ProgressRecord progress{0, source.header->biHeight, 0, phases};
-        return CodecResultToHresult(
-            WriteTarga(fileName, image, compression_ == 1, sink, &progress));
+        return SaveRgbRows(bitmap, sink, [&](CodecImage& image, ProgressRecord* progress) {
+            return WriteTarga(fileName, image, compression_ == 1, sink, progress);
+        });
     }
 
 private:

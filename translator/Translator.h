@@ -6,6 +6,8 @@
 #include "ServerFrame.h"
 #include "platform/ComPtr.h"
 
+#include <functional>
+
 namespace rastrel {
 
 // The file stream the translators read and write through.
@@ -111,6 +113,13 @@ inline void AnnouncePhases(IProgressSink* sink, LONG phases) {
     SetOperationPhases(phases);
     if (sink) sink->SetPhaseCount(phases);
 }
+
+// The save of the codec translators: the bitmap's rows in 24 bits
+// (converted first, a phase of its own, unless they are), described as a
+// codec image for `write`, whose codec result becomes the HRESULT. The
+// caller holds the sink's Begin and End.
+HRESULT SaveRgbRows(IBitmapImage* bitmap, IProgressSink* sink,
+                    const std::function<int(CodecImage&, ProgressRecord*)>& write);
 
 // The phases a load announces: one for reading, one for a conversion from
 // the translator's own format, one more for a palette made from the colours.
