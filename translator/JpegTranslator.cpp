@@ -38,14 +38,9 @@ public:
         platform::ByteSource source;
         if (!source.OpenFile(fileName) || ProbeJpeg(source, header_) != kCodecOk) return E_FAIL;
         AnnouncePhases(sink, LoadPhases(JpegFormat(header_), format));
-        ComPtr<IBitmapImage> made;
-        HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
-                                      made.Out());
-        if (SUCCEEDED(hr)) hr = ReadJpegBitmap(source, header_, format, sink, made);
-        if (FAILED(hr)) return hr;
-        made->SetTranslator(Self());
-        *bitmap = made.Detach();
-        return S_OK;
+        return MakeLoaded(bitmap, [&](ComPtr<IBitmapImage>& made) {
+            return ReadJpegBitmap(source, header_, format, sink, made);
+        });
     }
 
     HRESULT Save(const char* fileName, IBitmapImage* bitmap, IProgressSink* given) override {

@@ -100,14 +100,9 @@ public:
         platform::ByteSource source;
         if (!source.OpenFile(fileName)) return E_FAIL;
         if (const HRESULT probed = ProbePng(source); probed != S_OK) return probed;
-        ComPtr<IBitmapImage> made;
-        HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
-                                      made.Out());
-        if (SUCCEEDED(hr)) hr = ReadPngBitmap(source, format, sink, made);
-        if (FAILED(hr)) return hr;
-        made->SetTranslator(Self());
-        *bitmap = made.Detach();
-        return S_OK;
+        return MakeLoaded(bitmap, [&](ComPtr<IBitmapImage>& made) {
+            return ReadPngBitmap(source, format, sink, made);
+        });
     }
 
     HRESULT Save(const char* fileName, IBitmapImage* bitmap, IProgressSink* given) override;

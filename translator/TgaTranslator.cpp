@@ -39,14 +39,9 @@ public:
         // Size and depth are checked as the codec image allocation checks them.
         if (header_.width == 0 || header_.height == 0) return E_FAIL;
         AnnouncePhases(sink, LoadPhases(TargaFormat(header_), format));
-        ComPtr<IBitmapImage> made;
-        HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
-                                      made.Out());
-        if (SUCCEEDED(hr)) hr = ReadTargaBitmap(source, header_, format, sink, made);
-        if (FAILED(hr)) return hr;
-        made->SetTranslator(Self());
-        *bitmap = made.Detach();
-        return S_OK;
+        return MakeLoaded(bitmap, [&](ComPtr<IBitmapImage>& made) {
+            return ReadTargaBitmap(source, header_, format, sink, made);
+        });
     }
 
     HRESULT Save(const char* fileName, IBitmapImage* bitmap, IProgressSink* given) override {

@@ -175,6 +175,18 @@ HRESULT TranslatorBase::GetCompression(WORD* value) {
     return S_OK;
 }
 
+HRESULT TranslatorBase::MakeLoaded(IBitmapImage** bitmap,
+                                   const std::function<HRESULT(ComPtr<IBitmapImage>&)>& read) {
+    ComPtr<IBitmapImage> made;
+    HRESULT hr =
+        CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage, made.Out());
+    if (SUCCEEDED(hr)) hr = read(made);
+    if (FAILED(hr)) return hr;
+    made->SetTranslator(Self());
+    *bitmap = made.Detach();
+    return S_OK;
+}
+
 HRESULT SaveRgbRows(IBitmapImage* bitmap, IProgressSink* sink,
                     const std::function<int(CodecImage&, ProgressRecord*)>& write) {
     BitmapImage source{};

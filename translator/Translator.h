@@ -78,6 +78,10 @@ protected:
     // The sink of a call: the one given, else the translator's own.
     IProgressSink* SinkFor(IProgressSink* given) const { return given ? given : sink_.get(); }
     ITranslator* Self() { return static_cast<ITranslator*>(this); }
+    // The end of a codec load: a new bitmap object filled by `read`, handed
+    // out as this translator's.
+    HRESULT MakeLoaded(IBitmapImage** bitmap,
+                       const std::function<HRESULT(ComPtr<IBitmapImage>&)>& read);
 
     ComPtr<IFileStream> stream_;
     LONG saveDepth_ = 0;
