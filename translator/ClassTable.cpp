@@ -18,6 +18,8 @@ ClassEntry g_operationsClass(&CLSID_BitmapOperations, &CreateBitmapOperations, n
 ClassEntry g_managerClass(&CLSID_TranslatorManager, &CreateTranslatorManager, nullptr);
 ClassEntry g_bmpClass(&CLSID_BmpTranslator, &CreateBmpTranslator, nullptr);
 ClassEntry g_tgaClass(&CLSID_TgaTranslator, &CreateTgaTranslator, nullptr);
+ClassEntry g_pngClass(&CLSID_PngTranslator, &CreatePngTranslator, nullptr);
+ClassEntry g_jpegClass(&CLSID_JpegTranslator, &CreateJpegTranslator, nullptr);
 
 struct EntryPoint {
     EntryPoint() { ProcessAttach(true); }

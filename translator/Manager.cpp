@@ -22,10 +22,12 @@ struct FormatRow {
 constexpr int kMaxRows = 20;
 const FormatRow kFormatTable[kMaxRows] = {
     {"BMP", "Windows Bitmap", &CLSID_BmpTranslator},
+    {"JPG", "JPEG", &CLSID_JpegTranslator},
+    {"PNG", "Portable Network Graphic Format", &CLSID_PngTranslator},
     {"TGA", "Truevision Targa", &CLSID_TgaTranslator},
     {nullptr, nullptr, nullptr},
 };
-constexpr int kRowCount = 2;
+constexpr int kRowCount = 4;
 
 struct FormatText {
     std::string extension, description;

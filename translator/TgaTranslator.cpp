@@ -39,43 +39,18 @@ public:
         // Size and depth are checked as the codec image allocation checks them.
         if (header_.width == 0 || header_.height == 0) return E_FAIL;
         AnnouncePhases(sink, LoadPhases(TargaFormat(header_), format));
-        ComPtr<IBitmapImage> made;
-        HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
-                                      made.Out());
-        if (SUCCEEDED(hr)) hr = ReadTargaBitmap(source, header_, format, sink, made);
-        if (FAILED(hr)) return hr;
-        made->SetTranslator(Self());
-        *bitmap = made.Detach();
-        return S_OK;
+        return MakeLoaded(bitmap, [&](ComPtr<IBitmapImage>& made) {
+            return ReadTargaBitmap(source, header_, format, sink, made);
+        });
     }
 
     HRESULT Save(const char* fileName, IBitmapImage* bitmap, IProgressSink* given) override {
         if (bitmap == nullptr || fileName == nullptr) return E_INVALIDARG;
         IProgressSink* sink = SinkFor(given);
         SinkSession session(sink);
-        BitmapImage source{};
-        if (FAILED(bitmap->GetImage(&source))) return E_FAIL;
-        const LONG phases = source.format == PF_RGB24 ? 1 : 2;
-        AnnouncePhases(sink, phases);
-        ComPtr<IBitmapImage> converted;
-        if (source.format != PF_RGB24) {
-            if (const HRESULT hr = bitmap->Convert(PF_RGB24, &converted, sink); FAILED(hr))
-                return hr;
-            converted->GetImage(&source);
-        }
-        // The codec writes straight from the 24-bit rows, described by a
-        // header of their own (an attached bitmap's header may say otherwise).
-        BITMAPINFOHEADER rows{};
-        rows.biSize = sizeof rows;
-        rows.biWidth = source.header->biWidth;
-        rows.biHeight = source.header->biHeight;
-        rows.biPlanes = 1;
-        rows.biBitCount = 24;
-        CodecImage image{};
-        DescribeCodecImage(image, &rows, source.pixels);
-        ProgressRecord progress{0, source.header->biHeight, 0, phases};
-        return CodecResultToHresult(
-            WriteTarga(fileName, image, compression_ == 1, sink, &progress));
+        return SaveRgbRows(bitmap, sink, [&](CodecImage& image, ProgressRecord* progress) {
+            return WriteTarga(fileName, image, compression_ == 1, sink, progress);
+        });
     }
 
 private:

@@ -175,6 +175,43 @@ HRESULT TranslatorBase::GetCompression(WORD* value) {
     return S_OK;
 }
 
+HRESULT TranslatorBase::MakeLoaded(IBitmapImage** bitmap,
+                                   const std::function<HRESULT(ComPtr<IBitmapImage>&)>& read) {
+    ComPtr<IBitmapImage> made;
+    HRESULT hr =
+        CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage, made.Out());
+    if (SUCCEEDED(hr)) hr = read(made);
+    if (FAILED(hr)) return hr;
+    made->SetTranslator(Self());
+    *bitmap = made.Detach();
+    return S_OK;
+}
+
+HRESULT SaveRgbRows(IBitmapImage* bitmap, IProgressSink* sink,
+                    const std::function<int(CodecImage&, ProgressRecord*)>& write) {
+    BitmapImage source{};
+    if (FAILED(bitmap->GetImage(&source)) || source.header == nullptr) return E_FAIL;
+    const LONG phases = source.format == PF_RGB24 ? 1 : 2;
+    AnnouncePhases(sink, phases);
+    ComPtr<IBitmapImage> converted;
+    if (source.format != PF_RGB24) {
+        if (const HRESULT hr = bitmap->Convert(PF_RGB24, &converted, sink); FAILED(hr)) return hr;
+        converted->GetImage(&source);
+    }
+    // The codec writes straight from the 24-bit rows, described by a
+    // header of their own (an attached bitmap's header may say otherwise).
+    BITMAPINFOHEADER rows{};
+    rows.biSize = sizeof rows;
+    rows.biWidth = source.header->biWidth;
+    rows.biHeight = source.header->biHeight;
+    rows.biPlanes = 1;
+    rows.biBitCount = 24;
+    CodecImage image{};
+    DescribeCodecImage(image, &rows, source.pixels);
+    ProgressRecord progress{0, source.header->biHeight, 0, phases};
+    return CodecResultToHresult(write(image, &progress));
+}
+
 LONG LoadPhases(DWORD own, DWORD requested) {
     if (requested == own) return 1;
     // A reduction to a palette made from the image's colours collects them

@@ -6,6 +6,8 @@
 #include "ServerFrame.h"
 #include "platform/ComPtr.h"
 
+#include <functional>
+
 namespace rastrel {
 
 // The file stream the translators read and write through.
@@ -76,6 +78,10 @@ protected:
     // The sink of a call: the one given, else the translator's own.
     IProgressSink* SinkFor(IProgressSink* given) const { return given ? given : sink_.get(); }
     ITranslator* Self() { return static_cast<ITranslator*>(this); }
+    // The end of a codec load: a new bitmap object filled by `read`, handed
+    // out as this translator's.
+    HRESULT MakeLoaded(IBitmapImage** bitmap,
+                       const std::function<HRESULT(ComPtr<IBitmapImage>&)>& read);
 
     ComPtr<IFileStream> stream_;
     LONG saveDepth_ = 0;
@@ -112,6 +118,13 @@ inline void AnnouncePhases(IProgressSink* sink, LONG phases) {
     if (sink) sink->SetPhaseCount(phases);
 }
 
+// The save of the codec translators: the bitmap's rows in 24 bits
+// (converted first, a phase of its own, unless they are), described as a
+// codec image for `write`, whose codec result becomes the HRESULT. The
+// caller holds the sink's Begin and End.
+HRESULT SaveRgbRows(IBitmapImage* bitmap, IProgressSink* sink,
+                    const std::function<int(CodecImage&, ProgressRecord*)>& write);
+
 // The phases a load announces: one for reading, one for a conversion from
 // the translator's own format, one more for a palette made from the colours.
 LONG LoadPhases(DWORD own, DWORD requested);
@@ -121,6 +134,8 @@ HRESULT ConvertLoaded(ComPtr<IBitmapImage>& bitmap, DWORD format, IProgressSink*
 
 ComObjectBase* CreateTgaTranslator(IUnknown* outer, HRESULT* result);
 ComObjectBase* CreateBmpTranslator(IUnknown* outer, HRESULT* result);
+ComObjectBase* CreatePngTranslator(IUnknown* outer, HRESULT* result);
+ComObjectBase* CreateJpegTranslator(IUnknown* outer, HRESULT* result);
 ComObjectBase* CreateTranslatorManager(IUnknown* outer, HRESULT* result);
 
 } // namespace rastrel

@@ -89,12 +89,27 @@ inline ComPtr<ITranslator> TranslatorFor(const char* extension) {
     return translator;
 }
 
-// The Targa and bitmap files other programs made, each beside a PPM of its
+// The pixels Pillow and ImageMagick decode from a file we wrote.
+inline std::pair<RgbPicture, RgbPicture> DecodedElsewhere(const std::string& path,
+                                                          const std::string& ppm) {
+    const CommandResult pillow =
+        RunPython("import sys; from PIL import Image; "
+                  "Image.open(sys.argv[1]).convert('RGB').save(sys.argv[2])",
+                  Quote(path) + " " + Quote(ppm));
+    const RgbPicture byPillow = ReadPpm(ppm);
+    const CommandResult magick =
+        RunProgram("/usr/bin/convert", Quote(path) + " -auto-orient -depth 8 ppm:" + Quote(ppm));
+    EXPECT_EQ(pillow.status + magick.status, 0) << pillow.err << magick.err;
+    return {byPillow, ReadPpm(ppm)};
+}
+
+// The Targa, bitmap and PNG files other programs made, each beside a PPM of its
 // pixels.
 inline std::vector<std::string> Fixtures() {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(kFixtures))
-        if (entry.path().extension() == ".tga" || entry.path().extension() == ".bmp")
+        if (entry.path().extension() == ".tga" || entry.path().extension() == ".bmp" ||
+            entry.path().extension() == ".png")
             names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;

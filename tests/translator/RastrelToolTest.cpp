@@ -17,7 +17,9 @@ CommandResult Rastrel(const std::string& arguments) {
 TEST_F(RastrelTool, ListsFormatsAndDescribesFiles) {
     CommandResult result = Rastrel("formats");
     EXPECT_EQ(std::pair(result.status, result.out),
-              std::pair(0, std::string("BMP  Windows Bitmap\nTGA  Truevision Targa\n")));
+              std::pair(0, std::string("BMP  Windows Bitmap\nJPG  JPEG\n"
+                                       "PNG  Portable Network Graphic Format\n"
+                                       "TGA  Truevision Targa\n")));
     result = Rastrel("info " + Quote(kFixtures + "/pil-palette8.tga") + " --format 4000");
     EXPECT_EQ(std::pair(result.status, result.out),
               std::pair(0, std::string("translator TGA\nwidth 37\nheight 23\nformat 0x4000\n")));
@@ -25,10 +27,14 @@ TEST_F(RastrelTool, ListsFormatsAndDescribesFiles) {
 
 TEST_F(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
     for (const std::string& name : Fixtures()) {
-        const bool targa = name.ends_with(".tga");
+        // Each format through another one and back: Targa through PNG, PNG
+        // through a bitmap file, a bitmap file through Targa.
+        const bool targa = name.ends_with(".tga"), png = name.ends_with(".png");
         const std::string in = kFixtures + "/" + name,
-                          there = scratch / (targa ? "there.BMP" : "there.Tga"),
-                          back = scratch / (targa ? "back.tga" : "back.bmp");
+                          there = scratch / (targa ? "there.PNG"
+                                             : png ? "there.BMP"
+                                                   : "there.Tga"),
+                          back = scratch / ("back" + name.substr(name.size() - 4));
         CommandResult result = Rastrel("convert " + Quote(in) + " " + Quote(there));
         ASSERT_EQ(result.status, 0) << name << ": " << result.out;
         result = Rastrel("convert " + Quote(there) + " " + Quote(back) + (targa ? " --rle" : ""));
@@ -36,6 +42,30 @@ TEST_F(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
         auto original = Load(in), again = Load(back);
         ASSERT_TRUE(original && again);
         EXPECT_EQ(PictureOf(again.get()), PictureOf(original.get())) << name;
+    }
+}
+
+// A JPEG file into each lossless format keeps its decoded pixels; any of
+// them into a JPEG file is close to them.
+TEST_F(RastrelTool, JpegFilesTurnIntoTheOtherFormatsAndBack) {
+    const std::string in = kFixtures + "/cjpeg-q85-1x2.jpg";
+    auto original = Load(in);
+    ASSERT_TRUE(original);
+    for (const char* extension : {"png", "bmp", "tga"}) {
+        const std::string there = scratch / (std::string("there.") + extension),
+                          back = scratch / (std::string("back-") + extension + ".jpg");
+        ASSERT_EQ(Rastrel("convert " + Quote(in) + " " + Quote(there)).status, 0) << extension;
+        ASSERT_EQ(Rastrel("convert " + Quote(there) + " " + Quote(back) + " --quality 95").status,
+                  0)
+            << extension;
+        auto lossless = Load(there), again = Load(back);
+        ASSERT_TRUE(lossless && again);
+        EXPECT_EQ(PictureOf(lossless.get()), PictureOf(original.get())) << extension;
+        const RgbPicture a = PictureOf(again.get()), b = PictureOf(original.get());
+        double squares = 0;
+        for (std::size_t i = 0; i < a.rgb.size(); ++i)
+            squares += (a.rgb[i] - b.rgb[i]) * (a.rgb[i] - b.rgb[i]);
+        EXPECT_LT(squares / double(a.rgb.size()), 20.0) << extension; // above 35 dB
     }
 }
 
@@ -55,7 +85,7 @@ TEST_F(RastrelTool, FailuresNameTheirCause) {
          ""},
         {"help", 0, "usage: rastrel formats"},
         {"--help", 0, "rastrel info FILE"},
-        {"convert " + tga + " " + Quote(scratch / "out.png"), 1, "no translator writes .PNG files"},
+        {"convert " + tga + " " + Quote(scratch / "out.xyz"), 1, "no translator writes .XYZ files"},
         {"convert " + tga, 2, ""},
         {"convert " + tga + " x.tga --format 3", 2, ""},
         {"frobnicate", 2, ""},
@@ -65,9 +95,16 @@ TEST_F(RastrelTool, FailuresNameTheirCause) {
         EXPECT_EQ(result.status, status) << command;
         EXPECT_NE(result.out.find(says), std::string::npos) << command << ": " << result.out;
     }
-    EXPECT_FALSE(std::filesystem::exists(scratch / "out.png"));
+    EXPECT_FALSE(std::filesystem::exists(scratch / "out.xyz"));
     // The failed write to the device left it where it was.
     EXPECT_TRUE(std::filesystem::is_character_file(scratch / "full.bmp"));
+    // A damaged PNG file is our failure to report: libpng says nothing.
+    const std::vector<BYTE> png = ReadFile(kFixtures + "/pil-rgb8.png");
+    WriteFile(scratch / "cut.png", {png.begin(), png.begin() + 60});
+    const CommandResult cut =
+        Rastrel("convert " + Quote(scratch / "cut.png") + " " + Quote(scratch / "out.bmp"));
+    EXPECT_EQ(std::pair(cut.status, cut.out.find("libpng")), std::pair(1, std::string::npos))
+        << cut.out;
     // Without the classes registered the tool says how to register them.
     const CommandResult result = RunShell("RASTREL_REGISTRY=" + Quote(scratch / "empty.reg") + " " +
                                           RASTREL_TOOL + " formats");

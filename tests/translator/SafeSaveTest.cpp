@@ -50,6 +50,7 @@ TEST_F(SafeSave, UnfinishedSavesKeepWhatWasThere) {
     const std::tuple<const char*, Saver, HRESULT> writers[] = {
         {"TGA", translate("TGA"), E_ABORT},
         {"BMP", translate("BMP"), E_ABORT},
+        {"PNG", translate("PNG"), E_ABORT},
         {"store", store, REGDB_E_CLASSNOTREG}};
     const std::string before = "what the user had";
     for (const auto& [name, save, failure] : writers) {

@@ -1,0 +1,118 @@
+#!/usr/bin/python3
+"""JPEG and PNG on a 4000 x 3000 photograph-like picture, side by side in
+one run: JPEG decode with the rastrel tool, libjpeg-turbo's djpeg and Pillow;
+JPEG encode at quality 75 with the tool, cjpeg and Pillow; PNG load and
+save with the tool and Pillow (and netpbm's interlaced writer). Each action
+runs once to warm the page cache, then ROUNDS times; the medians and the
+ratios (ours / theirs; below 1 is faster) are printed, of the wall time and
+of the processor time (user + system: on a busy machine the steadier
+figure). Decodes write a bitmap file and encodes read one, the same for
+every program.
+
+usage: rastrel-png-jpeg.py BUILD_DIR   (rastrel, regsvr and librastrel.so there)
+"""
+import os
+import resource
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+from PIL import Image
+
+ROUNDS = 7
+
+
+def cpu_seconds():
+    own = resource.getrusage(resource.RUSAGE_SELF)
+    children = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return own.ru_utime + own.ru_stime + children.ru_utime + children.ru_stime
+
+
+def median(action):
+    """Median wall and processor seconds of ROUNDS runs after a warm one."""
+    action()
+    walls, cpus = [], []
+    for _ in range(ROUNDS):
+        cpu, start = cpu_seconds(), time.perf_counter()
+        action()
+        walls.append(time.perf_counter() - start)
+        cpus.append(cpu_seconds() - cpu)
+    return statistics.median(walls), statistics.median(cpus)
+
+
+def run(*command, env=None):
+    subprocess.run(command, env=env, check=True, stdout=subprocess.DEVNULL)
+
+
+def main():
+    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
+    tool = os.path.join(build, "bin", "rastrel")
+    with tempfile.TemporaryDirectory() as work:
+        env = dict(os.environ, RASTREL_REGISTRY=os.path.join(work, "registry.reg"))
+        run(os.path.join(build, "bin", "regsvr"), "-s",
+            os.path.join(build, "lib", "librastrel.so"), env=env)
+        # Smooth shading, flat areas and noise, as a photograph has them.
+        width, height = 4000, 3000
+        shade = Image.linear_gradient("L").resize((width, height))
+        noise = Image.effect_noise((width, height), 24)
+        flat = Image.new("L", (width, height), 90)
+        mask = Image.linear_gradient("L").rotate(90).resize((width, height)).point(
+            lambda v: 255 if v > 128 else 0)
+        picture = Image.merge("RGB", (shade, Image.composite(flat, noise, mask),
+                                      shade.transpose(Image.Transpose.FLIP_LEFT_RIGHT)))
+        path = lambda name: os.path.join(work, name)
+        picture.save(path("in.bmp"))
+        run("/usr/bin/cjpeg", "-quality", "75", "-outfile", path("in.jpg"), path("in.bmp"))
+        picture.save(path("in.png"))
+
+        def pil_convert(source, out, **options):
+            def action():
+                with Image.open(source) as image:
+                    image.load()
+                    image.save(out, **options)
+            return action
+
+        rows = [
+            ("JPEG decode", "djpeg",
+             lambda: run(tool, "convert", path("in.jpg"), path("ours.bmp"), env=env),
+             lambda: run("/usr/bin/djpeg", "-bmp", "-outfile", path("djpeg.bmp"), path("in.jpg"))),
+            ("JPEG decode", "Pillow", None, pil_convert(path("in.jpg"), path("pil.bmp"))),
+            ("JPEG encode q75", "cjpeg",
+             lambda: run(tool, "convert", path("in.bmp"), path("ours.jpg"), "--quality", "75",
+                         env=env),
+             lambda: run("/usr/bin/cjpeg", "-quality", "75", "-outfile", path("cjpeg.jpg"),
+                         path("in.bmp"))),
+            ("JPEG encode q75", "Pillow", None,
+             pil_convert(path("in.bmp"), path("pil.jpg"), quality=75)),
+            ("PNG load", "Pillow",
+             lambda: run(tool, "convert", path("in.png"), path("ours-png.bmp"), env=env),
+             pil_convert(path("in.png"), path("pil-png.bmp"))),
+            # Pillow writes no interlaced PNG: its plain file at the same
+            # zlib level (6) is the lighter task; pnmtopng writes Adam7.
+            ("PNG save", "Pillow",
+             lambda: run(tool, "convert", path("in.bmp"), path("ours.png"), env=env),
+             pil_convert(path("in.bmp"), path("pil.png"), compress_level=6)),
+            ("PNG save", "pnmtopng -interlace", None,
+             lambda: subprocess.run(f"/usr/bin/bmptopnm {path('in.bmp')} 2>/dev/null | "
+                                    f"/usr/bin/pnmtopng -interlace > {path('netpbm.png')}",
+                                    shell=True, check=True)),
+        ]
+        print(f"{'task':<16} {'anchor':<20} {'rastrel s':>10} {'anchor s':>10} {'ratio':>6}"
+              f" {'rastrel cpu':>12} {'anchor cpu':>11} {'ratio':>6}")
+        ours_time = None
+        for task, anchor, ours, theirs in rows:
+            if ours is not None:
+                ours_time = median(ours)
+            theirs_time = median(theirs)
+            print(f"{task:<16} {anchor:<20} {ours_time[0]:>10.3f} {theirs_time[0]:>10.3f} "
+                  f"{ours_time[0] / theirs_time[0]:>6.2f} {ours_time[1]:>12.3f} "
+                  f"{theirs_time[1]:>11.3f} {ours_time[1] / theirs_time[1]:>6.2f}")
+        sizes = {name: os.path.getsize(path(name)) for name in ("ours.jpg", "cjpeg.jpg", "ours.png",
+                                                              "pil.png")}
+        print("sizes:", ", ".join(f"{k} {v}" for k, v in sizes.items()))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,20 @@
+// The JPEG reader as its translator uses it, fed from memory: any input
+// given to the probe and, when it is accepted, read in two formats.
+#include "Bitmap.h"
+#include "Jpeg.h"
+#include "support/RastrelFuzzing.h"
+
+using namespace rastrel;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    platform::ByteSource source(data, size);
+    JpegHeader header{};
+    if (ProbeJpeg(source, header) != kCodecOk || fuzzing::TooLarge(header.width, header.height))
+        return 0;
+    for (DWORD format : fuzzing::kLoadFormats) {
+        ComPtr<IBitmapImage> bitmap(NewBitmapObject());
+        if (SUCCEEDED(ReadJpegBitmap(source, header, format, nullptr, bitmap)))
+            fuzzing::ReadToLastByte(bitmap.get());
+    }
+    return 0;
+}

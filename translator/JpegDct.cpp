@@ -1,0 +1,278 @@
+#include "JpegDct.h"
+
+#include <cmath>
+
+namespace rastrel::jpeg {
+namespace {
+
+constexpr float kSqrt2 = 1.414213562f;
+
+// The one-dimensional passes work on eight rows of eight lanes at once, so
+// each line below is one vector operation over the lanes; the second pass
+// runs on the transposed block.
+#define LANES for (int i = 0; i < 8; ++i)
+
+[[gnu::always_inline]] inline void Transpose(float* b) {
+    for (int r = 0; r < 8; ++r)
+        for (int c = r + 1; c < 8; ++c) {
+            const float t = b[r * 8 + c];
+            b[r * 8 + c] = b[c * 8 + r];
+            b[c * 8 + r] = t;
+        }
+}
+
+// Inverse along the columns: row k of `b` holds coefficient k of each lane.
+[[gnu::always_inline]] inline void InversePass(float* b) {
+    float* r0 = b;
+    float* r1 = b + 8;
+    float* r2 = b + 16;
+    float* r3 = b + 24;
+    float* r4 = b + 32;
+    float* r5 = b + 40;
+    float* r6 = b + 48;
+    float* r7 = b + 56;
+    LANES {
+        // Even part.
+        const float t10 = r0[i] + r4[i], t11 = r0[i] - r4[i];
+        const float t13 = r2[i] + r6[i];
+        const float t12 = (r2[i] - r6[i]) * kSqrt2 - t13;
+        const float e0 = t10 + t13, e3 = t10 - t13, e1 = t11 + t12, e2 = t11 - t12;
+        // Odd part.
+        const float z13 = r5[i] + r3[i], z10 = r5[i] - r3[i];
+        const float z11 = r1[i] + r7[i], z12 = r1[i] - r7[i];
+        const float o7 = z11 + z13;
+        const float o11 = (z11 - z13) * kSqrt2;
+        const float z5 = (z10 + z12) * 1.847759065f;
+        const float o10 = z5 - z12 * 1.082392200f;
+        const float o12 = z5 - z10 * 2.613125930f;
+        const float o6 = o12 - o7;
+        const float o5 = o11 - o6;
+        const float o4 = o10 - o5;
+        r0[i] = e0 + o7;
+        r7[i] = e0 - o7;
+        r1[i] = e1 + o6;
+        r6[i] = e1 - o6;
+        r2[i] = e2 + o5;
+        r5[i] = e2 - o5;
+        r3[i] = e3 + o4;
+        r4[i] = e3 - o4;
+    }
+}
+
+// Forward along the columns: row k of `b` holds sample k of each lane.
+[[gnu::always_inline]] inline void ForwardPass(float* b) {
+    float* r0 = b;
+    float* r1 = b + 8;
+    float* r2 = b + 16;
+    float* r3 = b + 24;
+    float* r4 = b + 32;
+    float* r5 = b + 40;
+    float* r6 = b + 48;
+    float* r7 = b + 56;
+    LANES {
+        const float t0 = r0[i] + r7[i], t7 = r0[i] - r7[i];
+        const float t1 = r1[i] + r6[i], t6 = r1[i] - r6[i];
+        const float t2 = r2[i] + r5[i], t5 = r2[i] - r5[i];
+        const float t3 = r3[i] + r4[i], t4 = r3[i] - r4[i];
+        // Even part.
+        const float t10 = t0 + t3, t13 = t0 - t3, t11 = t1 + t2, t12 = t1 - t2;
+        r0[i] = t10 + t11;
+        r4[i] = t10 - t11;
+        const float z1 = (t12 + t13) * 0.707106781f;
+        r2[i] = t13 + z1;
+        r6[i] = t13 - z1;
+        // Odd part.
+        const float o10 = t4 + t5, o11 = t5 + t6, o12 = t6 + t7;
+        const float z5 = (o10 - o12) * 0.382683433f;
+        const float z2 = 0.541196100f * o10 + z5;
+        const float z4 = 1.306562965f * o12 + z5;
+        const float z3 = o11 * 0.707106781f;
+        const float z11 = t7 + z3, z13 = t7 - z3;
+        r5[i] = z13 + z2;
+        r3[i] = z13 - z2;
+        r1[i] = z11 + z4;
+        r7[i] = z11 - z4;
+    }
+}
+
+#undef LANES
+
+[[gnu::always_inline]] inline void Inverse(float* block) {
+    InversePass(block);
+    Transpose(block);
+    InversePass(block);
+    Transpose(block);
+}
+
+[[gnu::always_inline]] inline void Forward(float* block) {
+    ForwardPass(block);
+    Transpose(block);
+    ForwardPass(block);
+    Transpose(block);
+}
+
+// Rows go through planar stretches of this many pixels, so that the
+// arithmetic runs on whole vectors and only the (de)interleaving is scalar.
+constexpr int kStretch = 256;
+
+[[gnu::always_inline]] inline void ToYcc(const std::uint8_t* bgr, int count, std::uint8_t* y,
+                                         std::uint8_t* cb, std::uint8_t* cr) {
+    std::int32_t b[kStretch], g[kStretch], r[kStretch];
+    for (int start = 0; start < count; start += kStretch) {
+        const int n = count - start < kStretch ? count - start : kStretch;
+        const std::uint8_t* in = bgr + 3 * start;
+        for (int i = 0; i < n; ++i) {
+            b[i] = in[3 * i];
+            g[i] = in[3 * i + 1];
+            r[i] = in[3 * i + 2];
+        }
+        for (int i = 0; i < n; ++i)
+            y[start + i] =
+                static_cast<std::uint8_t>((4899 * r[i] + 9617 * g[i] + 1868 * b[i] + 8192) >> 14);
+        if (cb == nullptr) continue;
+        for (int i = 0; i < n; ++i) {
+            cb[start + i] = static_cast<std::uint8_t>(
+                (8192 * b[i] - 5427 * g[i] - 2765 * r[i] + 2097152) >> 14);
+            cr[start + i] = static_cast<std::uint8_t>(
+                (8192 * r[i] - 6860 * g[i] - 1332 * b[i] + 2097152) >> 14);
+        }
+    }
+}
+
+[[gnu::always_inline]] inline std::int32_t Clamp255(std::int32_t v) {
+    return v < 0 ? 0 : v > 255 ? 255 : v;
+}
+
+[[gnu::always_inline]] inline void ToBgr(const std::uint8_t* y, const std::uint8_t* cb,
+                                         const std::uint8_t* cr, int count, std::uint8_t* bgr) {
+    std::uint8_t b[kStretch], g[kStretch], r[kStretch];
+    for (int start = 0; start < count; start += kStretch) {
+        const int n = count - start < kStretch ? count - start : kStretch;
+        for (int i = 0; i < n; ++i) {
+            const std::int32_t luma = y[start + i], blue = cb[start + i] - 128,
+                               red = cr[start + i] - 128;
+            r[i] = static_cast<std::uint8_t>(Clamp255(luma + ((red * 22970 + 8192) >> 14)));
+            b[i] = static_cast<std::uint8_t>(Clamp255(luma + ((blue * 29032 + 8192) >> 14)));
+            g[i] = static_cast<std::uint8_t>(
+                Clamp255(luma + ((-5638 * blue - 11700 * red + 8192) >> 14)));
+        }
+        std::uint8_t* out = bgr + 3 * start;
+        for (int i = 0; i < n; ++i) {
+            out[3 * i] = b[i];
+            out[3 * i + 1] = g[i];
+            out[3 * i + 2] = r[i];
+        }
+    }
+}
+
+} // namespace
+
+double AanScale(int k) {
+    return k == 0 ? 1.0 : std::cos(k * M_PI / 16) * std::sqrt(2.0);
+}
+
+void InverseMultipliers(const std::uint16_t* quant, float* out) {
+    for (int u = 0; u < 8; ++u)
+        for (int v = 0; v < 8; ++v)
+            out[u * 8 + v] = static_cast<float>(quant[u * 8 + v] * AanScale(u) * AanScale(v) / 8);
+}
+
+void ForwardMultipliers(const std::uint16_t* quant, float* out) {
+    for (int u = 0; u < 8; ++u)
+        for (int v = 0; v < 8; ++v)
+            out[u * 8 + v] =
+                static_cast<float>(1.0 / (quant[u * 8 + v] * AanScale(u) * AanScale(v) * 8));
+}
+
+void InverseDctPortable(float* block) {
+    Inverse(block);
+}
+void ForwardDctPortable(float* block) {
+    Forward(block);
+}
+
+void BgrToYccPortable(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
+                      std::uint8_t* cr) {
+    ToYcc(bgr, count, y, cb, cr);
+}
+void YccToBgrPortable(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                      int count, std::uint8_t* bgr) {
+    ToBgr(y, cb, cr, count, bgr);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void BgrToYccAvx2(const std::uint8_t* bgr, int count,
+                                                  std::uint8_t* y, std::uint8_t* cb,
+                                                  std::uint8_t* cr) {
+    ToYcc(bgr, count, y, cb, cr);
+}
+__attribute__((target("avx2"))) void YccToBgrAvx2(const std::uint8_t* y, const std::uint8_t* cb,
+                                                  const std::uint8_t* cr, int count,
+                                                  std::uint8_t* bgr) {
+    ToBgr(y, cb, cr, count, bgr);
+}
+__attribute__((target("avx2"))) void InverseDctAvx2(float* block) {
+    Inverse(block);
+}
+__attribute__((target("avx2"))) void ForwardDctAvx2(float* block) {
+    Forward(block);
+}
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+#else
+void BgrToYccAvx2(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
+                  std::uint8_t* cr) {
+    ToYcc(bgr, count, y, cb, cr);
+}
+void YccToBgrAvx2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int count,
+                  std::uint8_t* bgr) {
+    ToBgr(y, cb, cr, count, bgr);
+}
+void InverseDctAvx2(float* block) {
+    Inverse(block);
+}
+void ForwardDctAvx2(float* block) {
+    Forward(block);
+}
+bool HasAvx2() {
+    return false;
+}
+#endif
+
+void InverseDct(float* block) {
+    if (HasAvx2())
+        InverseDctAvx2(block);
+    else
+        InverseDctPortable(block);
+}
+
+void ForwardDct(float* block) {
+    if (HasAvx2())
+        ForwardDctAvx2(block);
+    else
+        ForwardDctPortable(block);
+}
+
+} // namespace rastrel::jpeg
+
+namespace rastrel::jpeg {
+
+void BgrToYcc(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
+              std::uint8_t* cr) {
+    if (HasAvx2())
+        BgrToYccAvx2(bgr, count, y, cb, cr);
+    else
+        BgrToYccPortable(bgr, count, y, cb, cr);
+}
+
+void YccToBgr(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int count,
+              std::uint8_t* bgr) {
+    if (HasAvx2())
+        YccToBgrAvx2(y, cb, cr, count, bgr);
+    else
+        YccToBgrPortable(y, cb, cr, count, bgr);
+}
+
+} // namespace rastrel::jpeg

@@ -1,0 +1,51 @@
+#pragma once
+// The 8 x 8 discrete cosine transforms of the JPEG codec: the
+// Arai-Agui-Nakajima factorisation in single precision, whose scale factors
+// the quantisation tables absorb. Each transform has a portable build and
+// one for AVX2 processors; the plain names pick the one the processor runs.
+#include <cstdint>
+
+namespace rastrel::jpeg {
+
+// Coefficient (u, v) of the scaled transforms is the true one times
+// Scale(u) * Scale(v) * 8.
+double AanScale(int k);
+
+// The multipliers that turn dequantised coefficients into the inverse
+// transform's input: quant[i] * AanScale(u) * AanScale(v) / 8, natural order.
+void InverseMultipliers(const std::uint16_t* quant, float* out);
+// The multipliers that turn the forward transform's output into quantised
+// coefficients: 1 / (quant[i] * AanScale(u) * AanScale(v) * 8).
+void ForwardMultipliers(const std::uint16_t* quant, float* out);
+
+// 64 scaled coefficients (natural order, rows of u) into 64 samples,
+// without the level shift; `block` is overwritten.
+void InverseDct(float* block);
+void InverseDctPortable(float* block);
+void InverseDctAvx2(float* block);
+
+// 64 level-shifted samples into 64 scaled coefficients, in place.
+void ForwardDct(float* block);
+void ForwardDctPortable(float* block);
+void ForwardDctAvx2(float* block);
+
+// Rows of pixels between blue-green-red and Y, Cb, Cr (chroma centred on
+// 128), in 14-bit fixed point: the writer's conversion (results cut by the
+// shift; cb and cr may be null for grey) and the reader's (rounded,
+// clamped). Each row holds `count` pixels.
+void BgrToYcc(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
+              std::uint8_t* cr);
+void BgrToYccPortable(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
+                      std::uint8_t* cr);
+void BgrToYccAvx2(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
+                  std::uint8_t* cr);
+void YccToBgr(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int count,
+              std::uint8_t* bgr);
+void YccToBgrPortable(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                      int count, std::uint8_t* bgr);
+void YccToBgrAvx2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int count,
+                  std::uint8_t* bgr);
+
+bool HasAvx2();
+
+} // namespace rastrel::jpeg
