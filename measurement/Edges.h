@@ -19,7 +19,9 @@ inline constexpr double kEdgeThreshold = 10.0;
 // the run's ends fade in and out); a whole-row convention half a row before
 // the real boundary and whole-row steps are what make round fibres measure
 // oval. A run cut by the frame border (rows 1..490) pulls the edge inwards;
-// a strip without an edge keeps 491 (top) or 0 (bottom).
+// a clipped (saturated) profile loses the bright end of the change and moves
+// the edge into the band; a strip without an edge keeps 491 (top) or 0
+// (bottom).
 enum class EdgeMode { WholeRows, SubPixel };
 
 struct EdgePair {
