@@ -11,6 +11,7 @@
 #include "registration/HistoUnit.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -446,6 +447,10 @@ QWidget* TCalibrationForm::BuildEtalonPage() {
     const char* positionNames[2] = {"StaticText51", "StaticText55"};
     side->addWidget(
         pair("Pozice hran v obraze", "u =", StaticText45, "l  =", StaticText49, "(px)", edgeNames));
+    // Shown while the rows above were measured between rows.
+    SubPixelLabel = Named(new QLabel("Subpixelové hrany"), "SubPixelLabel");
+    SubPixelLabel->setVisible(false);
+    side->addWidget(SubPixelLabel);
     side->addWidget(
         pair("POZICE KAMERY", "x =", StaticText51, "y =", StaticText55, "(mm)", positionNames));
     Button8 = Named(new QPushButton("Nastavit"), "Button8");
@@ -737,6 +742,13 @@ void TCalibrationForm::OpenEtalon() {
     if (name.isEmpty() || !QFileInfo(name).isFile()) return;
     LoadFrame(ToStd(name), Image9->picture());
     const bool previous = RadioButton1->isChecked();
+    // The main window's choice, so the position and the measurements that
+    // use it come from the same kind of edges.
+    const auto* subPixel =
+        mainWindow_ ? mainWindow_->findChild<QCheckBox*>("SubPixelCheckBox") : nullptr;
+    const EdgeMode edgeMode =
+        subPixel && subPixel->isChecked() ? EdgeMode::SubPixel : EdgeMode::WholeRows;
+    SubPixelLabel->setVisible(edgeMode == EdgeMode::SubPixel);
     EtalonTexts texts;
     const auto show = [&] {
         Image9->Repaint();
@@ -754,7 +766,7 @@ void TCalibrationForm::OpenEtalon() {
                       ToStd((previous ? StaticText43->text() : Edit4->text())),
                       ToStd((previous ? StaticText21->text() : Edit7->text())),
                       ToStd((previous ? StaticText40->text() : Edit8->text())),
-                      ToStd(RadiusLabeledEdit->text()), separator_, texts);
+                      ToStd(RadiusLabeledEdit->text()), separator_, texts, edgeMode);
     } catch (...) {
         show();
         throw;

@@ -138,6 +138,7 @@ private:
     QLabel *StaticText43, *StaticText21, *StaticText40;
     QLineEdit *Edit4, *Edit7, *Edit8;
     QLabel *StaticText51, *StaticText55, *StaticText45, *StaticText49;
+    QLabel* SubPixelLabel; // "Subpixelové hrany" while the etalon edges are between rows
 
     // Window state.
     std::array<OpenedImage, 2> images_;

@@ -141,6 +141,7 @@ TMainForm::TMainForm(QWidget* parent) : QWidget(parent) {
     outer->addWidget(scroll);
 
     Handle(CheckBox1, &QCheckBox::clicked, &TMainForm::SortOut);
+    Handle(SubPixelCheckBox, &QCheckBox::clicked, &TMainForm::WriteOut);
     // Every change of the highlighted triple evaluates it, by mouse or by
     // keys; a click that changed nothing evaluates the triple again (with the
     // texts as they now stand).
@@ -203,7 +204,10 @@ QGroupBox* TMainForm::BuildFrameSelection() {
     span->addWidget(new QLabel("Čas. rozpětí:"));
     span->addWidget(Label4, 1);
     details->addLayout(span, 4, 0, 1, 4);
-    details->addWidget(new QLabel("Hrany v obraze:"), 5, 0, 1, 4);
+    details->addWidget(new QLabel("Hrany v obraze:"), 5, 0, 1, 2);
+    // Not part of the settings file: a session's choice, off at every start.
+    SubPixelCheckBox = Named(new QCheckBox("Subpixelové hrany"), "SubPixelCheckBox");
+    details->addWidget(SubPixelCheckBox, 5, 2, 1, 2);
     Label51 = Text(kDash, "Label51");
     Label52 = Text(kDash, "Label52");
     Label53 = Text(kDash, "Label53");
@@ -453,7 +457,7 @@ void TMainForm::WriteOut() {
         result.views[c].Resize(images[c]->picture().width, images[c]->picture().height);
     std::exception_ptr failure;
     try {
-        EvaluateTriple(triple, texts, sep, true, result);
+        EvaluateTriple(triple, texts, sep, true, result, EdgeModeChosen());
     } catch (...) {
         failure = std::current_exception();
     }
@@ -494,6 +498,10 @@ void TMainForm::WriteOut() {
         DiameterStaticText->setText(FromStd(FormatDiameter(reconstruction_.fibre, sep)));
     }
     if (failure) std::rethrow_exception(failure);
+}
+
+EdgeMode TMainForm::EdgeModeChosen() const {
+    return SubPixelCheckBox->isChecked() ? EdgeMode::SubPixel : EdgeMode::WholeRows;
 }
 
 SystemTexts TMainForm::CameraTexts() const {

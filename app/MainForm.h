@@ -1,6 +1,7 @@
 #pragma once
 // The main window "Merkana": frame folder and triples, camera settings, the
 // three camera views, the result panel and the reconstruction view.
+#include "measurement/Edges.h"
 #include "measurement/Settings.h"
 #include "measurement/Triples.h"
 #include "reconstruction/EllipseUnit.h"
@@ -81,6 +82,9 @@ private:
 
     void Redraw();
     merkanix::SystemTexts CameraTexts() const; // the fifteen camera texts as they stand
+    // The edge mode chosen by "Subpixelové hrany"; the calibration and
+    // optimisation windows read the same box, so one session uses one mode.
+    merkanix::EdgeMode EdgeModeChosen() const;
     void SetCameraEditsEnabled(int camera, bool enabled);
     void ShowWindow(QWidget* window);
 
@@ -93,6 +97,7 @@ private:
     QListWidget* FileListBox1;
     QLineEdit* LabeledEdit1;
     QCheckBox* CheckBox1;
+    QCheckBox* SubPixelCheckBox; // edges between rows for every edge measurement
     QListWidget* ListBox1;
     QLabel *Label1, *Label2, *Label3, *Label4;
     QLabel *Label51, *Label52, *Label53, *Label54, *Label55, *Label56;

@@ -59,9 +59,11 @@ void BM_MeanEdges(benchmark::State& state) {
     Picture view;
     LoadFrame(TheFixture().triple.path[0], view);
     for (auto _ : state)
-        benchmark::DoNotOptimize(MeanEdges(view, kEdgeThreshold));
+        benchmark::DoNotOptimize(
+            MeanEdges(view, kEdgeThreshold, static_cast<EdgeMode>(state.range(0))));
 }
-BENCHMARK(BM_MeanEdges)->Unit(benchmark::kMicrosecond);
+// 0: whole rows, 1: between rows.
+BENCHMARK(BM_MeanEdges)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 void BM_EllipseFromTangents(benchmark::State& state) {
     TripleEvaluation out;

@@ -2,6 +2,7 @@
 """What a calibration is worth, end to end, and where its accuracy is lost.
 
 usage: bench/calibration-accuracy.py [BUILD] [--seeds N] [--triples N] [--no-analysis]
+                                     [--subpixel-edges]
 
 For each seed: three true cameras whose f, xc, yc and positions differ from
 the program's start values; merkanix-simulate writes their whole calibration
@@ -18,7 +19,8 @@ paper images put on the centre search's grid of log-polar steps (b^-16,
 b = 512^(1/1024)), half a step off it (b^-15.5), and where the standard stage
 readings put it (50/55, 0.35 of a step off), and splits the errors of f and
 of the camera positions into their sources (magnification, millimetre size,
-etalon edges). Only the standard library is used; not a test.
+etalon edges). With --subpixel-edges the etalon and the fibres are measured
+with edges between rows. Only the standard library is used; not a test.
 """
 import json
 import math
@@ -30,6 +32,7 @@ import sys
 import tempfile
 import time
 
+EDGES = []  # ["--subpixel-edges"] to measure edges between rows
 PITCH = 0.0056
 B = 512 ** (1 / 1024)  # the magnification step of the centre search at N = 1024
 READINGS = (35.0, 30.0)
@@ -134,7 +137,7 @@ def calibrate(bin_dir, folder, seed, cameras, zero, extra=()):
         out = run([f"{bin_dir}/merkanix-calibrate", files[0], files[1], "--etalon", files[2],
                    "--columns", *map(str, camera["columns"]), "--threshold", "iterative",
                    "--camera", camera["name"], "--diameter", repr(truth["etalon_diameter"]),
-                   "--settings", calibrated])
+                   "--settings", calibrated, *EDGES])
         outputs.append({k: float(v) for k, v in (line.split()[:2] for line in out.splitlines())})
     return truth, outputs, calibrated
 
@@ -148,7 +151,7 @@ def diameter_errors(bin_dir, fibres, settings):
     """Measured minus true equivalent diameter of every triple, in um."""
     with open(os.path.join(fibres, "truth.json")) as f:
         truth = {tuple(t["files"]): t["diameter"] for t in json.load(f)["triples"]}
-    out = run([f"{bin_dir}/merkanix-measure", fibres, "--csv", "--settings", settings])
+    out = run([f"{bin_dir}/merkanix-measure", fibres, "--csv", "--settings", settings, *EDGES])
     errors = []
     for row in out.splitlines()[1:]:
         cells = row.split(",")
@@ -289,7 +292,9 @@ def main():
             options[name] = int(args[i + 1])
             del args[i : i + 2]
     detailed = "--no-analysis" not in args
-    args = [a for a in args if a != "--no-analysis"]
+    if "--subpixel-edges" in args:
+        EDGES.append("--subpixel-edges")
+    args = [a for a in args if a not in ("--no-analysis", "--subpixel-edges")]
     build = args[0] if args else "build"
     bin_dir = os.path.join(build, "bin")
     started = time.monotonic()

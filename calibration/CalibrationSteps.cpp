@@ -173,8 +173,8 @@ void FindFocalLengthTexts(const Picture& thresholded, std::string_view xc, std::
 
 void MeasureEtalon(Picture& box, std::string_view camera, std::string_view f, std::string_view xc,
                    std::string_view yc, std::string_view diameter, char decimalSeparator,
-                   EtalonTexts& out) {
-    const EdgePair edges = MeanEdges(box, kEdgeThreshold);
+                   EtalonTexts& out, EdgeMode edgeMode) {
+    const EdgePair edges = MeanEdges(box, kEdgeThreshold, edgeMode);
     out.edges = edges;
     out.top = FormatGeneral(edges.top, decimalSeparator);
     out.bottom = FormatGeneral(edges.bottom, decimalSeparator);

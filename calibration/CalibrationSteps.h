@@ -104,6 +104,6 @@ struct EtalonTexts {
 // Throws like FindFocalLengthTexts.
 void MeasureEtalon(Picture& box, std::string_view camera, std::string_view f, std::string_view xc,
                    std::string_view yc, std::string_view diameter, char decimalSeparator,
-                   EtalonTexts& out);
+                   EtalonTexts& out, EdgeMode edgeMode = EdgeMode::WholeRows);
 
 } // namespace merkanix

@@ -5,6 +5,7 @@
 #include "common/Sorting.h"
 #include "measurement/FrameFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -90,11 +91,60 @@ void StripEdges(const StripArrays& derivatives, double threshold, StripEdgeRows&
     }
 }
 
-EdgePair MeanEdges(const Picture& box, double threshold) {
+namespace {
+
+// Centre of mass of d - threshold over the run of rows above the threshold
+// that holds `from`, within rows 1..490 where the searches look; the change
+// d[y] lies between rows y and y + 1.
+double RunCentre(const std::array<double, kProfileLength>& d, double threshold, int from) {
+    int first = from, last = from;
+    while (first > 1 && d[first - 1] > threshold)
+        --first;
+    while (last < kLastRow - 1 && d[last + 1] > threshold)
+        ++last;
+    double weight = 0.0, moment = 0.0;
+    for (int y = first; y <= last; ++y) {
+        weight += d[y] - threshold;
+        moment += (d[y] - threshold) * y;
+    }
+    return moment / weight + 0.5;
+}
+
+} // namespace
+
+void SubPixelStripEdges(const StripArrays& derivatives, double threshold,
+                        StripEdgePositions& edges) {
+    for (int s = 0; s < kStripCount; ++s) {
+        const auto& d = derivatives[s];
+        int i = 1;
+        while (i < kLastRow && !(d[i] > threshold))
+            ++i;
+        edges[s] = i == kLastRow ? kLastRow : RunCentre(d, threshold, i);
+        int j = kLastRow - 1;
+        while (j > 0 && !(d[j] > threshold))
+            --j;
+        edges[kStripCount + s] = j == 0 ? 0.0 : RunCentre(d, threshold, j);
+    }
+}
+
+EdgePair MeanEdges(const Picture& box, double threshold, EdgeMode mode) {
     StripArrays profiles;
     if (!StripProfiles(box, profiles)) return {NoValue(), NoValue()};
     StripArrays derivatives;
     StripDerivatives(profiles, derivatives);
+    if (mode == EdgeMode::SubPixel) {
+        StripEdgePositions edges;
+        SubPixelStripEdges(derivatives, threshold, edges);
+        const auto tops = edges.begin(), bottoms = edges.begin() + kStripCount;
+        std::sort(tops, bottoms);
+        std::sort(bottoms, edges.end());
+        double topSum = 0.0, bottomSum = 0.0;
+        for (int k = 10; k <= 30; ++k) {
+            topSum += tops[k];
+            bottomSum += bottoms[k];
+        }
+        return {topSum / 21.0, bottomSum / 21.0};
+    }
     StripEdgeRows edges;
     StripEdges(derivatives, threshold, edges);
 

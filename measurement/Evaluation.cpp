@@ -61,7 +61,7 @@ static double DiameterOf(const EllipseParams& fibre) {
 }
 
 void EvaluateTriple(const FrameTriple& triple, const SystemTexts& texts, char sep, bool draw,
-                    TripleEvaluation& out) {
+                    TripleEvaluation& out, EdgeMode edgeMode) {
     out.viewsLoaded = 0;
     out.edgesFound = 0;
     out.camerasDone = 0;
@@ -75,7 +75,7 @@ void EvaluateTriple(const FrameTriple& triple, const SystemTexts& texts, char se
     std::array<CameraSetup, 3> cameras;
     for (int k = 0; k < 3; ++k) {
         Picture& view = out.views[k];
-        out.edges[k] = MeanEdges(view, kEdgeThreshold);
+        out.edges[k] = MeanEdges(view, kEdgeThreshold, edgeMode);
         if (draw) DrawEdgeRows(view, out.edges[k]);
         out.edgesFound = k + 1;
         cameras[k].name = kCameraNames[k];
@@ -93,7 +93,7 @@ void EvaluateTriple(const FrameTriple& triple, const SystemTexts& texts, char se
 std::vector<TripleResult>
 EvaluateTriples(const TripleList& triples, const SystemTexts& texts, char sep, unsigned jobs,
                 const std::function<void(std::size_t, std::size_t)>& progress,
-                std::vector<std::string>* shortFrames) {
+                std::vector<std::string>* shortFrames, EdgeMode edgeMode) {
     const std::array<CameraSetup, 3> cameras = ParseCameraSetups(texts, sep);
     if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
 
@@ -122,7 +122,7 @@ EvaluateTriples(const TripleList& triples, const SystemTexts& texts, char sep, u
                 thread_local Picture view;
                 frameShort[i] =
                     LoadFrame(*frames[i], view) < static_cast<std::size_t>(kFrameSamples);
-                frameEdges[i] = MeanEdges(view, kEdgeThreshold);
+                frameEdges[i] = MeanEdges(view, kEdgeThreshold, edgeMode);
             } catch (...) {
                 frameErrors[i] = std::current_exception();
                 std::size_t seen = firstFailure.load();

@@ -40,7 +40,7 @@ struct TripleEvaluation {
 // centres are drawn into the views. Throws on an unreadable frame or a
 // camera text that is not a number; `out` then holds the steps done.
 void EvaluateTriple(const FrameTriple& triple, const SystemTexts& texts, char decimalSeparator,
-                    bool draw, TripleEvaluation& out);
+                    bool draw, TripleEvaluation& out, EdgeMode edgeMode = EdgeMode::WholeRows);
 
 struct TripleResult {
     std::array<EdgePair, 3> edges{};
@@ -53,11 +53,10 @@ struct TripleResult {
 // do not depend on `jobs`. The first error in triple order is thrown.
 // A frame file shorter than a full frame is measured with the missing
 // samples 0; its path goes to `shortFrames` (in order of first use).
-std::vector<TripleResult>
-EvaluateTriples(const TripleList& triples, const SystemTexts& texts, char decimalSeparator,
-                unsigned jobs,
-                const std::function<void(std::size_t done, std::size_t total)>& progress = {},
-                std::vector<std::string>* shortFrames = nullptr);
+std::vector<TripleResult> EvaluateTriples(
+    const TripleList& triples, const SystemTexts& texts, char decimalSeparator, unsigned jobs,
+    const std::function<void(std::size_t done, std::size_t total)>& progress = {},
+    std::vector<std::string>* shortFrames = nullptr, EdgeMode edgeMode = EdgeMode::WholeRows);
 
 // Texts of one result-panel row: "[x ; y]" with "%.4f", a and b "%.4f",
 // angle "%.2f"; "-" in every field for an invalid ellipse.

@@ -54,6 +54,8 @@ Camera position:
   --etalon FILE         a frame of the etalon
   --camera CAM1|CAM2|CAM3   the camera (CAM1)
   --diameter D          the etalon's diameter in mm (1.020)
+  --subpixel-edges      the etalon's edges between rows instead of the whole row
+                        before the largest change (as merkanix-measure --subpixel-edges)
   --settings FILE       writes this camera's f, xc, yc, x, y into the 17-line settings
                         file FILE (created with the start values when missing)
   -h, --help            this text
@@ -72,6 +74,7 @@ struct Arguments {
     std::string eps = "0.000001";
     std::string camera = "CAM1";
     std::string diameter = "1.020";
+    EdgeMode edgeMode = EdgeMode::WholeRows;
     bool help = false;
 };
 
@@ -102,6 +105,11 @@ Arguments ParseArguments(int argc, char** argv) {
         if (!reader.IsOption()) {
             if (images == 2) throw UsageError("more than two images: '" + option + "'");
             args.paths[images++] = option;
+            continue;
+        }
+        if (option == "--subpixel-edges") {
+            reader.RefuseValue();
+            args.edgeMode = EdgeMode::SubPixel;
             continue;
         }
         const std::string value = reader.Value();
@@ -319,7 +327,7 @@ int Calibrate(int argc, char** argv) {
         };
         try {
             MeasureEtalon(etalonView, args.camera, focal.focalLength, centre.xc, centre.yc,
-                          args.diameter, '.', etalon);
+                          args.diameter, '.', etalon, args.edgeMode);
         } catch (const Error&) {
             printEtalon();
             throw;

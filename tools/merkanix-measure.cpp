@@ -19,11 +19,14 @@ namespace {
 
 const char* const kUsage =
     "usage: merkanix-measure FOLDER [--tolerance MS] [--settings FILE] [--csv] [--jobs N]\n"
+    "                        [--subpixel-edges]\n"
     "  --tolerance MS   largest time difference within a triple (default 50)\n"
     "  --settings FILE  camera parameters from a 17-line settings file\n"
     "                   (default: the main window's start values)\n"
     "  --csv            one comma-separated row per triple instead of a table\n"
-    "  --jobs N         threads (default: all cores); the output does not change\n";
+    "  --jobs N         threads (default: all cores); the output does not change\n"
+    "  --subpixel-edges each strip's edge between rows instead of the whole row\n"
+    "                   before the largest change\n";
 
 struct Options {
     std::string folder;
@@ -31,6 +34,7 @@ struct Options {
     std::string settings;
     bool csv = false;
     unsigned jobs = 0;
+    EdgeMode edgeMode = EdgeMode::WholeRows;
 };
 
 Options ParseArguments(int argc, char** argv) {
@@ -50,6 +54,9 @@ Options ParseArguments(int argc, char** argv) {
         } else if (arg == "--csv") {
             reader.RefuseValue();
             o.csv = true;
+        } else if (arg == "--subpixel-edges") {
+            reader.RefuseValue();
+            o.edgeMode = EdgeMode::SubPixel;
         } else if (arg == "--jobs") {
             o.jobs = static_cast<unsigned>(tools::OptionInteger(arg, reader.Value(), 1, 1024));
         } else if (reader.Text() == "-h" || reader.Text() == "--help") {
@@ -145,7 +152,8 @@ int Run(int argc, char** argv) {
         tools::ProgressBar bar("measuring frames", 0);
         results = EvaluateTriples(
             triples, texts, '.', options.jobs,
-            [&](std::size_t done, std::size_t total) { bar.Update(done, total); }, &shortFrames);
+            [&](std::size_t done, std::size_t total) { bar.Update(done, total); }, &shortFrames,
+            options.edgeMode);
     }
     // Measured all the same, as the window does; but a truncated copy should
     // not pass unnoticed in a batch.

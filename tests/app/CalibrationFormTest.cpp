@@ -10,6 +10,7 @@
 #include "support/QueuedDialogs.h"
 #include "support/RunCommand.h"
 
+#include <QCheckBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -407,6 +408,14 @@ private slots:
         QVERIFY(std::abs(number("StaticText51") - etalon.value("x").toDouble()) < 0.5 &&
                 std::abs(number("StaticText55") - etalon.value("y").toDouble()) < 0.5);
         QVERIFY2(dialogs_.errors.isEmpty(), qPrintable(errors()));
+        // The main window's edge mode reaches the etalon page, and says so.
+        QVERIFY(control("SubPixelLabel")->isHidden());
+        control<QCheckBox>("SubPixelCheckBox", &windows_->mainForm)->click();
+        open("Button7", file(kEtalon));
+        QVERIFY(!control("SubPixelLabel")->isHidden());
+        QVERIFY(std::abs(number("StaticText45") - tangents[0].toDouble()) < 0.1 &&
+                std::abs(number("StaticText49") - tangents[1].toDouble()) < 0.1);
+        control<QCheckBox>("SubPixelCheckBox", &windows_->mainForm)->click();
         click("RadioButton1"); // the previous calibration's fields instead
         QVERIFY(!control("Edit4")->isEnabled() && !control("Edit8")->isEnabled());
         for (const auto& [field, value] :

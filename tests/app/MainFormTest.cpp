@@ -99,10 +99,10 @@ class MainFormTest : public QObject {
         control<QCheckBox>("CheckBox1")->click();
     }
     // What the core measures for triple k of the folder, with the window's texts.
-    TripleEvaluation expected(int k) {
+    TripleEvaluation expected(int k, EdgeMode mode = EdgeMode::WholeRows) {
         TripleEvaluation out;
         EvaluateTriple(form().Triples()[static_cast<std::size_t>(k - 1)], DefaultCameraTexts(','),
-                       ',', true, out);
+                       ',', true, out, mode);
         return out;
     }
 
@@ -204,6 +204,16 @@ private slots:
                      Q(FormatEllipseRow(want.state.ellipses[3], ',').b));
             QCOMPARE(control<TImage>("Image3")->picture().bgr, want.views[2].bgr);
         }
+        // Edges between rows: off at start; ticking measures the shown triple again.
+        QCheckBox* subPixel = control<QCheckBox>("SubPixelCheckBox");
+        QVERIFY(!subPixel->isChecked());
+        subPixel->click();
+        const TripleEvaluation between = expected(2, EdgeMode::SubPixel);
+        QCOMPARE(text("Label51"), Q(FormatGeneral(between.edges[0].top, ',')));
+        QCOMPARE(text("DiameterStaticText"), Q(FormatDiameter(between.state.fibre, ',')));
+        QCOMPARE(control<TImage>("Image3")->picture().bgr, between.views[2].bgr);
+        subPixel->click();
+        QCOMPARE(text("Label51"), Q(FormatGeneral(expected(2).edges[0].top, ',')));
 
         // The view is the core's drawing at the track bar's zoom, and toggling
         // rings redraws only the view.

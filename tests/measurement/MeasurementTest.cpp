@@ -274,6 +274,28 @@ TEST(MeanEdges, TheLastRowBeforeEachChangeTrimmedStripMeansAndNoneWithoutAChange
     EXPECT_TRUE(std::isnan(MeanEdges(Picture(), 10.0).bottom));
 }
 
+TEST(MeanEdges, SubPixelEdgesLieOnTheBoundaryBetweenRows) {
+    // Rows 200..299 dark; row 199 dark over its lower `cover`, row 300 over
+    // its upper `cover`: the boundaries are at 199.5 - cover and 299.5 + cover.
+    for (double cover : {0.0, 0.25, 0.5, 0.75}) {
+        const int partial = static_cast<int>(std::lround(250 - cover * 225));
+        const Picture p = GreyPicture([&](int, int y) {
+            return y >= 200 && y < 300 ? 25 : y == 199 || y == 300 ? partial : 250;
+        });
+        const EdgePair e = MeanEdges(p, 10.0, EdgeMode::SubPixel);
+        const double tolerance = cover == 0.0 ? 0.01 : 0.05;
+        EXPECT_NEAR(e.top, 199.5 - cover, tolerance) << cover;
+        EXPECT_NEAR(e.bottom, 299.5 + cover, tolerance) << cover;
+        // The whole-row edges stay where they were.
+        if (cover == 0.0) {
+            EXPECT_EQ(MeanEdges(p, 10.0).top, 199.0);
+        }
+    }
+    const EdgePair none =
+        MeanEdges(GreyPicture([](int, int) { return 200; }), 10.0, EdgeMode::SubPixel);
+    EXPECT_EQ((std::array{none.top, none.bottom}), (std::array{491.0, 0.0}));
+}
+
 TEST(StripEdges, ThresholdClimbAndTheRowsNeverExamined) {
     // One derivative profile in every strip; its top and bottom edge.
     const auto edges = [](std::vector<std::pair<int, double>> values) {
