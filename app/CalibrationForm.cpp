@@ -744,10 +744,7 @@ void TCalibrationForm::OpenEtalon() {
     const bool previous = RadioButton1->isChecked();
     // The main window's choice, so the position and the measurements that
     // use it come from the same kind of edges.
-    const auto* subPixel =
-        mainWindow_ ? mainWindow_->findChild<QCheckBox*>("SubPixelCheckBox") : nullptr;
-    const EdgeMode edgeMode =
-        subPixel && subPixel->isChecked() ? EdgeMode::SubPixel : EdgeMode::WholeRows;
+    const EdgeMode edgeMode = ChosenEdgeMode(mainWindow_);
     SubPixelLabel->setVisible(edgeMode == EdgeMode::SubPixel);
     EtalonTexts texts;
     const auto show = [&] {

@@ -1,6 +1,9 @@
 #pragma once
 // Small makers of the controls the windows share, each under the name its
 // handlers find it by.
+#include "measurement/Edges.h"
+
+#include <QCheckBox>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,4 +29,14 @@ inline QLineEdit* Edit(const QString& text, const char* name, int characters = 1
     auto* edit = Named(new QLineEdit(text), name);
     edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QString(characters, '0')) + 12);
     return edit;
+}
+
+// The edge mode the main window's "Subpixelové hrany" chooses, so that every
+// window of a session measures the same kind of edges; whole rows when there
+// is no main window.
+inline merkanix::EdgeMode ChosenEdgeMode(const QWidget* mainWindow) {
+    const auto* box = mainWindow
+                          ? mainWindow->findChild<QCheckBox*>(QStringLiteral("SubPixelCheckBox"))
+                          : nullptr;
+    return box && box->isChecked() ? merkanix::EdgeMode::SubPixel : merkanix::EdgeMode::WholeRows;
 }

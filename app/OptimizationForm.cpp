@@ -208,6 +208,10 @@ QGroupBox* TOptimizationForm::BuildMinimisation() {
     Gauge->setTextVisible(false);
     left->addWidget(Button4, row++, 0, 1, 3);
     left->addWidget(Gauge, row++, 0, 1, 3);
+    // Shown while a run measures its edges between rows.
+    SubPixelLabel = Named(new QLabel("Subpixelové hrany"), "SubPixelLabel");
+    SubPixelLabel->setVisible(false);
+    left->addWidget(SubPixelLabel, row++, 0, 1, 3);
     left->setRowStretch(row, 1);
     columns->addLayout(left);
 
@@ -383,12 +387,15 @@ void TOptimizationForm::GradientDescent() {
     // is not a number changes nothing.
     DescentRun run;
     run.settings = ReadDescentSettings(texts, separator_);
+    // The main window's edge mode, for the reference and the triples alike.
+    const EdgeMode edgeMode = ChosenEdgeMode(mainWindow_);
+    SubPixelLabel->setVisible(edgeMode == EdgeMode::SubPixel);
     run.bestObjective = texts.bestObjective;
     run.reference = MeasureReferenceEdges(
         {&EtalonImage1->picture(), &EtalonImage2->picture(), &EtalonImage3->picture()},
-        etalonFrameLoaded_);
+        etalonFrameLoaded_, edgeMode);
     const unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
-    run.triples = MeasureTripleEdges(triples_, jobs);
+    run.triples = MeasureTripleEdges(triples_, jobs, edgeMode);
     if (!triples_.empty()) ShowImOptimize(triples_.size() - 1); // the last triple stays shown
     run.decimalSeparator = separator_;
     run.jobs = jobs;

@@ -104,6 +104,7 @@ private:
     QLabel *Grad1StaticText, *Grad2StaticText, *Grad3StaticText, *GradStaticText;
     QPushButton* Button4;
     QProgressBar* Gauge;
+    QLabel* SubPixelLabel; // "Subpixelové hrany" while a run measures edges between rows
 
     // "Parametry kamerového systému".
     QLineEdit *f1Edit, *xc1Edit, *yc1Edit, *x1Edit, *y1Edit;

@@ -45,7 +45,7 @@ void AddTerm(double R, double axis, bool squared, double*& out) {
 } // namespace
 
 CameraEdges MeasureReferenceEdges(const std::array<const Picture*, 3>& etalonPictures,
-                                  const std::array<bool, 3>& loaded) {
+                                  const std::array<bool, 3>& loaded, EdgeMode edgeMode) {
     std::string missing;
     for (int k = 0; k < 3; ++k)
         if (!loaded[k] || etalonPictures[k] == nullptr || etalonPictures[k]->Empty())
@@ -55,7 +55,7 @@ CameraEdges MeasureReferenceEdges(const std::array<const Picture*, 3>& etalonPic
                     ". Načtěte snímky všech tří kamer.");
     CameraEdges edges;
     for (int k = 0; k < 3; ++k)
-        edges[k] = MeanEdges(*etalonPictures[k], kEdgeThreshold);
+        edges[k] = MeanEdges(*etalonPictures[k], kEdgeThreshold, edgeMode);
     return edges;
 }
 
@@ -80,7 +80,8 @@ EtalonTripleTable FindEtalonTriples(const std::string& folder,
     return table;
 }
 
-std::vector<CameraEdges> MeasureTripleEdges(const EtalonTripleTable& triples, unsigned jobs) {
+std::vector<CameraEdges> MeasureTripleEdges(const EtalonTripleTable& triples, unsigned jobs,
+                                            EdgeMode edgeMode) {
     std::vector<CameraEdges> edges(triples.size());
     WorkerPool workers(jobs);
     ParallelForRethrow(triples.size() * 3, workers, [&](std::size_t item) {
@@ -88,7 +89,7 @@ std::vector<CameraEdges> MeasureTripleEdges(const EtalonTripleTable& triples, un
         const int k = static_cast<int>(item % 3);
         Picture picture;
         LoadFrame(triples[i].frames.path[k], picture);
-        edges[i][k] = MeanEdges(picture, kEdgeThreshold);
+        edges[i][k] = MeanEdges(picture, kEdgeThreshold, edgeMode);
     });
     return edges;
 }

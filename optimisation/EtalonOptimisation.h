@@ -28,8 +28,11 @@ using CameraEdges = std::array<EdgePair, 3>;
 // Edge rows (threshold 10) of the three basic-position etalon pictures.
 // Throws Error naming the missing cameras unless all three are loaded: a run
 // on an empty picture would work with positions that mean nothing.
+// The reference and the triples must be measured in the same edge mode, or
+// the positions and the views disagree by half a row.
 CameraEdges MeasureReferenceEdges(const std::array<const Picture*, 3>& etalonPictures,
-                                  const std::array<bool, 3>& loaded);
+                                  const std::array<bool, 3>& loaded,
+                                  EdgeMode edgeMode = EdgeMode::WholeRows);
 
 // One entry of the optimisation window's own triple table: the triple and
 // each frame's position in the file list.
@@ -48,7 +51,8 @@ EtalonTripleTable FindEtalonTriples(const std::string& folder,
 
 // The edge rows of every triple's three frames, measured once per run, in
 // table order. Throws InOutError naming a frame that cannot be read.
-std::vector<CameraEdges> MeasureTripleEdges(const EtalonTripleTable& triples, unsigned jobs);
+std::vector<CameraEdges> MeasureTripleEdges(const EtalonTripleTable& triples, unsigned jobs,
+                                            EdgeMode edgeMode = EdgeMode::WholeRows);
 
 // --- The objective ------------------------------------------------------------------
 

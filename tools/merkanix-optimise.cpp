@@ -50,6 +50,8 @@ Numbers are written with '.'.
   --settings FILE       write the fifteen camera texts (best f, xc, yc and the
                         positions at the best f) as a 17-line settings file
   --jobs N              threads (all cores); results do not depend on it
+  --subpixel-edges      every etalon edge between rows instead of the whole row
+                        before the largest change (as merkanix-measure --subpixel-edges)
   -h, --help            this text
 
 Exit status: 0 done, 1 error (a run that fails on an invalid floating-point
@@ -65,6 +67,7 @@ struct Arguments {
     ObjectiveVariant variant = ObjectiveVariant::MeanSquared;
     std::int64_t maxPasses = 0;
     bool evaluate = false, csv = false, help = false;
+    EdgeMode edgeMode = EdgeMode::WholeRows;
     std::string settingsFile;
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
 };
@@ -101,6 +104,9 @@ Arguments ParseArguments(int argc, char** argv) {
         if (!reader.IsOption()) {
             if (!args.folder.empty()) throw UsageError("more than one FOLDER: '" + option + "'");
             args.folder = option;
+        } else if (option == "--subpixel-edges") {
+            reader.RefuseValue();
+            args.edgeMode = EdgeMode::SubPixel;
         } else if (option == "--evaluate" || option == "--csv") {
             reader.RefuseValue();
             (option == "--csv" ? args.csv : args.evaluate) = true;
@@ -203,11 +209,11 @@ int Optimise(int argc, char** argv) {
     std::array<Picture, 3> etalon;
     for (int k = 0; k < 3; ++k)
         LoadFrame(args.etalon[k], etalon[k]);
-    const CameraEdges reference =
-        MeasureReferenceEdges({&etalon[0], &etalon[1], &etalon[2]}, {true, true, true});
+    const CameraEdges reference = MeasureReferenceEdges({&etalon[0], &etalon[1], &etalon[2]},
+                                                        {true, true, true}, args.edgeMode);
     const EtalonTripleTable triples =
         FindEtalonTriples(args.folder, ListFolderFiles(args.folder), args.tolerance, '.');
-    std::vector<CameraEdges> edges = MeasureTripleEdges(triples, args.jobs);
+    std::vector<CameraEdges> edges = MeasureTripleEdges(triples, args.jobs, args.edgeMode);
 
     if (args.evaluate) {
         ObjectiveData data{settings.diameter, settings.yc, reference, std::move(edges)};

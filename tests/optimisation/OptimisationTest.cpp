@@ -328,6 +328,12 @@ TEST(OptimiseTool, EvaluatesRunsAndWritesTheSettingsOnASimulatedFolder) {
     for (int p = 0; p < kSearchPoints; ++p)
         EXPECT_EQ(lines[p].rfind(std::string(kSearchPointNames[p]) + " ", 0), 0u);
     EXPECT_LT(std::stod(lines[0].substr(3)), 1e-3); // the true cameras fit
+    // Edges between rows reach the reference and the triples: the true
+    // cameras fit far better than with whole rows.
+    const CommandResult between =
+        RunTool("merkanix-optimise", triples + etalon + " --evaluate --f 23 --subpixel-edges");
+    ASSERT_EQ(between.status, 0) << between.err;
+    EXPECT_LT(std::stod(Lines(between.out)[0].substr(3)) * 3, std::stod(lines[0].substr(3)));
 
     const std::string settings = folder / "cameras.txt";
     const CommandResult csv =
