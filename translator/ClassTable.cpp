@@ -18,6 +18,8 @@ ClassEntry g_operationsClass(&CLSID_BitmapOperations, &CreateBitmapOperations, n
 ClassEntry g_managerClass(&CLSID_TranslatorManager, &CreateTranslatorManager, nullptr);
 ClassEntry g_bmpClass(&CLSID_BmpTranslator, &CreateBmpTranslator, nullptr);
 ClassEntry g_tgaClass(&CLSID_TgaTranslator, &CreateTgaTranslator, nullptr);
+ClassEntry g_pcxClass(&CLSID_PcxTranslator, &CreatePcxTranslator, nullptr);
+ClassEntry g_tiffClass(&CLSID_TiffTranslator, &CreateTiffTranslator, nullptr);
 
 struct EntryPoint {
     EntryPoint() { ProcessAttach(true); }

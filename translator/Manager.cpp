@@ -22,10 +22,12 @@ struct FormatRow {
 constexpr int kMaxRows = 20;
 const FormatRow kFormatTable[kMaxRows] = {
     {"BMP", "Windows Bitmap", &CLSID_BmpTranslator},
+    {"PCX", "ZSoft PCX", &CLSID_PcxTranslator},
+    {"TIF", "Aldus TIFF", &CLSID_TiffTranslator},
     {"TGA", "Truevision Targa", &CLSID_TgaTranslator},
     {nullptr, nullptr, nullptr},
 };
-constexpr int kRowCount = 2;
+constexpr int kRowCount = 4;
 
 struct FormatText {
     std::string extension, description;

@@ -106,6 +106,8 @@ HRESULT ConvertLoaded(ComPtr<IBitmapImage>& bitmap, DWORD format, IProgressSink*
 
 ComObjectBase* CreateTgaTranslator(IUnknown* outer, HRESULT* result);
 ComObjectBase* CreateBmpTranslator(IUnknown* outer, HRESULT* result);
+ComObjectBase* CreatePcxTranslator(IUnknown* outer, HRESULT* result);
+ComObjectBase* CreateTiffTranslator(IUnknown* outer, HRESULT* result);
 ComObjectBase* CreateTranslatorManager(IUnknown* outer, HRESULT* result);
 
 } // namespace rastrel

@@ -17,7 +17,8 @@ CommandResult Rastrel(const std::string& arguments) {
 TEST_F(RastrelTool, ListsFormatsAndDescribesFiles) {
     CommandResult result = Rastrel("formats");
     EXPECT_EQ(std::pair(result.status, result.out),
-              std::pair(0, std::string("BMP  Windows Bitmap\nTGA  Truevision Targa\n")));
+              std::pair(0, std::string("BMP  Windows Bitmap\nPCX  ZSoft PCX\nTIF  Aldus TIFF\n"
+                                       "TGA  Truevision Targa\n")));
     result = Rastrel("info " + Quote(kFixtures + "/pil-palette8.tga") + " --format 4000");
     EXPECT_EQ(std::pair(result.status, result.out),
               std::pair(0, std::string("translator TGA\nwidth 37\nheight 23\nformat 0x4000\n")));
