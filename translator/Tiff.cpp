@@ -639,32 +639,32 @@ void FillBlack(const Changes& row, int width, BYTE* bits) {
     for (std::size_t i = 0; i < row.Size(); i += 2) {
         const int from = list[i];
         const int to = i + 1 < row.Size() ? std::min(list[i + 1], width) : width;
-        for (int x = from; x < to;) {
-            if (x % 8 == 0 && to - x >= 8) {
-                const int bytes = (to - x) / 8;
-                std::memset(bits + x / 8, 0xFF, static_cast<std::size_t>(bytes));
-                x += bytes * 8;
-            } else {
-                bits[x >> 3] = static_cast<BYTE>(bits[x >> 3] | 0x80 >> (x & 7));
-                ++x;
-            }
+        if (to <= from) continue;
+        const int first = from >> 3, last = (to - 1) >> 3;
+        const BYTE head = static_cast<BYTE>(0xFF >> (from & 7));
+        const BYTE tail = static_cast<BYTE>(0xFF << (7 - ((to - 1) & 7)));
+        if (first == last) {
+            bits[first] = static_cast<BYTE>(bits[first] | (head & tail));
+            continue;
         }
+        bits[first] = static_cast<BYTE>(bits[first] | head);
+        std::memset(bits + first + 1, 0xFF, static_cast<std::size_t>(last - first - 1));
+        bits[last] = static_cast<BYTE>(bits[last] | tail);
     }
 }
 
 // ---- LZW ------------------------------------------------------------------
 
 // Decodes one strip into `out`; returns the bytes made or a codec error.
+// Every string of the table is already in the output, where it was first
+// made: a code's string is copied from there.
 long DecodeLzw(StripReader& in, BYTE* out, std::size_t capacity) {
-    static thread_local std::vector<std::uint16_t> prefix(4096), length(4096);
-    static thread_local std::vector<BYTE> suffix(4096), first(4096);
-    for (int i = 0; i < 256; ++i)
-        prefix[i] = 0, length[i] = 1, suffix[i] = first[i] = static_cast<BYTE>(i);
+    static thread_local std::vector<std::uint32_t> offset(4096), length(4096);
     std::uint32_t acc = 0;
     int bits = 0, width = 9, next = 258, old = -1;
-    std::size_t made = 0;
+    std::size_t made = 0, oldAt = 0, oldLength = 0;
     bool begun = false;
-    for (;;) {
+    while (made < capacity) {
         while (bits < width) {
             const int b = in.Get();
             if (b < 0) return static_cast<long>(made);
@@ -675,48 +675,41 @@ long DecodeLzw(StripReader& in, BYTE* out, std::size_t capacity) {
         }
         const int code = static_cast<int>(acc >> (bits - width)) & ((1 << width) - 1);
         bits -= width;
-        if (code == 257) return static_cast<long>(made);
+        if (code == 257) break;
         if (code == 256) {
             width = 9;
             next = 258;
             old = -1;
             continue;
         }
-        int string = code;
-        if (old < 0) {
-            if (code > 255) return kCodecNotTiff;
-        } else if (code < next) {
-            if (next < 4096) {
-                prefix[next] = static_cast<std::uint16_t>(old);
-                suffix[next] = first[code];
-                first[next] = first[old];
-                length[next] = static_cast<std::uint16_t>(length[old] + 1);
-            }
-        } else if (code == next && next < 4096) {
-            prefix[next] = static_cast<std::uint16_t>(old);
-            suffix[next] = first[old];
-            first[next] = first[old];
-            length[next] = static_cast<std::uint16_t>(length[old] + 1);
+        const std::size_t at = made;
+        std::size_t n = 1;
+        if (code < 256) {
+            out[made] = static_cast<BYTE>(code);
+        } else if (old >= 0 && code < next) {
+            n = length[code];
+            std::memcpy(out + made, out + offset[code], std::min(n, capacity - made));
+        } else if (old >= 0 && code == next && next < 4096) {
+            // The string of the previous code and its own first byte.
+            n = oldLength + 1;
+            const std::size_t keep = std::min(oldLength, capacity - made);
+            std::memcpy(out + made, out + oldAt, keep);
+            if (keep < capacity - made) out[made + oldLength] = out[oldAt];
         } else {
             return kCodecNotTiff;
         }
         if (old >= 0 && next < 4096) {
+            offset[next] = static_cast<std::uint32_t>(oldAt);
+            length[next] = static_cast<std::uint32_t>(oldLength + 1);
             ++next;
             if (next == (1 << width) - 1 && width < 12) ++width;
         }
         old = code;
-        // The string, written from its end back along its prefixes.
-        const std::size_t n = length[string];
-        const std::size_t keep = std::min(n, capacity - made);
-        for (std::size_t skip = n - keep; skip > 0; --skip)
-            string = prefix[string];
-        for (std::size_t i = keep; i > 0; --i) {
-            out[made + i - 1] = suffix[string];
-            string = prefix[string];
-        }
-        made += keep;
-        if (made == capacity) return static_cast<long>(made);
+        oldAt = at;
+        oldLength = n;
+        made = std::min(capacity, made + n);
     }
+    return static_cast<long>(made);
 }
 
 // ---- Rows -----------------------------------------------------------------
