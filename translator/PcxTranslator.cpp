@@ -1,65 +1,30 @@
 // The PCX translator: the PCX codec between files and bitmap objects.
 #include "CodecTranslator.h"
 #include "Pcx.h"
-#include "Translator.h"
 
 namespace rastrel {
 namespace {
 
-constexpr OptionValues kPcxOptions{24, S_OK, 8, S_FALSE, S_FALSE, 0};
-
-class PcxTranslator final : public TranslatorBase {
-public:
-    explicit PcxTranslator(IUnknown* outer) : TranslatorBase(outer, "PCX", kPcxOptions) {}
-
-    HRESULT Probe(const char* fileName) override {
-        platform::ByteSource source;
-        if (!source.OpenFile(fileName)) return E_FAIL;
-        const int code = ProbePcx(source, header_);
-        return code == kCodecOk ? S_OK : code == kCodecNotPcx ? S_FALSE : E_FAIL;
+struct PcxCodec {
+    using Header = PcxHeader;
+    static constexpr const char* kExtension = "PCX";
+    static constexpr OptionValues kOptions{24, S_OK, 8, S_FALSE, S_FALSE, 0};
+    static constexpr int kNotFormat = kCodecNotPcx;
+    static int Probe(platform::ByteSource& source, Header& header) {
+        return ProbePcx(source, header);
     }
-    HRESULT CanLoad() override { return S_OK; }
-    HRESULT CanSave() override { return S_OK; }
-    HRESULT SetSaveDepth(LONG depth) override {
-        if (depth == 0) return S_FALSE;
-        header_.outputDepth = depth;
-        return S_OK;
+    static DWORD Format(const Header& header) { return PcxFormat(header); }
+    static HRESULT Read(platform::ByteSource& source, const Header& header, DWORD format,
+                        IProgressSink* sink, ComPtr<IBitmapImage>& bitmap) {
+        return ReadPcxBitmap(source, header, format, sink, bitmap);
     }
-
-    HRESULT Load(const char* fileName, DWORD format, IBitmapImage** bitmap,
-                 IProgressSink* given) override {
-        if (bitmap == nullptr) return E_INVALIDARG;
-        *bitmap = nullptr;
-        IProgressSink* sink = SinkFor(given);
-        SinkSession session(sink);
-        platform::ByteSource source;
-        if (!source.OpenFile(fileName) || ProbePcx(source, header_) != kCodecOk) return E_FAIL;
-        ComPtr<IBitmapImage> made;
-        HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
-                                      made.Out());
-        if (SUCCEEDED(hr)) {
-            if (sink) sink->SetPhaseCount(LoadPhases(PcxFormat(header_), format));
-            hr = ReadPcxBitmap(source, header_, format, sink, made);
-        }
-        if (FAILED(hr)) return hr;
-        made->SetTranslator(Self());
-        *bitmap = made.Detach();
-        return S_OK;
+    static int Write(const char* fileName, CodecImage& image, IProgressSink* sink,
+                     ProgressRecord* progress) {
+        return WritePcx(fileName, image, sink, progress);
     }
-
-    HRESULT Save(const char* fileName, IBitmapImage* bitmap, IProgressSink* given) override {
-        if (bitmap == nullptr || fileName == nullptr) return E_INVALIDARG;
-        IProgressSink* sink = SinkFor(given);
-        SinkSession session(sink);
-        SaveRows rows;
-        if (const HRESULT hr = PrepareSaveRows(bitmap, header_.outputDepth, sink, rows); FAILED(hr))
-            return hr;
-        ProgressRecord progress{0, rows.header.biHeight, 0, rows.phases};
-        return CodecResultToHresult(WritePcx(fileName, rows.image, sink, &progress));
-    }
-
-private:
-    PcxHeader header_{};
+    // The output depth of the last file probed is the save depth too.
+    static void KeepSaveDepth(Header& header, LONG&, LONG depth) { header.outputDepth = depth; }
+    static LONG SaveDepth(const Header& header, LONG) { return header.outputDepth; }
 };
 
 } // namespace
@@ -78,7 +43,7 @@ HRESULT ReadPcxBitmap(platform::ByteSource& source, const PcxHeader& header, DWO
 }
 
 ComObjectBase* CreatePcxTranslator(IUnknown* outer, HRESULT* result) {
-    return Create<PcxTranslator>(outer, result);
+    return Create<CodecTranslator<PcxCodec>>(outer, result);
 }
 
 } // namespace rastrel

@@ -145,4 +145,25 @@ TEST_F(Pcx, LayoutsAndSizesItCannotReadFailToLoad) {
     }
 }
 
+TEST_F(Pcx, ProgressCancelAndNoFileLeft) {
+    const std::string file = kFixtures + "/pil-palette8.pcx";
+    auto translator = TranslatorFor("PCX");
+    // 23 rows: a step before the first and one after each.
+    CountingSink sink;
+    ComPtr<IBitmapImage> bitmap;
+    ASSERT_EQ(translator->Load(file.c_str(), 0x4000, &bitmap, &sink), S_OK);
+    EXPECT_EQ(std::tuple(sink.records.size(), sink.phases, sink.records.back().step),
+              std::tuple(24u, std::vector<LONG>{1}, 23));
+    CountingSink cancelLoad(1);
+    ComPtr<IBitmapImage> none;
+    EXPECT_EQ(translator->Load(file.c_str(), 0x4000, &none, &cancelLoad), E_ABORT);
+    EXPECT_FALSE(none);
+    const std::string out = scratch / "cancelled.pcx";
+    for (long at : {1, 23}) {
+        CountingSink cancelSave(at);
+        EXPECT_EQ(translator->Save(out.c_str(), bitmap.get(), &cancelSave), E_ABORT);
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+}
+
 } // namespace

@@ -109,6 +109,14 @@ TEST_F(Tiff, WrittenFilesHaveTheFixedHeaderBlock) {
               std::tuple(1 * 257, 3 * 257, 254 * 257));
     // Without a colour map the 18th entry's first bytes end the directory.
     EXPECT_EQ(platform::LoadU32Le(&rgb[10 + 17 * 12]), 0u);
+    // libtiff reads it; it only remarks on the predictor of an uncompressed
+    // file and the zeros that pad the document name.
+    for (const char* tool : {"/usr/bin/tiffinfo", "/usr/bin/tiffdump"}) {
+        const CommandResult result = RunProgram(tool, Quote(scratch / "out.tif"));
+        EXPECT_EQ(std::pair(result.status, result.err.find("rror")),
+                  std::pair(0, std::string::npos))
+            << tool << result.err;
+    }
 }
 
 TEST_F(Tiff, TagChecksOfTheProbeAndTheLoad) {
