@@ -41,7 +41,7 @@ int TypeBytes(WORD type) {
 // The first value of an entry, from the entry or from where it points.
 bool FirstValue(platform::ByteSource& source, const Order& order, const TiffValues& values,
                 DWORD& value) {
-    BYTE raw[4]{};
+    BYTE raw[8]{}; // the widest type: RATIONAL and DOUBLE take the first 4 bytes
     const int bytes = TypeBytes(values.type);
     if (values.count == 0 || source.ReadAt(values.position, raw, bytes) != std::size_t(bytes))
         return false;

@@ -142,7 +142,10 @@ TEST_F(Tiff, TagChecksOfTheProbeAndTheLoad) {
     twelve[258] = {3, 1, 12};
     auto predictor = tags;
     predictor[317] = {3, 1, 2};
-    for (const auto& bad : {planar, twelve, predictor})
+    // A compression given as a RATIONAL: eight bytes where four were looked for.
+    auto rational = tags;
+    rational[259] = {5, 1, kData};
+    for (const auto& bad : {planar, twelve, predictor, rational})
         LoadBytes(TiffFile(bad, std::vector<BYTE>(64, 0)), 0x400, E_FAIL);
 }
 
