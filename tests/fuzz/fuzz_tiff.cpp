@@ -12,7 +12,9 @@ using namespace rastrel;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     platform::ByteSource source(data, size);
     TiffHeader header{};
-    if (ProbeTiff(source, header) != kCodecOk || fuzzing::TooLarge(header.width, header.height))
+    // Sides of 32 bits would overflow the product.
+    if (ProbeTiff(source, header) != kCodecOk || header.width > 1u << 20 ||
+        header.height > 1u << 20 || fuzzing::TooLarge(header.width, header.height))
         return 0;
     const DWORD formats[] = {TiffFormat(header), PF_RGB24};
     for (DWORD format : std::span(formats, formats[0] == PF_RGB24 ? 1 : 2)) {
