@@ -19,7 +19,9 @@ namespace {
 
 thread_local DWORD t_lastError = 0;
 
-DWORD ErrorFromErrno(int error) {
+} // namespace
+
+DWORD SystemErrorFromErrno(int error) {
     switch (error) {
     case ENOENT:
         return ERROR_FILE_NOT_FOUND;
@@ -35,10 +37,15 @@ DWORD ErrorFromErrno(int error) {
         return ERROR_NOT_ENOUGH_MEMORY;
     case EBADF:
         return ERROR_INVALID_HANDLE;
+    case ENOSPC:
+    case EDQUOT:
+        return ERROR_DISK_FULL;
     default:
         return ERROR_INVALID_PARAMETER;
     }
 }
+
+namespace {
 
 // dlopen hands out one handle per library; the platform's handle is the load
 // address, so the two are kept side by side with the load count.
@@ -161,7 +168,7 @@ DWORD GetModuleFileNameA(HMODULE module, char* path, DWORD size) {
     }
     char resolved[PATH_MAX];
     if (::realpath(name.c_str(), resolved) == nullptr) {
-        SetLastError(ErrorFromErrno(errno));
+        SetLastError(SystemErrorFromErrno(errno));
         return 0;
     }
     const std::size_t length = std::strlen(resolved);
@@ -256,13 +263,13 @@ HFILE _lopen(const char* path, INT mode) {
                       : (mode & 3) == OF_READWRITE ? O_RDWR
                                                    : O_RDONLY;
     const int fd = ::open(path, flags | O_CLOEXEC);
-    if (fd < 0) SetLastError(ErrorFromErrno(errno));
+    if (fd < 0) SetLastError(SystemErrorFromErrno(errno));
     return fd < 0 ? HFILE_ERROR : fd;
 }
 
 HFILE _lcreat(const char* path, INT) {
     const int fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) SetLastError(ErrorFromErrno(errno));
+    if (fd < 0) SetLastError(SystemErrorFromErrno(errno));
     return fd < 0 ? HFILE_ERROR : fd;
 }
 
@@ -283,7 +290,11 @@ UINT _lwrite(HFILE file, const void* buffer, UINT count) {
     while (done < count) {
         const ssize_t n = ::write(file, static_cast<const char*>(buffer) + done, count - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return static_cast<UINT>(HFILE_ERROR);
+        if (n <= 0) {
+            SetLastError(n < 0 && (errno == ENOSPC || errno == EDQUOT) ? ERROR_DISK_FULL
+                                                                       : ERROR_WRITE_FAULT);
+            return static_cast<UINT>(HFILE_ERROR);
+        }
         done += static_cast<UINT>(n);
     }
     return done;
@@ -325,7 +336,7 @@ HANDLE CreateFileA(const char* path, DWORD access, DWORD, void*, DWORD creation,
     }
     const int fd = path == nullptr ? -1 : ::open(path, flags, 0666);
     if (fd < 0) {
-        SetLastError(path == nullptr ? ERROR_INVALID_PARAMETER : ErrorFromErrno(errno));
+        SetLastError(path == nullptr ? ERROR_INVALID_PARAMETER : SystemErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;
     }
     return HandleOfFd(fd);
@@ -365,7 +376,8 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* done, void*)
             ::write(FdOf(file), static_cast<const char*>(buffer) + total, count - total);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            SetLastError(ERROR_WRITE_FAULT);
+            SetLastError(n < 0 && (errno == ENOSPC || errno == EDQUOT) ? ERROR_DISK_FULL
+                                                                       : ERROR_WRITE_FAULT);
             if (done) *done = total;
             return FALSE;
         }
@@ -409,9 +421,13 @@ BOOL CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
+HANDLE HandleFromDescriptor(int fd) {
+    return fd < 0 ? INVALID_HANDLE_VALUE : HandleOfFd(fd);
+}
+
 BOOL DeleteFileA(const char* path) {
     if (path == nullptr || ::unlink(path) != 0) {
-        SetLastError(path == nullptr ? ERROR_INVALID_PARAMETER : ErrorFromErrno(errno));
+        SetLastError(path == nullptr ? ERROR_INVALID_PARAMETER : SystemErrorFromErrno(errno));
         return FALSE;
     }
     return TRUE;

@@ -1,8 +1,10 @@
 #include "platform/Registry.h"
 
 #include "RegistryFile.h"
+#include "platform/OutputFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -73,8 +75,17 @@ bool IsValidSubKey(const char* subKey) {
     }
 }
 
-// Reads the file into a tree; a missing file is an empty registry.
-LONG Load(const std::string& file, RegistryNode& tree) {
+std::mutex g_problemMutex;
+std::string& ProblemText() {
+    static auto* text = new std::string;
+    return *text;
+}
+
+// Reads the file into a tree; a missing file is an empty registry. Lines
+// not understood are skipped (the problem says which); a file without its
+// REGEDIT4 line is ERROR_BADDB.
+LONG Load(const std::string& file, RegistryNode& tree, platform::RegistryProblem& problem) {
+    problem = {};
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         tree = RegistryNode{};
@@ -83,54 +94,66 @@ LONG Load(const std::string& file, RegistryNode& tree) {
     }
     std::ostringstream text;
     text << in.rdbuf();
-    auto parsed = platform::ParseRegistryText(text.str());
+    auto parsed = platform::ParseRegistryText(text.str(), &problem);
+    std::string described;
+    if (problem.badLines > 0)
+        described = file + ": line " + std::to_string(problem.firstBadLine) + " is not a " +
+                    (parsed ? "registry line" : "REGEDIT4 header") + ": " + problem.firstBadText;
+    {
+        std::lock_guard lock(g_problemMutex);
+        ProblemText() = described;
+    }
     if (!parsed) return ERROR_BADDB;
     tree = std::move(*parsed);
     return ERROR_SUCCESS;
 }
 
-// Writes a temporary file beside the registry and renames it over it.
+// Writes a temporary file beside the registry and renames it over it;
+// temporaries that killed writers left behind go first.
 LONG Store(const std::string& file, const RegistryNode& tree) {
     const std::string text = platform::WriteRegistryText(tree);
-    const std::string temporary = file + ".tmp." + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return ERROR_ACCESS_DENIED;
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    const bool written = done == text.size() && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!written || ::rename(temporary.c_str(), file.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+    platform::RemoveStaleTemporaries(file.c_str());
+    platform::OutputFile output;
+    if (!output.Create(file.c_str())) return ERROR_ACCESS_DENIED;
+    if (!output.Write(text.data(), text.size()) || ::fsync(output.Descriptor()) != 0 ||
+        !output.Commit())
         return ERROR_WRITE_FAULT;
-    }
     return ERROR_SUCCESS;
 }
 
-// Holds the registry's lock file for one read-change-write.
+// One lock per process for the registry file: a batch holds the file's
+// lock across many changes, the changes inside it take only the mutex.
+std::recursive_mutex g_registryMutex;
+int g_batchDepth = 0;
+int g_batchFd = -1;
+
+int LockFile(const std::string& file) {
+    std::error_code error;
+    const auto folder = std::filesystem::path(file).parent_path();
+    if (!folder.empty()) std::filesystem::create_directories(folder, error);
+    const int fd = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0)
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    return fd;
+}
+
+// Holds the registry's lock file for one read-change-write (or finds it
+// held by the batch under way).
 class FileLock {
 public:
-    explicit FileLock(const std::string& file) {
-        std::error_code error;
-        const auto folder = std::filesystem::path(file).parent_path();
-        if (!folder.empty()) std::filesystem::create_directories(folder, error);
-        fd_ = ::open((file + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ >= 0)
-            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
+    explicit FileLock(const std::string& file) : guard_(g_registryMutex) {
+        if (g_batchDepth == 0) fd_ = LockFile(file);
     }
     ~FileLock() {
         if (fd_ >= 0) ::close(fd_);
     }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const { return fd_ >= 0 || g_batchFd >= 0; }
 
 private:
+    std::lock_guard<std::recursive_mutex> guard_;
     int fd_ = -1;
 };
 
@@ -141,7 +164,10 @@ template <class Change> LONG Update(Change change) {
     FileLock lock(file);
     if (!lock.Held()) return ERROR_ACCESS_DENIED;
     RegistryNode tree;
-    if (const LONG loaded = Load(file, tree); loaded != ERROR_SUCCESS) return loaded;
+    platform::RegistryProblem problem;
+    if (const LONG loaded = Load(file, tree, problem); loaded != ERROR_SUCCESS) return loaded;
+    // Rewriting would drop the lines that were not understood.
+    if (problem.badLines > 0) return ERROR_BADDB;
     bool changed = false;
     const LONG result = change(tree, changed);
     if (result != ERROR_SUCCESS || !changed) return result;
@@ -180,7 +206,13 @@ template <class Look> LONG Read(Look look) {
     }
     if (!tree) {
         tree = std::make_shared<RegistryNode>();
-        if (const LONG loaded = Load(file, *tree); loaded != ERROR_SUCCESS) return loaded;
+        platform::RegistryProblem problem;
+        if (const LONG loaded = Load(file, *tree, problem); loaded != ERROR_SUCCESS) return loaded;
+        // Once per version of the file: the keys it does hold still serve.
+        if (problem.badLines > 0)
+            std::fprintf(stderr, "rastrel: %s (%d such line%s skipped)\n",
+                         RegistryFileProblem().c_str(), problem.badLines,
+                         problem.badLines == 1 ? "" : "s");
         if (exists) {
             std::lock_guard lock(g_cacheMutex);
             Cache() = {file, status.st_dev, status.st_ino, status.st_size, status.st_mtim, tree};
@@ -220,6 +252,24 @@ LONG OpenOrCreate(HKEY key, const char* subKey, REGSAM access, HKEY* result, boo
 }
 
 } // namespace
+
+RegistryBatch::RegistryBatch() {
+    g_registryMutex.lock();
+    if (g_batchDepth++ == 0) g_batchFd = LockFile(RegistryFilePath());
+}
+
+RegistryBatch::~RegistryBatch() {
+    if (--g_batchDepth == 0 && g_batchFd >= 0) {
+        ::close(g_batchFd);
+        g_batchFd = -1;
+    }
+    g_registryMutex.unlock();
+}
+
+std::string RegistryFileProblem() {
+    std::lock_guard lock(g_problemMutex);
+    return ProblemText();
+}
 
 HKEY const HKEY_CLASSES_ROOT = &g_classesRoot;
 HKEY const HKEY_CURRENT_USER = &g_currentUser;

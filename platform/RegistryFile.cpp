@@ -238,15 +238,19 @@ bool IsStorableValueName(std::string_view name) {
 
 namespace {
 
-// Logical lines: a line ending in '\' goes on in the next one.
-std::vector<std::string> LogicalLines(std::string_view text) {
-    std::vector<std::string> lines;
+// Logical lines, each with the number of its first physical line: a line
+// ending in '\' goes on in the next one.
+std::vector<std::pair<int, std::string>> LogicalLines(std::string_view text) {
+    std::vector<std::pair<int, std::string>> lines;
     std::string pending;
     bool continues = false;
+    int number = 0, first = 1;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        ++number;
+        if (!continues) first = number;
         line = continues ? Trim(line) : line;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const std::string_view trimmed = Trim(line);
@@ -257,10 +261,10 @@ std::vector<std::string> LogicalLines(std::string_view text) {
             continue;
         }
         pending.append(line);
-        lines.push_back(std::move(pending));
+        lines.emplace_back(first, std::move(pending));
         pending.clear();
     }
-    if (!pending.empty()) lines.push_back(std::move(pending));
+    if (!pending.empty()) lines.emplace_back(first, std::move(pending));
     return lines;
 }
 
@@ -348,27 +352,39 @@ bool ParseValueLine(std::string_view line, RegistryNode& current) {
 
 } // namespace
 
-std::optional<RegistryNode> ParseRegistryText(std::string_view text) {
+std::optional<RegistryNode> ParseRegistryText(std::string_view text, RegistryProblem* problem) {
     RegistryNode tree;
     if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    const std::vector<std::string> lines = LogicalLines(text);
     bool seenHeader = false;
     RegistryNode* current = nullptr;
-    for (const std::string& raw : lines) {
+    // Lines under a key line that was not understood belong to no key we
+    // know: they are skipped with it.
+    bool orphaned = false;
+    for (const auto& [number, raw] : LogicalLines(text)) {
         const std::string_view line = Trim(raw);
         if (line.empty() || line.front() == ';') continue;
+        bool understood = true;
         if (!seenHeader) {
-            if (line != "REGEDIT4") return std::nullopt;
+            if (line != "REGEDIT4") {
+                if (problem) *problem = {number, std::string(line), 1};
+                return std::nullopt;
+            }
             seenHeader = true;
         } else if (line.front() == '[') {
-            if (!ParseKeyLine(line, tree, current)) return std::nullopt;
-        } else if (current == nullptr || !ParseValueLine(line, *current)) {
-            return std::nullopt;
+            understood = ParseKeyLine(line, tree, current);
+            orphaned = !understood;
+            if (!understood) current = nullptr;
+        } else if (orphaned) {
+            continue;
+        } else {
+            understood = current != nullptr && ParseValueLine(line, *current);
         }
-    }
-    if (!seenHeader && !lines.empty()) {
-        for (const std::string& raw : lines)
-            if (!Trim(raw).empty()) return std::nullopt;
+        if (understood) continue;
+        if (problem == nullptr) return std::nullopt;
+        if (problem->badLines++ == 0) {
+            problem->firstBadLine = number;
+            problem->firstBadText = std::string(line);
+        }
     }
     return tree;
 }

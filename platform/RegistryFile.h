@@ -35,10 +35,21 @@ struct RegistryNode {
     RegistryNode* Create(std::string_view path, bool* created);
 };
 
+// The first line of a registry file that was not understood (numbered
+// from 1), and how many there were.
+struct RegistryProblem {
+    int firstBadLine = 0;
+    std::string firstBadText;
+    int badLines = 0;
+};
+
 // Parses REGEDIT4 text into a tree whose children are the root keys
-// ("HKEY_CLASSES_ROOT", ...). Empty text is an empty registry. Returns
-// nothing for text that is not a well-formed registry file.
-std::optional<RegistryNode> ParseRegistryText(std::string_view text);
+// ("HKEY_CLASSES_ROOT", ...). Empty text is an empty registry. Without a
+// problem record, nothing is returned for text that is not a well-formed
+// registry file; with one, lines not understood are skipped and counted
+// there (and nothing returned only when the REGEDIT4 line is missing).
+std::optional<RegistryNode> ParseRegistryText(std::string_view text,
+                                              RegistryProblem* problem = nullptr);
 std::string WriteRegistryText(const RegistryNode& tree);
 
 // Whether a key or value name can be stored (no control characters, no '\'

@@ -2,6 +2,7 @@
 
 #include "CompoundFile.h"
 #include "platform/Com.h"
+#include "platform/OutputFile.h"
 
 #include <atomic>
 #include <cerrno>
@@ -55,7 +56,9 @@ bool ElementName(LPCOLESTR name, std::u16string& out) {
     return platform::cfb::IsValidName(out);
 }
 
-HRESULT ErrorFromErrno(int error) {
+} // namespace
+
+HRESULT StgErrorFromErrno(int error) {
     switch (error) {
     case ENOENT:
         return STG_E_FILENOTFOUND;
@@ -73,6 +76,8 @@ HRESULT ErrorFromErrno(int error) {
         return STG_E_WRITEFAULT;
     }
 }
+
+namespace {
 
 bool CanWrite(DWORD mode) {
     return (mode & 3) == STGM_WRITE || (mode & 3) == STGM_READWRITE;
@@ -113,26 +118,10 @@ public:
             return STG_E_INSUFFICIENTMEMORY;
         }
         // A temporary file renamed over the old one: a failed write keeps it whole.
-        const std::string temporary = path_ + ".tmp" + std::to_string(::getpid());
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) return ErrorFromErrno(errno);
-        std::size_t done = 0;
-        int error = 0;
-        while (done < image.size()) {
-            const ssize_t n = ::write(fd, image.data() + done, image.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                error = n < 0 ? errno : ENOSPC;
-                break;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        if (::close(fd) != 0 && error == 0) error = errno;
-        if (error == 0 && ::rename(temporary.c_str(), path_.c_str()) != 0) error = errno;
-        if (error != 0) {
-            ::unlink(temporary.c_str());
-            return ErrorFromErrno(error);
-        }
+        platform::OutputFile output;
+        if (!output.Create(path_.c_str()) || !output.Write(image.data(), image.size()) ||
+            !output.Commit())
+            return StgErrorFromErrno(errno);
         dirty_ = false;
         return S_OK;
     }
@@ -514,7 +503,7 @@ private:
 HRESULT ReadWholeFile(const std::string& path, std::vector<BYTE>& bytes) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? STG_E_FILENOTFOUND : ErrorFromErrno(errno);
+        return errno == ENOENT || errno == ENOTDIR ? STG_E_FILENOTFOUND : StgErrorFromErrno(errno);
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);

@@ -150,7 +150,10 @@ THUMBNAIL_EXPORT HRESULT DllCanUnloadNow() {
     return g_objects.load() == 0 && g_locks.load() == 0 ? S_OK : S_FALSE;
 }
 
+// Each under one hold of the registry's lock, so a racing removal never
+// leaves the class half registered.
 THUMBNAIL_EXPORT HRESULT DllRegisterServer() {
+    RegistryBatch batch;
     HMODULE self = nullptr;
     char path[4096];
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
@@ -175,6 +178,7 @@ THUMBNAIL_EXPORT HRESULT DllRegisterServer() {
 }
 
 THUMBNAIL_EXPORT HRESULT DllUnregisterServer() {
+    RegistryBatch batch;
     LONG status = RegDeleteKeyA(HKEY_CLASSES_ROOT, (ClassKey() + "\\InprocServer32").c_str());
     if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
         status = RegDeleteKeyA(HKEY_CLASSES_ROOT, ClassKey().c_str());

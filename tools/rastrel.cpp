@@ -8,11 +8,13 @@
 //   rastrel unstore IN OUT [--rle] [--depth N]
 //
 // Exit status: 0 done, 1 the operation failed, 2 bad command line, 3 the
-// classes are not registered, 130 cancelled (Ctrl-C).
+// classes are not registered, 130 cancelled (Ctrl-C; 143 SIGTERM, 129 SIGHUP).
 #include "rastrel.h"
 #include "Pcx.h"
 #include "Tiff.h"
 #include "platform/ComPtr.h"
+#include "platform/Kernel.h"
+#include "platform/Registry.h"
 
 #include <algorithm>
 #include <cctype>
@@ -21,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -32,8 +35,10 @@ constexpr int kFailed = 1, kUsage = 2, kNotRegistered = 3, kCancelled = 130;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void OnInterrupt(int) {
-    g_interrupted = 1;
+// Ctrl-C, SIGTERM and SIGHUP cancel at the next row, so the save removes
+// its temporary instead of dying with it half written.
+void OnInterrupt(int signal) {
+    g_interrupted = signal;
 }
 
 const char* HresultName(HRESULT hr) {
@@ -61,15 +66,41 @@ const char* HresultName(HRESULT hr) {
     }
 }
 
-int Report(const std::string& what, HRESULT hr) {
+// `cause`: the system's words for what went wrong, when known.
+int Report(const std::string& what, HRESULT hr, const char* cause = nullptr) {
     if (hr == E_ABORT) {
         std::fprintf(stderr, "rastrel: %s: cancelled\n", what.c_str());
-        return kCancelled;
+        return g_interrupted != 0 ? 128 + g_interrupted : kCancelled;
     }
     const char* name = HresultName(hr);
-    std::fprintf(stderr, "rastrel: %s: 0x%08X%s%s%s\n", what.c_str(), static_cast<unsigned>(hr),
-                 name ? " (" : "", name ? name : "", name ? ")" : "");
+    std::fprintf(stderr, "rastrel: %s: %s%s0x%08X%s%s%s\n", what.c_str(), cause ? cause : "",
+                 cause ? " (" : "", static_cast<unsigned>(hr), name ? (cause ? ", " : " (") : "",
+                 name ? name : "", name || cause ? ")" : "");
     return kFailed;
+}
+
+// Why a file cannot be read, in the system's words; null when it can.
+const char* CannotRead(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    ::close(fd);
+    return nullptr;
+}
+
+// What the platform's last error says after a failed write; null when it
+// names nothing the user can act on.
+const char* WriteCause() {
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return std::strerror(ENOENT);
+    case ERROR_ACCESS_DENIED:
+        return std::strerror(EACCES);
+    case ERROR_DISK_FULL:
+        return std::strerror(ENOSPC);
+    default:
+        return nullptr;
+    }
 }
 
 // The progress bar on a terminal; Ctrl-C cancels at the next row.
@@ -139,6 +170,8 @@ template <class T> HRESULT Make(const CLSID& clsid, const IID& iid, T** object) 
 }
 
 int NotRegistered(HRESULT hr, const char* what, const char* library) {
+    if (const std::string problem = RegistryFileProblem(); !problem.empty())
+        std::fprintf(stderr, "rastrel: the registry file cannot be read: %s\n", problem.c_str());
     std::fprintf(stderr,
                  "rastrel: the %s classes are not registered (0x%08X); register them "
                  "with:\n  regsvr %s\n",
@@ -163,15 +196,17 @@ bool ParseNumber(const char* text, int base, long low, long high, long& value) {
     return true;
 }
 
-int Usage(const char* problem = nullptr) {
+// The usage on stderr with a problem (exit 2), on stdout when asked for (exit 0).
+int Usage(const char* problem = nullptr, bool asked = false) {
     if (problem) std::fprintf(stderr, "rastrel: %s\n", problem);
     std::fputs("usage: rastrel formats\n"
                "       rastrel info FILE [--format HEX]\n"
                "       rastrel convert IN OUT [--format HEX] [--quality Q] [--rle] [--depth N]\n"
                "       rastrel store IN OUT [--format HEX]\n"
-               "       rastrel unstore IN OUT [--rle] [--depth N]\n",
-               stderr);
-    return kUsage;
+               "       rastrel unstore IN OUT [--rle] [--depth N]\n"
+               "       rastrel help\n",
+               asked ? stdout : stderr);
+    return asked ? 0 : kUsage;
 }
 
 // The translator for OUT's extension, any case; .jpeg and .tiff too.
@@ -231,8 +266,9 @@ int SaveByExtension(ITranslatorManager* manager, IBitmapImage* bitmap, const std
         settings.Reset();
     }
     if (status == 0) {
+        SetLastError(0);
         const HRESULT hr = translator->Save(out.c_str(), bitmap, &bar);
-        if (FAILED(hr)) status = Report("cannot write " + out, hr);
+        if (FAILED(hr)) status = Report("cannot write " + out, hr, WriteCause());
     }
     return status;
 }
@@ -286,7 +322,8 @@ void CatchInterrupt() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
 }
 
 int ListFormats(ITranslatorManager* manager) {
@@ -305,7 +342,7 @@ int Unstore(ITranslatorManager* manager, const Options& options, ProgressBar& ba
     if (const HRESULT hr = Make(CLSID_Bitmap, IID_IBitmapImage, &bitmap); FAILED(hr))
         return Report("cannot create a bitmap", hr);
     if (const HRESULT hr = bitmap->LoadFromStorage(options.files[0].c_str()); FAILED(hr))
-        return Report("cannot read " + options.files[0], hr);
+        return Report("cannot read " + options.files[0], hr, CannotRead(options.files[0]));
     return SaveByExtension(manager, bitmap.get(), options.files[1], options, bar);
 }
 
@@ -340,6 +377,7 @@ void PrintInfo(ITranslator* translator, IBitmapImage* bitmap, const std::string&
 }
 
 int Store(IBitmapImage* bitmap, const std::string& out) {
+    SetLastError(0);
     const HRESULT hr = bitmap->SaveToStorage(out.c_str());
     if (hr == REGDB_E_CLASSNOTREG)
         return NotRegistered(hr, "thumbnail writer", "librastrel-thumbnail.so");
@@ -350,7 +388,7 @@ int Store(IBitmapImage* bitmap, const std::string& out) {
                      out.c_str());
         return kFailed;
     }
-    return FAILED(hr) ? Report("cannot store " + out, hr) : 0;
+    return FAILED(hr) ? Report("cannot store " + out, hr, WriteCause()) : 0;
 }
 
 // info, convert and store: the input loaded by probing, then used.
@@ -364,7 +402,7 @@ int LoadAndUse(ITranslatorManager* manager, const std::string& command, const Op
         std::fprintf(stderr, "rastrel: %s: no translator reads this file\n", in.c_str());
         return kFailed;
     }
-    if (FAILED(loaded)) return Report("cannot load " + in, loaded);
+    if (FAILED(loaded)) return Report("cannot load " + in, loaded, CannotRead(in));
     if (command == "info") {
         PrintInfo(translator.get(), bitmap.get(), in);
         return 0;
@@ -378,6 +416,8 @@ int LoadAndUse(ITranslatorManager* manager, const std::string& command, const Op
 
 int main(int argc, char** argv) {
     if (argc < 2) return Usage();
+    const std::string first = argv[1];
+    if (first == "help" || first == "--help" || first == "-h") return Usage(nullptr, true);
     std::string command;
     Options options;
     if (const int status = ParseCommandLine(argc, argv, command, options); status != 0)

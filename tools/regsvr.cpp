@@ -54,6 +54,12 @@ int main(int argc, char** argv) {
     if (FAILED(hr)) {
         std::fprintf(stderr, "regsvr: %s in %s failed with 0x%08X (registry %s)\n", entry, library,
                      static_cast<unsigned>(hr), RegistryFilePath().c_str());
+        // A file with lines it cannot read is left as it is, not rewritten.
+        if (const std::string problem = RegistryFileProblem(); !problem.empty())
+            std::fprintf(stderr,
+                         "regsvr: the registry file cannot be read: %s\n"
+                         "regsvr: nothing was changed; mend or remove that line first\n",
+                         problem.c_str());
         return 5;
     }
     if (!silent)

@@ -22,7 +22,7 @@ HRESULT AllocateImage(LONG width, LONG height, DWORD format, ImageMemory& memory
     if (info->family == Family::Yuv && height % 2 != 0) return E_INVALIDARG;
     const std::uint64_t pixelBytes =
         RowBytes(*info, static_cast<std::uint64_t>(width)) * static_cast<std::uint64_t>(height);
-    if (pixelBytes > 0x7FFFFFFF) return E_OUTOFMEMORY;
+    if (pixelBytes > RASTREL_MAX_PIXEL_BYTES) return E_FAIL;
     memory.header = static_cast<BYTE*>(std::calloc(1, HeaderBlockBytes(*info)));
     memory.pixels = static_cast<BYTE*>(std::calloc(1, static_cast<std::size_t>(pixelBytes)));
     if (memory.header == nullptr || memory.pixels == nullptr) {

@@ -179,7 +179,7 @@ HRESULT BmpTranslator::Save(const char* fileName, IBitmapImage* bitmap, IProgres
     SavePlan plan;
     if (!PlanSave(rows.format, saveDepth_, plan)) return E_INVALIDARG;
     const LONG phases = plan.rowsFormat == rows.format ? 1 : 2;
-    if (sink) sink->SetPhaseCount(phases);
+    AnnouncePhases(sink, phases);
     ComPtr<IBitmapImage> converted;
     if (plan.rowsFormat != rows.format) {
         if (const HRESULT hr = bitmap->Convert(plan.rowsFormat, &converted, sink); FAILED(hr))
@@ -199,9 +199,9 @@ HRESULT BmpTranslator::WriteFile(const char* fileName, const BitmapImage& rows,
 
     if (const HRESULT hr = stream_->Open(fileName, GENERIC_WRITE); FAILED(hr)) return hr;
     if (stream_->IsOpen() != S_OK) return E_FAIL;
+    // Closing before Commit() removes the temporary: the name keeps what it had.
     auto fail = [&](HRESULT hr) {
         stream_->Close();
-        DeleteFileA(fileName);
         return hr;
     };
     if (FAILED(stream_->Write(head, sizeof head, nullptr))) return fail(E_FAIL);
@@ -223,8 +223,7 @@ HRESULT BmpTranslator::WriteFile(const char* fileName, const BitmapImage& rows,
         PackRow(rows.pixels + row * rowBytes, width, plan.depth, nearest.get(), out, rowBytes);
         if (FAILED(stream_->Write(out.data(), fileRowBytes, nullptr))) return fail(E_FAIL);
     }
-    stream_->Close();
-    return S_OK;
+    return stream_->Commit();
 }
 
 } // namespace

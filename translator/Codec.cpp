@@ -9,6 +9,7 @@ namespace rastrel {
 namespace {
 
 IProgressSink* g_sink = nullptr;
+LONG g_operationPhases = 0;
 ProgressRecord* g_progress = nullptr;
 
 LONG StoredRowBytes(LONG width, int bits) {
@@ -41,9 +42,11 @@ int AllocateCodecImage(CodecImage& image, LONG width, LONG height, int bits) {
     if (width <= 0 || height <= 0) return kCodecBadImage;
     const LONG entries = bits == 24 ? 0 : 1 << bits;
     const LONG rowBytes = StoredRowBytes(width, bits);
-    const std::size_t bytes =
-        sizeof(BITMAPINFOHEADER) + 4 * static_cast<std::size_t>(entries) +
-        static_cast<std::size_t>(rowBytes) * (static_cast<std::size_t>(height) + 1);
+    const std::uint64_t rows =
+        static_cast<std::uint64_t>(rowBytes) * static_cast<std::uint64_t>(height);
+    if (rows > RASTREL_MAX_PIXEL_BYTES) return kCodecNoMemory;
+    const std::size_t bytes = sizeof(BITMAPINFOHEADER) + 4 * static_cast<std::size_t>(entries) +
+                              static_cast<std::size_t>(rows + static_cast<std::uint64_t>(rowBytes));
     HGLOBAL memory = GlobalAlloc(GHND, bytes);
     if (memory == nullptr) return kCodecNoMemory;
     auto* base = static_cast<BYTE*>(GlobalLock(memory));
@@ -112,6 +115,13 @@ int ValidateCodecImage(CodecImage& image, bool monochromeToo) {
 void SetCodecProgress(IProgressSink* sink, ProgressRecord* progress) {
     g_sink = sink;
     g_progress = progress;
+}
+
+void SetOperationPhases(LONG phases) {
+    g_operationPhases = phases;
+}
+LONG OperationPhases() {
+    return g_operationPhases;
 }
 
 bool CodecStepCancelled() {

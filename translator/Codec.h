@@ -38,6 +38,7 @@ struct CodecImage {
 
 inline constexpr DWORD kGreyRampFlag = 1;
 
+// -14 (before allocating) when the rows would pass RASTREL_MAX_PIXEL_BYTES.
 int AllocateCodecImage(CodecImage& image, LONG width, LONG height, int bits);
 void FreeCodecImage(CodecImage& image);
 // A codec image over rows that live elsewhere (a bitmap object's): the codec
@@ -51,6 +52,10 @@ void PutGreyRamp(CodecImage& image);
 // The sink and record of the operation under way (module-wide: one load or
 // save at a time). CodecStep calls Step and reports a cancel.
 void SetCodecProgress(IProgressSink* sink, ProgressRecord* progress);
+// The phase count a load or save announced to its sink (0 outside one), so
+// the conversions inside it report the same count in their records.
+void SetOperationPhases(LONG phases);
+LONG OperationPhases();
 bool CodecStepCancelled();
 
 // 0 is S_OK, a cancel is E_ABORT, every other code E_FAIL.

@@ -54,7 +54,7 @@ HRESULT PrepareSaveRows(IBitmapImage* bitmap, LONG depth, IProgressSink* sink, S
     DWORD target = PF_RGB24;
     if (depth == 8 || (depth != 24 && source.format == PF_PALETTE8)) target = PF_PALETTE8;
     rows.phases = source.format == target ? 1 : 2;
-    if (sink) sink->SetPhaseCount(rows.phases);
+    AnnouncePhases(sink, rows.phases);
     if (source.format != target) {
         if (const HRESULT hr = bitmap->Convert(target, &rows.converted, sink); FAILED(hr))
             return hr;

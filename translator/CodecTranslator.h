@@ -67,7 +67,7 @@ public:
         HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
                                       made.Out());
         if (SUCCEEDED(hr)) {
-            if (sink) sink->SetPhaseCount(LoadPhases(Codec::Format(header_), format));
+            AnnouncePhases(sink, LoadPhases(Codec::Format(header_), format));
             hr = Codec::Read(source, header_, format, sink, made);
         }
         if (FAILED(hr)) return hr;

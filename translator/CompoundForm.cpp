@@ -3,7 +3,10 @@
 // thumbnail written by the thumbnail component.
 #include "Bitmap.h"
 #include "PixelFormats.h"
+#include "platform/Kernel.h"
+#include "platform/OutputFile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -195,15 +198,21 @@ HRESULT BitmapObject::SaveToStorage(const char* fileName) {
     if (rgbView) rgbView->GetImage(&rgb);
     if (yuvView) yuvView->GetImage(&yuv);
 
+    // The storage is built in a temporary beside the name; a failure leaves
+    // whatever the name held.
+    platform::OutputFile output;
+    if (!output.Create(fileName))
+        return errno == ENOENT ? STG_E_PATHNOTFOUND : StgErrorFromErrno(errno);
+    std::u16string working;
+    if (!Widen(output.WorkingPath().c_str(), working)) return E_INVALIDARG;
     ComPtr<IStorage> storage;
-    hr = StgCreateDocfile(name.c_str(), kCreateMode, 0, &storage);
-    const bool created = SUCCEEDED(hr);
+    hr = StgCreateDocfile(working.c_str(), kCreateMode, 0, &storage);
     if (SUCCEEDED(hr)) hr = WriteThumbnailOf(rgb, storage.get());
     if (SUCCEEDED(hr)) hr = WriteFrame(storage.get(), yuv, alpha);
     // Committing reports a failed write, which a release cannot.
     if (SUCCEEDED(hr)) hr = storage->Commit(STGC_DEFAULT);
     storage.Reset();
-    if (FAILED(hr) && created) ::unlink(fileName);
+    if (SUCCEEDED(hr) && !output.Commit()) hr = StgErrorFromErrno(errno);
     return hr;
 }
 

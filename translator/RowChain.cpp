@@ -1,30 +1,31 @@
 #include "RowChain.h"
 
+#include "Codec.h"
 #include "Palette.h"
 #include "PixelFormats.h"
 #include "YuvConversion.h"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <new>
 
 namespace rastrel {
 namespace {
 
-// The stages, as edges between formats.
+// The stages, as edges between formats. Within a family every
+// non-palette format repacks into every other (the 16-bit RGB form has its
+// own rules); between the families the colour-space stages; palettes
+// expand to and reduce from 24-bit RGB.
+constexpr DWORD kYuvFormats[] = {0x4, 0x8, 0x10, 0x20, 0x40, 0x80, 0x100, 0x200};
+constexpr DWORD kDibFormats[] = {0x1, 0x400, 0x2, 0x800, 0x1000, 0x2000};
 struct Edge {
     DWORD from, to;
 };
-constexpr Edge kEdges[] = {
-    // Depth changes within the YUV family (24 <-> 16 bits).
-    {0x8, 0x4},
-    {0x40, 0x4},
-    {0x4, 0x8},
-    {0x4, 0x40},
-    // Depth changes within the DIB family.
-    {0x800, 0x400},
-    {0x400, 0x800},
+constexpr Edge kFixedEdges[] = {
+    // The 16-bit RGB form.
     {0x8000, 0x400},
     {0x8000, 0x800},
     {0x400, 0x8000},
@@ -45,30 +46,230 @@ constexpr Edge kEdges[] = {
     {0x400, 0x10000},
 };
 
+void AddFamily(std::vector<Edge>& edges, const DWORD* begin, const DWORD* end) {
+    for (const DWORD* a = begin; a != end; ++a)
+        for (const DWORD* b = begin; b != end; ++b)
+            if (a != b) edges.push_back({*a, *b});
+}
+
+const std::vector<Edge>& Edges() {
+    static const std::vector<Edge> edges = [] {
+        std::vector<Edge> all;
+        AddFamily(all, std::begin(kDibFormats), std::end(kDibFormats));
+        AddFamily(all, std::begin(kYuvFormats), std::end(kYuvFormats));
+        all.insert(all.end(), std::begin(kFixedEdges), std::end(kFixedEdges));
+        return all;
+    }();
+    return edges;
+}
+
 class Stage {
 public:
     virtual ~Stage() = default;
     virtual void Run(const BYTE* input, BYTE* output, LONG width) = 0;
 };
 
-class YuvDepth final : public Stage {
+// One pixel of any non-palette format of a family, unpacked: blue, green,
+// red or Y, Cb, Cr, then alpha, at the precision of the wider side.
+struct Samples {
+    unsigned c[4];
+};
+
+// 8-bit and 10-bit samples, scaled with rounding (255 <-> 1023).
+inline unsigned Widen(unsigned v) {
+    return (v * 1023 + 127) / 255;
+}
+inline unsigned Narrow(unsigned v) {
+    return ((v > 1023 ? 1023 : v) * 255 + 511) / 1023;
+}
+inline unsigned Word(const BYTE* p) {
+    return p[0] | p[1] << 8;
+}
+inline void PutWord(BYTE* p, unsigned v) {
+    p[0] = static_cast<BYTE>(v);
+    p[1] = static_cast<BYTE>(v >> 8);
+}
+
+// Between two grey or RGB formats (0x1, 0x2, 0x400, 0x800, 0x1000, 0x2000),
+// as the public header lays them out. Grey is the BT.601 luma, rounded;
+// alpha is kept where both sides have it, else 255 (1023).
+class DibRepack final : public Stage {
 public:
-    explicit YuvDepth(bool widen) : widen_(widen) {}
+    DibRepack(const FormatInfo& from, const FormatInfo& to)
+        : from_(from), to_(to), wide_(IsWide(from) || IsWide(to)) {}
     void Run(const BYTE* input, BYTE* output, LONG width) override {
+        const unsigned top = wide_ ? 1023 : 255;
         for (LONG x = 0; x < width; ++x) {
-            if (widen_) {
-                output[3 * x] = input[2 * x];
-                output[3 * x + 1] = input[2 * x + 1];
-                output[3 * x + 2] = 255;
-            } else {
-                output[2 * x] = input[3 * x];
-                output[2 * x + 1] = input[3 * x + 1];
-            }
+            Samples s{{0, 0, 0, top}};
+            Read(input, x, s);
+            Write(output, x, s);
         }
     }
 
 private:
-    bool widen_;
+    static bool IsWide(const FormatInfo& f) {
+        return f.code == 0x2 || f.code == 0x1000 || f.code == 0x2000;
+    }
+    unsigned In(unsigned v, bool wideSample) const { return wide_ && !wideSample ? Widen(v) : v; }
+    unsigned Out(unsigned v, bool wideSample) const { return wide_ && !wideSample ? Narrow(v) : v; }
+    void Read(const BYTE* in, LONG x, Samples& s) const {
+        switch (from_.code) {
+        case 0x1:
+            s.c[0] = s.c[1] = s.c[2] = In(in[x], false);
+            break;
+        case 0x2:
+            s.c[0] = s.c[1] = s.c[2] = std::min(Word(in + 2 * x), 1023u);
+            break;
+        case 0x400:
+        case 0x800: {
+            const int n = from_.code == 0x400 ? 3 : 4;
+            for (int k = 0; k < n; ++k)
+                s.c[k] = In(in[n * x + k], false);
+            break;
+        }
+        default: { // 0x1000, 0x2000: 16-bit words
+            const int n = from_.code == 0x1000 ? 3 : 4;
+            for (int k = 0; k < n; ++k)
+                s.c[k] = std::min(Word(in + 2 * (n * x + k)), 1023u);
+        }
+        }
+    }
+    void Write(BYTE* out, LONG x, const Samples& s) const {
+        switch (to_.code) {
+        case 0x1:
+        case 0x2: {
+            const unsigned luma = (299 * s.c[2] + 587 * s.c[1] + 114 * s.c[0] + 500) / 1000;
+            if (to_.code == 0x1)
+                out[x] = static_cast<BYTE>(Out(luma, false));
+            else
+                PutWord(out + 2 * x, luma);
+            break;
+        }
+        case 0x400:
+        case 0x800: {
+            const int n = to_.code == 0x400 ? 3 : 4;
+            for (int k = 0; k < n; ++k)
+                out[n * x + k] = static_cast<BYTE>(Out(s.c[k], false));
+            break;
+        }
+        default: {
+            const int n = to_.code == 0x1000 ? 3 : 4;
+            for (int k = 0; k < n; ++k)
+                PutWord(out + 2 * (n * x + k), s.c[k]);
+        }
+        }
+    }
+
+    const FormatInfo &from_, &to_;
+    bool wide_;
+};
+
+// Between two YUV formats. The pair formats (0x4, 0x8, 0x40, 0x10, 0x20)
+// hold one colour difference a pixel, Cb on even and Cr on odd pixels; the
+// others hold Y, Cb, Cr (and alpha) in every pixel. A pair's colour comes
+// from its first pixel, as in the conversion from RGB.
+class YuvRepack final : public Stage {
+public:
+    YuvRepack(const FormatInfo& from, const FormatInfo& to)
+        : from_(from.code), to_(to.code), wide_(IsWide(from.code) || IsWide(to.code)) {}
+    void Run(const BYTE* input, BYTE* output, LONG width) override {
+        const unsigned top = wide_ ? 1023 : 255, neutral = wide_ ? 512 : 128;
+        samples_.resize(static_cast<std::size_t>(width));
+        for (LONG x = 0; x < width; ++x) {
+            Samples& s = samples_[static_cast<std::size_t>(x)];
+            s = {{0, neutral, neutral, top}};
+            Read(input, x, s);
+        }
+        if (Paired(from_))
+            for (LONG x = 0; x < width; x += 2) {
+                // c[1] holds each pixel's own colour byte: the pair shares Cb, Cr.
+                Samples& even = samples_[static_cast<std::size_t>(x)];
+                const unsigned cr = x + 1 < width ? samples_[static_cast<std::size_t>(x) + 1].c[1]
+                                    : x > 0       ? samples_[static_cast<std::size_t>(x) - 1].c[2]
+                                                  : neutral;
+                even.c[2] = cr;
+                if (x + 1 < width) {
+                    samples_[static_cast<std::size_t>(x) + 1].c[1] = even.c[1];
+                    samples_[static_cast<std::size_t>(x) + 1].c[2] = cr;
+                }
+            }
+        for (LONG x = 0; x < width; ++x) {
+            Samples s = samples_[static_cast<std::size_t>(x)];
+            if (Paired(to_) && x % 2 == 1) s.c[1] = samples_[static_cast<std::size_t>(x) - 1].c[2];
+            Write(output, x, s);
+        }
+    }
+
+private:
+    static bool IsWide(DWORD f) { return f == 0x10 || f == 0x20 || f == 0x100 || f == 0x200; }
+    static bool Paired(DWORD f) { return f != 0x80 && f != 0x100 && f != 0x200; }
+    unsigned In(unsigned v) const { return wide_ ? Widen(v) : v; }
+    unsigned Out(unsigned v) const { return wide_ ? Narrow(v) : v; }
+    // Samples: c[0] Y, c[1] Cb (or the pixel's own colour byte), c[2] Cr, c[3] alpha.
+    void Read(const BYTE* in, LONG x, Samples& s) const {
+        switch (from_) {
+        case 0x4:
+            s.c[1] = In(in[2 * x]), s.c[0] = In(in[2 * x + 1]);
+            break;
+        case 0x8:
+        case 0x40:
+            s.c[1] = In(in[3 * x]), s.c[0] = In(in[3 * x + 1]);
+            if (from_ == 0x8) s.c[3] = In(in[3 * x + 2]);
+            break;
+        case 0x10:
+        case 0x20: {
+            const BYTE* p = in + (from_ == 0x10 ? 3 : 4) * x;
+            const std::uint32_t v = p[0] | p[1] << 8 | p[2] << 16 |
+                                    (from_ == 0x20 ? static_cast<std::uint32_t>(p[3]) << 24 : 0);
+            s.c[1] = v & 1023, s.c[0] = v >> 10 & 1023;
+            if (from_ == 0x20) s.c[3] = v >> 20 & 1023;
+            break;
+        }
+        case 0x80:
+            for (int k = 0; k < 4; ++k)
+                s.c[k] = In(in[4 * x + k]);
+            break;
+        default: { // 0x100, 0x200: 16-bit words
+            const int n = from_ == 0x100 ? 3 : 4;
+            for (int k = 0; k < n; ++k)
+                s.c[k] = std::min(Word(in + 2 * (n * x + k)), 1023u);
+        }
+        }
+    }
+    void Write(BYTE* out, LONG x, const Samples& s) const {
+        auto byte = [&](unsigned v) { return static_cast<BYTE>(Out(v)); };
+        switch (to_) {
+        case 0x4:
+            out[2 * x] = byte(s.c[1]), out[2 * x + 1] = byte(s.c[0]);
+            break;
+        case 0x8:
+        case 0x40:
+            out[3 * x] = byte(s.c[1]), out[3 * x + 1] = byte(s.c[0]);
+            out[3 * x + 2] = to_ == 0x8 ? byte(s.c[3]) : BYTE{255};
+            break;
+        case 0x10:
+        case 0x20: {
+            const std::uint32_t v = s.c[1] | s.c[0] << 10 | (to_ == 0x20 ? s.c[3] << 20 : 0);
+            const int n = to_ == 0x10 ? 3 : 4;
+            for (int k = 0; k < n; ++k)
+                out[n * x + k] = static_cast<BYTE>(v >> (8 * k));
+            break;
+        }
+        case 0x80:
+            for (int k = 0; k < 4; ++k)
+                out[4 * x + k] = byte(s.c[k]);
+            break;
+        default: {
+            const int n = to_ == 0x100 ? 3 : 4;
+            for (int k = 0; k < n; ++k)
+                PutWord(out + 2 * (n * x + k), s.c[k]);
+        }
+        }
+    }
+
+    DWORD from_, to_;
+    bool wide_;
+    std::vector<Samples> samples_;
 };
 
 class DibDepth final : public Stage {
@@ -84,7 +285,7 @@ public:
                 out[1] = static_cast<BYTE>((v >> 2) & 0xF8);
                 out[2] = static_cast<BYTE>((v >> 7) & 0xF8);
                 if (to_ == 32) out[3] = 255;
-            } else if (to_ == 16) {
+            } else { // to 16 bits
                 const BYTE* in = input + x * (from_ / 8);
                 unsigned c[3];
                 for (int k = 0; k < 3; ++k) {
@@ -95,11 +296,6 @@ public:
                 const unsigned v = c[0] | c[1] << 5 | c[2] << 10;
                 output[2 * x] = static_cast<BYTE>(v);
                 output[2 * x + 1] = static_cast<BYTE>(v >> 8);
-            } else if (to_ == 24) {
-                std::memcpy(output + 3 * x, input + 4 * x, 3);
-            } else {
-                std::memcpy(output + 4 * x, input + 3 * x, 3);
-                output[4 * x + 3] = 255;
             }
         }
     }
@@ -181,14 +377,18 @@ HRESULT StepRow(IProgressSink* sink, ProgressRecord& progress) {
 } // namespace
 
 std::vector<DWORD> PlanConversion(DWORD source, DWORD target) {
-    if (source == target) return {};
+    if (source == target || FindFormat(source) == nullptr || FindFormat(target) == nullptr)
+        return {};
+    const bool keepAlpha = FindFormat(source)->alpha && FindFormat(target)->alpha;
     // Breadth first, so the chain has as few stages as possible.
     std::vector<std::pair<DWORD, DWORD>> cameFrom{{source, 0}};
     std::deque<DWORD> queue{source};
     while (!queue.empty()) {
         const DWORD at = queue.front();
         queue.pop_front();
-        for (const Edge& edge : kEdges) {
+        for (const Edge& edge : Edges()) {
+            // Alpha on both ends is never dropped on the way.
+            if (keepAlpha && !FindFormat(edge.to)->alpha) continue;
             if (edge.from != at) continue;
             bool seen = false;
             for (const auto& [format, previous] : cameFrom)
@@ -246,7 +446,7 @@ public:
             const FormatInfo& to = *FindFormat(path[i + 1]);
             std::unique_ptr<Stage> stage;
             if (from.family == Family::Yuv && to.family == Family::Yuv) {
-                stage = std::make_unique<YuvDepth>(to.bits > from.bits);
+                stage = std::make_unique<YuvRepack>(from, to);
             } else if (from.family == Family::Yuv || to.family == Family::Yuv) {
                 if (height_ % 2 != 0) return E_INVALIDARG;
                 reorder_ = true;
@@ -264,8 +464,10 @@ public:
                     if (palette_.empty()) return E_FAIL;
                     stage = std::make_unique<Reduce>(palette_, to.bits);
                 }
-            } else {
+            } else if (from.code == 0x8000 || to.code == 0x8000) {
                 stage = std::make_unique<DibDepth>(from.bits, to.bits);
+            } else {
+                stage = std::make_unique<DibRepack>(from, to);
             }
             stages_.push_back(std::move(stage));
             buffers_.emplace_back(
@@ -353,7 +555,9 @@ HRESULT RunConversion(const BitmapImage& source, const BitmapImage& target, IPro
     const auto targetRowBytes =
         static_cast<std::size_t>(RowBytes(targetFormat, static_cast<std::uint64_t>(width)));
     const bool collect = chain.CollectsColours();
-    ProgressRecord progress{0, height, 0, collect ? 2 : 1};
+    // Inside a load or save the record carries that operation's phases.
+    const LONG phases = OperationPhases();
+    ProgressRecord progress{0, height, 0, phases > 0 ? phases : (collect ? 2 : 1)};
     if (collect) {
         if (const HRESULT hr = chain.CollectColours(targetFormat, sink, progress); FAILED(hr))
             return hr;

@@ -231,13 +231,17 @@ RASTREL_EXPORT HRESULT DllCanUnloadNow() {
     return g_lockCount > 0 || g_liveObjects.load() != 0 ? S_FALSE : S_OK;
 }
 
+// Each under one hold of the registry's lock: a registration racing a
+// removal of the same library leaves it whole or gone, never half.
 RASTREL_EXPORT HRESULT DllRegisterServer() {
+    RegistryBatch batch;
     for (const ClassEntry* entry = ClassList(); entry != nullptr; entry = entry->next)
         if (const HRESULT hr = RegisterClass(*entry->clsid, 2); FAILED(hr)) return hr;
     return S_OK;
 }
 
 RASTREL_EXPORT HRESULT DllUnregisterServer() {
+    RegistryBatch batch;
     for (const ClassEntry* entry = ClassList(); entry != nullptr; entry = entry->next)
         if (const HRESULT hr = UnregisterClass(*entry->clsid); FAILED(hr)) return hr;
     return S_OK;

@@ -1,6 +1,7 @@
 #include "Targa.h"
 
 #include "platform/Kernel.h"
+#include "platform/OutputFile.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,22 +14,6 @@ constexpr std::size_t kChunkBytes = 32384;
 constexpr char kFooterSignature[] = "TRUEVISION-XFILE";
 constexpr char kSoftware[] = "Pixora Video Snapshot";
 constexpr int kIdentificationBytes = 46;
-
-class File {
-public:
-    explicit File(HFILE handle) : handle_(handle) {}
-    ~File() { Close(); }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    bool Close() {
-        const bool closed = handle_ == HFILE_ERROR || _lclose(handle_) == 0;
-        handle_ = HFILE_ERROR;
-        return closed;
-    }
-
-private:
-    HFILE handle_;
-};
 
 std::size_t ColourMapOffset(const TargaHeader& header) {
     return 18u + header.idLength;
@@ -275,19 +260,18 @@ namespace {
 
 class Output {
 public:
-    Output(HFILE file, std::size_t capacity) : file_(file), buffer_(capacity) {}
+    Output(platform::OutputFile& file, std::size_t capacity) : file_(file), buffer_(capacity) {}
     BYTE* End() { return buffer_.data() + used_; }
     void Grow(std::size_t bytes) { used_ += bytes; }
     std::size_t Used() const { return used_; }
     bool Flush() {
-        const bool ok = used_ == 0 || _lwrite(file_, buffer_.data(), static_cast<UINT>(used_)) ==
-                                          static_cast<UINT>(used_);
+        const bool ok = file_.Write(buffer_.data(), used_);
         used_ = 0;
         return ok;
     }
 
 private:
-    HFILE file_;
+    platform::OutputFile& file_;
     std::vector<BYTE> buffer_;
     std::size_t used_ = 0;
 };
@@ -351,17 +335,13 @@ int WriteTarga(const char* fileName, CodecImage& image, bool runLength, IProgres
     if (const int code = ValidateCodecImage(image); code != kCodecOk) return code;
     if (image.pixels == nullptr) return kCodecBadImage;
     if (image.header->biBitCount != 24) return kCodecBadDepth;
-    const HFILE handle = _lcreat(fileName, 0);
-    if (handle == HFILE_ERROR) return kCodecCannotCreate;
-    File file(handle);
+    // Any return before Commit() removes the temporary, so a failed or
+    // cancelled write leaves what was at the name untouched.
+    platform::OutputFile file;
+    if (!file.Create(fileName)) return kCodecCannotCreate;
 
     const LONG columns = image.right - image.left + 1;
     const LONG rows = image.bottom - image.top + 1;
-    auto fail = [&](int code) {
-        file.Close();
-        DeleteFileA(fileName);
-        return code;
-    };
     BYTE head[18 + kIdentificationBytes]{};
     head[0] = kIdentificationBytes;
     head[2] = runLength ? 10 : 2;
@@ -369,18 +349,16 @@ int WriteTarga(const char* fileName, CodecImage& image, bool runLength, IProgres
     platform::StoreU16Le(head + 14, static_cast<WORD>(rows));
     head[16] = 24;
     std::memcpy(head + 18, kSoftware, sizeof kSoftware - 1);
-    if (_lwrite(handle, head, sizeof head) != sizeof head) return fail(kCodecWriteError);
+    if (!file.Write(head, sizeof head)) return kCodecWriteError;
 
     const std::size_t rowBytes = static_cast<std::size_t>(columns) * 3;
-    Output output(handle,
-                  kChunkBytes + (runLength ? static_cast<std::size_t>(columns) * 9 / 2 : 0));
+    Output output(file, kChunkBytes + (runLength ? static_cast<std::size_t>(columns) * 9 / 2 : 0));
     const LONG imageHeight = image.header->biHeight;
     for (LONG pictureRow = image.bottom; pictureRow >= image.top; --pictureRow) {
-        if (CodecStepCancelled()) return fail(kCodecCancelled);
+        if (CodecStepCancelled()) return kCodecCancelled;
         // Room is counted against the plain chunk: the run-length slack
         // beyond it takes a row's worst case of four bytes a pixel.
-        if (output.Used() + rowBytes >= kChunkBytes && !output.Flush())
-            return fail(kCodecWriteError);
+        if (output.Used() + rowBytes >= kChunkBytes && !output.Flush()) return kCodecWriteError;
         const BYTE* in = image.pixels +
                          static_cast<std::size_t>(imageHeight - 1 - pictureRow) * image.rowBytes +
                          static_cast<std::size_t>(image.left) * 3;
@@ -392,14 +370,10 @@ int WriteTarga(const char* fileName, CodecImage& image, bool runLength, IProgres
             output.Grow(rowBytes);
         }
     }
-    if (!output.Flush()) return fail(kCodecWriteError);
+    if (!output.Flush()) return kCodecWriteError;
     BYTE footer[26]{};
     std::memcpy(footer + 8, "TRUEVISION-XFILE.", 17);
-    if (_lwrite(handle, footer, sizeof footer) != sizeof footer) return fail(kCodecWriteError);
-    if (!file.Close()) {
-        DeleteFileA(fileName);
-        return kCodecWriteError;
-    }
+    if (!file.Write(footer, sizeof footer) || !file.Commit()) return kCodecWriteError;
     return kCodecOk;
 }
 

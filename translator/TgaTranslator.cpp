@@ -38,7 +38,7 @@ public:
         if (!source.OpenFile(fileName) || ProbeTarga(source, header_) != kCodecOk) return E_FAIL;
         // Size and depth are checked as the codec image allocation checks them.
         if (header_.width == 0 || header_.height == 0) return E_FAIL;
-        if (sink) sink->SetPhaseCount(LoadPhases(TargaFormat(header_), format));
+        AnnouncePhases(sink, LoadPhases(TargaFormat(header_), format));
         ComPtr<IBitmapImage> made;
         HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
                                       made.Out());
@@ -56,7 +56,7 @@ public:
         BitmapImage source{};
         if (FAILED(bitmap->GetImage(&source))) return E_FAIL;
         const LONG phases = source.format == PF_RGB24 ? 1 : 2;
-        if (sink) sink->SetPhaseCount(phases);
+        AnnouncePhases(sink, phases);
         ComPtr<IBitmapImage> converted;
         if (source.format != PF_RGB24) {
             if (const HRESULT hr = bitmap->Convert(PF_RGB24, &converted, sink); FAILED(hr))

@@ -3,6 +3,7 @@
 #include "Palette.h"
 #include "PixelFormats.h"
 #include "platform/Kernel.h"
+#include "platform/OutputFile.h"
 
 #include <cstring>
 #include <new>
@@ -17,20 +18,27 @@ public:
 
     HRESULT Open(const char* fileName, DWORD access) override {
         Close();
-        DWORD creation;
-        if (access == GENERIC_READ)
-            creation = OPEN_EXISTING;
-        else if (access == GENERIC_WRITE)
-            creation = CREATE_ALWAYS;
-        else
-            return E_FAIL;
-        file_ = CreateFileA(fileName, access, 1, nullptr, creation, 0, nullptr);
+        if (access == GENERIC_WRITE) {
+            if (!output_.Create(fileName)) return E_FAIL;
+            file_ = HandleFromDescriptor(output_.Descriptor());
+            return S_OK;
+        }
+        if (access != GENERIC_READ) return E_FAIL;
+        file_ = CreateFileA(fileName, access, 1, nullptr, OPEN_EXISTING, 0, nullptr);
         return file_ == INVALID_HANDLE_VALUE ? E_FAIL : S_OK;
     }
     HRESULT Close() override {
-        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+        if (output_.IsOpen())
+            output_.Discard();
+        else if (file_ != INVALID_HANDLE_VALUE)
+            CloseHandle(file_);
         file_ = INVALID_HANDLE_VALUE;
         return S_OK;
+    }
+    HRESULT Commit() override {
+        if (!output_.IsOpen()) return E_FAIL;
+        file_ = INVALID_HANDLE_VALUE;
+        return output_.Commit() ? S_OK : E_FAIL;
     }
     HRESULT IsOpen() override { return file_ != INVALID_HANDLE_VALUE ? S_OK : S_FALSE; }
     HRESULT Seek(LONG offset, DWORD origin, DWORD* position) override {
@@ -67,6 +75,7 @@ protected:
 
 private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
+    platform::OutputFile output_; // the file being written, until Commit()
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 // The translator base every format's translator stands on: ITranslator and
 // ITranslatorOptions with the base's answers, the file stream, the progress
 // sink, and the helpers of the common load and save sequences.
+#include "Codec.h"
 #include "ServerFrame.h"
 #include "platform/ComPtr.h"
 
@@ -9,7 +10,9 @@ namespace rastrel {
 
 // The file stream the translators read and write through.
 struct IFileStream : IUnknown {
-    // GENERIC_READ: an existing file; GENERIC_WRITE: created, replacing one.
+    // GENERIC_READ: an existing file. GENERIC_WRITE: a temporary beside the
+    // name, which only Commit() puts under the name; Close() or Open()
+    // before Commit() removes it and leaves what was there.
     virtual HRESULT Open(const char* fileName, DWORD access) = 0;
     virtual HRESULT Close() = 0;
     virtual HRESULT IsOpen() = 0;
@@ -17,6 +20,9 @@ struct IFileStream : IUnknown {
     virtual HRESULT Read(void* buffer, DWORD count, DWORD* done) = 0;
     virtual HRESULT Write(const void* buffer, DWORD count, DWORD* done) = 0;
     virtual HRESULT GetSize(DWORD* size) = 0;
+    // Closes a written file and renames it over the name; E_FAIL (the
+    // temporary removed) when the last bytes or the rename fail.
+    virtual HRESULT Commit() = 0;
 };
 IFileStream* NewFileStream();
 
@@ -81,13 +87,15 @@ private:
     ComPtr<IProgressSink> sink_;
 };
 
-// Begin on construction, End on destruction, when there is a sink.
+// Begin on construction, End on destruction, when there is a sink; the
+// phases announced in between hold for every record of the operation.
 class SinkSession {
 public:
     explicit SinkSession(IProgressSink* sink) : sink_(sink) {
         if (sink_) sink_->Begin();
     }
     ~SinkSession() {
+        SetOperationPhases(0);
         if (sink_) sink_->End();
     }
     SinkSession(const SinkSession&) = delete;
@@ -96,6 +104,13 @@ public:
 private:
     IProgressSink* sink_;
 };
+
+// SetPhaseCount on the sink; conversions run within the load or save then
+// carry the same count in their records' phase field.
+inline void AnnouncePhases(IProgressSink* sink, LONG phases) {
+    SetOperationPhases(phases);
+    if (sink) sink->SetPhaseCount(phases);
+}
 
 // The phases a load announces: one for reading, one for a conversion from
 // the translator's own format, one more for a palette made from the colours.

@@ -1,6 +1,7 @@
 #include "RegistryFile.h"
 #include "support/RastrelTesting.h"
 
+#include <chrono>
 #include <cstring>
 #include <sys/wait.h>
 #include <tuple>
@@ -133,6 +134,54 @@ TEST_F(RegistryTest, ACorruptFileIsReportedAndLeftAlone) {
     HKEY key = nullptr;
     EXPECT_EQ(CreateKey("CLSID", &key), ERROR_BADDB);
     EXPECT_EQ(Text(), "REGX\n");
+}
+
+// A batch (one library's registration) holds the file's lock from its
+// first change to its last: another process's change waits for the end.
+TEST_F(RegistryTest, ABatchKeepsOtherWritersOutUntilItEnds) {
+    using Clock = std::chrono::steady_clock;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        RegistryBatch batch;
+        HKEY key = nullptr;
+        const bool first = CreateKey("A1", &key) == ERROR_SUCCESS;
+        ::usleep(400000);
+        ::_exit(first && CreateKey("A2", &key) == ERROR_SUCCESS ? 0 : 1);
+    }
+    ::usleep(100000);
+    const auto start = Clock::now();
+    HKEY key = nullptr;
+    EXPECT_EQ(CreateKey("B", &key), ERROR_SUCCESS);
+    const auto waited = Clock::now() - start;
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_GE(waited, std::chrono::milliseconds(200));
+    const std::string text = Text();
+    EXPECT_LT(text.find("A2]"), std::string::npos);
+    EXPECT_NE(text.find("B]"), std::string::npos);
+}
+
+// A writer killed while it wrote leaves its temporary; the next change
+// removes those of processes that are gone, and no other.
+TEST_F(RegistryTest, TemporariesOfDeadWritersAreRemoved) {
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string dead = std::to_string(gone), alive = std::to_string(::getppid());
+    const std::vector<std::string> stale = {"reg.reg.tmp." + dead, ".reg.reg." + dead + ".3.tmp"},
+                                   kept = {".reg.reg." + alive + ".0.tmp", "reg.reg.tmp.x"};
+    for (const auto& name : stale)
+        WriteBytes(scratch / name, "half");
+    for (const auto& name : kept)
+        WriteBytes(scratch / name, "half");
+    HKEY key = nullptr;
+    ASSERT_EQ(CreateKey("CLSID", &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+    for (const auto& name : stale)
+        EXPECT_FALSE(std::filesystem::exists(scratch / name)) << name;
+    for (const auto& name : kept)
+        EXPECT_TRUE(std::filesystem::exists(scratch / name)) << name;
 }
 
 // Processes that write at once each keep their keys: every change is a

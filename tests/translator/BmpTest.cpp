@@ -103,8 +103,45 @@ TEST_F(Bmp, HeadersItDoesNotRead) {
     for (auto [bits, compression] : {std::pair<WORD, DWORD>{2, 0}, {24, 3}, {8, 2}, {4, 1}})
         EXPECT_EQ(load(BmpFile(1, 1, bits, compression, 0, {0, 0, 0, 0})), E_FAIL)
             << bits << " " << compression;
+    // Four bytes of run-length data reach row 257 at most: a taller picture
+    // is memory no such file fills (46340 x 46340 took 2 GB), refused at once.
+    for (const LONG side : {46340, 258})
+        EXPECT_EQ(load(BmpFile(side == 258 ? 1 : side, side, 8, 1, 0, {0, 0, 0, 1})), E_FAIL);
+    EXPECT_EQ(Greys(BmpFile(3, 257, 8, 1, 0, {0, 0, 0, 1})), std::vector<BYTE>(3 * 257, 0));
     WriteFile(path, {'B', 'M', 'x'});
     EXPECT_EQ(translator->Probe(path.c_str()), S_FALSE);
+}
+
+// BI_BITFIELDS: the masks after a 40-byte header (those of a longer header
+// the ImageMagick fixtures cover); channels scale to 0 ... 255 as Pillow
+// scales them; masks of no common layout are refused.
+TEST_F(Bmp, ChannelMasks) {
+    auto withMasks = [](WORD bits, DWORD red, DWORD green, DWORD blue, std::vector<BYTE> data) {
+        std::vector<BYTE> file = BmpFile(2, 1, bits, 3, 3, data);
+        platform::StoreU32Le(&file[54], red);
+        platform::StoreU32Le(&file[58], green);
+        platform::StoreU32Le(&file[62], blue);
+        return file;
+    };
+    // White, then red 0b10000 green 0b100000 blue 0b00001 (5-6-5).
+    const std::vector<BYTE> pixels565 = {0xFF, 0xFF, 0x01, 0x84};
+    WriteFile(scratch / "565.bmp", withMasks(16, 0xF800, 0x7E0, 0x1F, pixels565));
+    auto loaded = Load(scratch / "565.bmp");
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(PictureOf(loaded.get()).rgb, (std::vector<BYTE>{255, 255, 255, 131, 129, 8}));
+    auto translator = TranslatorFor("BMP");
+    for (const auto& file : {withMasks(16, 0x1F, 0x7E0, 0xF800, pixels565),
+                             withMasks(32, 0xFF, 0xFF00, 0xFF0000, std::vector<BYTE>(8, 1))}) {
+        WriteFile(scratch / "odd.bmp", file);
+        ComPtr<IBitmapImage> bitmap;
+        EXPECT_EQ(translator->Load((scratch / "odd.bmp").c_str(), 0x400, &bitmap, nullptr), E_FAIL);
+    }
+    // The alpha of ImageMagick's 32-bit file, a ramp across each row, stays.
+    auto rgba = Load(kFixtures + "/im-rgba32-v5.bmp", PF_RGB32A);
+    ASSERT_TRUE(rgba);
+    const BitmapImage image = ImageOf(rgba.get());
+    EXPECT_EQ(std::tuple(image.pixels[3], image.pixels[4 * 37 + 3], image.pixels[4 * 36 + 3] > 200),
+              std::tuple(0, 0, true));
 }
 
 TEST_F(Bmp, GreyBitmapsKeepTheirLevels) {

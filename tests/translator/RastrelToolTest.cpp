@@ -62,9 +62,19 @@ TEST_F(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {
 TEST_F(RastrelTool, FailuresNameTheirCause) {
     const std::string tga = Quote(kFixtures + "/pil-rgb24.tga");
     // A command, its exit status and what its message says.
+    // A name for the device that is always full.
+    std::filesystem::create_symlink("/dev/full", scratch / "full.bmp");
     const std::tuple<std::string, int, std::string> cases[] = {
         {"convert " + Quote(scratch / "missing.tga") + " " + Quote(scratch / "out.bmp"), 1,
-         "0x80004005"},
+         "missing.tga: No such file or directory (0x80004005"},
+        {"convert " + tga + " " + Quote(scratch / "none/out.bmp"), 1,
+         "none/out.bmp: No such file or directory (0x80004005"},
+        {"convert " + tga + " " + Quote(scratch / "full.bmp"), 1,
+         "full.bmp: No space left on device (0x80004005"},
+        {"store " + Quote(kFixtures + "/pil-rgb24.bmp") + " " + Quote(scratch / "none/x.stg"), 1,
+         ""},
+        {"help", 0, "usage: rastrel formats"},
+        {"--help", 0, "rastrel info FILE"},
         {"convert " + tga + " " + Quote(scratch / "out.png"), 1, "no translator writes .PNG files"},
         {"convert " + tga, 2, ""},
         {"convert " + tga + " x.tga --format 3", 2, ""},
@@ -76,6 +86,8 @@ TEST_F(RastrelTool, FailuresNameTheirCause) {
         EXPECT_NE(result.out.find(says), std::string::npos) << command << ": " << result.out;
     }
     EXPECT_FALSE(std::filesystem::exists(scratch / "out.png"));
+    // The failed write to the device left it where it was.
+    EXPECT_TRUE(std::filesystem::is_character_file(scratch / "full.bmp"));
     // Without the classes registered the tool says how to register them.
     const CommandResult result = RunShell("RASTREL_REGISTRY=" + Quote(scratch / "empty.reg") + " " +
                                           RASTREL_TOOL + " formats");

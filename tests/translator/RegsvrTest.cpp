@@ -34,4 +34,34 @@ TEST(Regsvr, RegistersAndUnregistersBothLibraries) {
     EXPECT_NE(again.out.find("0x80070002"), std::string::npos) << again.out;
 }
 
+// One line it cannot read does not hide the keys around it, and a file it
+// cannot read whole is reported and never rewritten.
+TEST(Regsvr, AnUnreadableRegistryIsNamedAndLeftAlone) {
+    ScratchFolder scratch;
+    const std::string registry = scratch / "reg.reg";
+    ASSERT_EQ(RunShell(Regsvr(registry, "-s " + Quote(RASTREL_LIBRARY))).status, 0);
+    std::string text = ReadBytes(registry);
+    text.insert(text.find("\n[") + 1, "a line that means nothing\n");
+    WriteBytes(registry, text);
+    // The tool still finds its classes, with a warning naming the line.
+    const auto formats =
+        RunShell("RASTREL_REGISTRY=" + Quote(registry) + " " + RASTREL_TOOL + " formats");
+    EXPECT_EQ(formats.status, 0) << formats.out;
+    EXPECT_NE(formats.out.find(registry + ": line 3 is not a registry line: a line that means"),
+              std::string::npos)
+        << formats.out;
+    // Registering would drop that line: refused, the file as it was.
+    const auto refused = RunShell(Regsvr(registry, Quote(THUMBNAIL_LIBRARY)));
+    EXPECT_EQ(refused.status, 5);
+    EXPECT_NE(refused.out.find("line 3"), std::string::npos) << refused.out;
+    EXPECT_EQ(ReadBytes(registry), text);
+    // Without its first line nothing is read: the tool says so, not only
+    // that the classes are not registered.
+    WriteBytes(registry, "REGEDIT5\n" + text.substr(text.find('\n') + 1));
+    const auto unread =
+        RunShell("RASTREL_REGISTRY=" + Quote(registry) + " " + RASTREL_TOOL + " formats");
+    EXPECT_EQ(unread.status, 3);
+    EXPECT_NE(unread.out.find("line 1 is not a REGEDIT4 header"), std::string::npos) << unread.out;
+}
+
 } // namespace

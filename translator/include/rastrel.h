@@ -53,26 +53,40 @@ inline constexpr IID IID_IFileStream = {
 inline constexpr IID IID_IThumbnailWriter = {
     0x8335E411, 0xAB3B, 0x11CE, {0x84, 0x68, 0x00, 0x00, 0xB4, 0x68, 0x27, 0x6B}};
 
-// Pixel formats: one bit each.
+// Pixel formats: one bit each. Words are 16-bit little-endian; 10-bit
+// samples sit in the low bits of their word (or packed field) and run
+// 0 ... 1023. Convert turns every format into every other: 8-bit and 10-bit
+// samples scale with rounding (w = (v * 1023 + 127) / 255, v = (w * 255 +
+// 511) / 1023), grey is the BT.601 luma (299 R + 587 G + 114 B + 500) /
+// 1000, alpha is kept where both sides have it and is opaque otherwise.
+// The YUV pair formats hold one colour difference a pixel: Cb on even
+// pixels, Cr on odd ones, both taken from the pair's first pixel.
 enum : DWORD {
-    PF_GREY8 = 0x1,
-    PF_GREY10 = 0x2,
-    PF_YUV16 = 0x4,  // Cb Y0 Cr Y1, two bytes per pixel
-    PF_YUV16A = 0x8, // Cb Y0 A0 Cr Y1 A1
-    PF_YUV20 = 0x10,
-    PF_YUV30A = 0x20,
-    PF_YUV24 = 0x40,
-    PF_YUV32A = 0x80,
-    PF_YUV30 = 0x100,
-    PF_YUV40A = 0x200,
-    PF_RGB24 = 0x400,  // blue, green, red
-    PF_RGB32A = 0x800, // blue, green, red, alpha
-    PF_RGB30 = 0x1000,
-    PF_RGB40A = 0x2000,
+    PF_GREY8 = 0x1,     // one byte a pixel, rows padded to 4 bytes
+    PF_GREY10 = 0x2,    // one word a pixel
+    PF_YUV16 = 0x4,     // Cb Y0 Cr Y1, two bytes per pixel
+    PF_YUV16A = 0x8,    // Cb Y0 A0 Cr Y1 A1
+    PF_YUV20 = 0x10,    // a pair format, three bytes a pixel: a 24-bit little-endian
+                        // field with the colour difference in bits 0-9, Y in 10-19
+    PF_YUV30A = 0x20,   // as 0x10 in a 32-bit field, and alpha in bits 20-29
+    PF_YUV24 = 0x40,    // Cb Y0 255 Cr Y1 255
+    PF_YUV32A = 0x80,   // Y Cb Cr A, every pixel its own colour
+    PF_YUV30 = 0x100,   // words Y Cb Cr, every pixel its own colour
+    PF_YUV40A = 0x200,  // words Y Cb Cr A
+    PF_RGB24 = 0x400,   // blue, green, red
+    PF_RGB32A = 0x800,  // blue, green, red, alpha
+    PF_RGB30 = 0x1000,  // words blue, green, red
+    PF_RGB40A = 0x2000, // words blue, green, red, alpha
     PF_PALETTE8 = 0x4000,
     PF_RGB16 = 0x8000, // 5-5-5, blue lowest
     PF_PALETTE4 = 0x10000,
 };
+
+// The largest pixel buffer (rows x row bytes) a bitmap may hold: 1 GiB.
+// Create refuses a larger image with E_FAIL, and a load whose picture would
+// need more fails with E_FAIL before anything is allocated, so a small
+// damaged file cannot make the library take gigabytes.
+inline constexpr DWORD RASTREL_MAX_PIXEL_BYTES = 1u << 30;
 
 // An image as a device-independent bitmap: the 40-byte header (followed by
 // 1024 bytes of palette for 0x1, 0x4000 and 0x10000), the format, and the

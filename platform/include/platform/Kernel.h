@@ -17,6 +17,8 @@ inline constexpr DWORD MAX_PATH = 260;
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
+// The platform's error code for a POSIX errno value.
+DWORD SystemErrorFromErrno(int error);
 
 // Loader. A module handle is the address the library is loaded at.
 HMODULE LoadLibraryA(const char* path);
@@ -73,4 +75,7 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* done, void* 
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
 DWORD GetFileSize(HANDLE file, DWORD* sizeHigh);
 BOOL CloseHandle(HANDLE handle);
+// The handle of an open POSIX descriptor that stays the caller's (do not
+// CloseHandle it).
+HANDLE HandleFromDescriptor(int fd);
 BOOL DeleteFileA(const char* path);

@@ -52,3 +52,21 @@ LONG RegCloseKey(HKEY key);
 
 // The file the calls above use.
 std::string RegistryFilePath();
+
+// What was wrong with the registry file when it was last read: its name,
+// the first line not understood and that line ("" when nothing was). Such
+// lines are skipped when keys are looked up (with a warning on stderr),
+// and a file holding any is never rewritten: changes fail with
+// ERROR_BADDB instead of dropping what could not be read.
+std::string RegistryFileProblem();
+
+// Holds the registry file's lock while it lives, so that a series of
+// changes (one library's registration or removal) reaches other processes
+// as one. Nests; the calls above made meanwhile in this process run inside it.
+class RegistryBatch {
+public:
+    RegistryBatch();
+    ~RegistryBatch();
+    RegistryBatch(const RegistryBatch&) = delete;
+    RegistryBatch& operator=(const RegistryBatch&) = delete;
+};

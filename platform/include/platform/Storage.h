@@ -111,6 +111,9 @@ inline constexpr IID IID_IStorage = {
 
 // Creates (STGM_CREATE: replaces) a compound file; the storage is written to
 // the file by Commit and when its last element is released.
+// The storage failure for a POSIX errno value (ENOENT: STG_E_FILENOTFOUND,
+// ENOSPC: STG_E_MEDIUMFULL, ...).
+HRESULT StgErrorFromErrno(int error);
 HRESULT StgCreateDocfile(LPCOLESTR name, DWORD mode, DWORD reserved, IStorage** storage);
 HRESULT StgOpenStorage(LPCOLESTR name, IStorage* priority, DWORD mode, SNB exclude, DWORD reserved,
                        IStorage** storage);

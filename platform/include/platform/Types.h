@@ -75,6 +75,7 @@ inline constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr LONG ERROR_WRITE_FAULT = 29;
 inline constexpr LONG ERROR_READ_FAULT = 30;
 inline constexpr LONG ERROR_FILE_EXISTS = 80;
+inline constexpr LONG ERROR_DISK_FULL = 112;
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
 inline constexpr LONG ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr LONG ERROR_MOD_NOT_FOUND = 126;

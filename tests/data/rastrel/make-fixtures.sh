@@ -75,6 +75,13 @@ pnmtoplainpnm "$work/two.pbm" | ppmtobmp -bpp 1 > netpbm-mono1.bmp 2>/dev/null
 "$CONVERT" "$work/picture.ppm" -flip -orient TopLeft im-rgb24-topfirst.tga
 "$CONVERT" "$work/few.ppm" -type Palette -compress RLE BMP3:im-palette8-rle.bmp
 "$CONVERT" "$work/picture.ppm" -define bmp:format=bmp3 -type TrueColor BMP3:im-rgb24.bmp
+# Today's ImageMagick: 124-byte (BMP5) and 108-byte (BMP4) information
+# headers, and BI_BITFIELDS pixels of 32 bits with alpha, 5-6-5 and 5-5-5.
+"$CONVERT" "$work/picture.ppm" -type TrueColor im-rgb24-v5.bmp
+"$CONVERT" "$work/picture.ppm" -type TrueColor -intent Undefined im-rgb24-v4.bmp
+"$CONVERT" "$work/picture.ppm" -alpha set -channel A -fx 'i/w' +channel im-rgba32-v5.bmp
+"$CONVERT" "$work/picture.ppm" -define bmp:subtype=RGB565 im-rgb565-v5.bmp
+"$CONVERT" "$work/picture.ppm" -define bmp:subtype=RGB555 im-rgb555-v5.bmp
 
 # What Pillow decodes from each: the pixels our loads must match.
 for f in *.tga *.bmp; do
@@ -86,4 +93,5 @@ seeds=../../fuzz/corpus
 mkdir -p "$seeds/fuzz_targa" "$seeds/fuzz_bmp"
 cp pil-rgb24-rle.tga netpbm-cmap8.tga pil-rgba32.tga im-rgb24-topfirst.tga netpbm-grey8.tga \
   "$seeds/fuzz_targa/"
-cp im-palette8-rle.bmp netpbm-palette4.bmp pil-mono1.bmp pil-rgb24.bmp "$seeds/fuzz_bmp/"
+cp im-palette8-rle.bmp netpbm-palette4.bmp pil-mono1.bmp pil-rgb24.bmp im-rgba32-v5.bmp \
+  im-rgb565-v5.bmp "$seeds/fuzz_bmp/"
