@@ -108,7 +108,9 @@ def main():
         plain = os.path.join(work, "page-plain.tif")
 
         def ours_fax():
-            subprocess.run([tool, "info", fax], env=env, check=True, stdout=subprocess.DEVNULL)
+            # In the page's own format, an 8-bit palette, as tiffcp keeps its bits.
+            subprocess.run([tool, "info", fax, "--format", "4000"], env=env, check=True,
+                           stdout=subprocess.DEVNULL)
 
         def tiffcp_fax():
             subprocess.run(["tiffcp", "-c", "none", fax, plain], check=True)
