@@ -86,6 +86,10 @@ std::string& ProblemText() {
 // REGEDIT4 line is ERROR_BADDB.
 LONG Load(const std::string& file, RegistryNode& tree, platform::RegistryProblem& problem) {
     problem = {};
+    {
+        std::lock_guard lock(g_problemMutex);
+        ProblemText().clear();
+    }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         tree = RegistryNode{};
@@ -95,13 +99,11 @@ LONG Load(const std::string& file, RegistryNode& tree, platform::RegistryProblem
     std::ostringstream text;
     text << in.rdbuf();
     auto parsed = platform::ParseRegistryText(text.str(), &problem);
-    std::string described;
-    if (problem.badLines > 0)
-        described = file + ": line " + std::to_string(problem.firstBadLine) + " is not a " +
-                    (parsed ? "registry line" : "REGEDIT4 header") + ": " + problem.firstBadText;
-    {
+    if (problem.badLines > 0) {
         std::lock_guard lock(g_problemMutex);
-        ProblemText() = described;
+        ProblemText() = file + ": line " + std::to_string(problem.firstBadLine) + " is not a " +
+                        (parsed ? "registry line" : "REGEDIT4 header") + ": " +
+                        problem.firstBadText;
     }
     if (!parsed) return ERROR_BADDB;
     tree = std::move(*parsed);
