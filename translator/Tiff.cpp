@@ -248,6 +248,14 @@ public:
         }
         return got;
     }
+    // What is buffered of the strip, all taken at once; false at the end.
+    bool TakeBuffered(const BYTE*& data, std::size_t& size) {
+        if (position_ >= size_ && !Refill()) return false;
+        data = buffer_.data() + position_;
+        size = size_ - position_;
+        position_ = size_;
+        return true;
+    }
     void Skip(std::size_t count) {
         while (count > 0 && (position_ < size_ || Refill())) {
             const std::size_t n = std::min(count, size_ - position_);
@@ -683,18 +691,22 @@ void FillBlack(const Changes& row, int width, BYTE* bits) {
 // Every string of the table is already in the output, where it was first
 // made: a code's string is copied from there.
 long DecodeLzw(StripReader& in, BYTE* out, std::size_t capacity) {
-    static thread_local std::vector<std::uint32_t> offset(4096), length(4096);
+    static thread_local std::vector<std::uint32_t> offsets(4096), lengths(4096);
+    // Looked up once: every use of a thread-local in a library is a call.
+    std::uint32_t* const offset = offsets.data();
+    std::uint32_t* const length = lengths.data();
     std::uint32_t acc = 0;
     int bits = 0, width = 9, next = 258, old = -1;
     std::size_t made = 0, oldAt = 0, oldLength = 0;
-    bool begun = false;
+    const BYTE* data = nullptr;
+    std::size_t left = 0;
+    if (!in.TakeBuffered(data, left)) return 0;
+    if (data[0] == 0) return kCodecUnsupported; // the old bit order
     while (made < capacity) {
         while (bits < width) {
-            const int b = in.Get();
-            if (b < 0) return static_cast<long>(made);
-            if (!begun && b == 0) return kCodecUnsupported; // the old bit order
-            begun = true;
-            acc = acc << 8 | static_cast<std::uint32_t>(b);
+            if (left == 0 && !in.TakeBuffered(data, left)) return static_cast<long>(made);
+            acc = acc << 8 | *data++;
+            --left;
             bits += 8;
         }
         const int code = static_cast<int>(acc >> (bits - width)) & ((1 << width) - 1);
