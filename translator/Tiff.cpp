@@ -13,6 +13,8 @@ namespace rastrel {
 namespace {
 
 constexpr std::size_t kBufferBytes = 24288;
+// Plain rows of this many bytes or more skip the buffer.
+constexpr std::size_t kDirectBytes = 4096;
 
 // Field access in the file's byte order.
 struct Order {
@@ -240,6 +242,22 @@ public:
     // Up to `count` bytes; fewer only at the end.
     std::size_t Take(BYTE* out, std::size_t count) {
         std::size_t got = 0;
+        // With nothing buffered, whole rows of plain data are read straight
+        // into place: the buffer would only add a copy.
+        while (!reverse_ && position_ >= size_ && count - got >= kDirectBytes &&
+               strip_ < strips_.size()) {
+            const Strip& strip = strips_[strip_];
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(count - got, strip.bytes - done_));
+            const std::size_t read =
+                want == 0 ? 0 : source_.ReadAt(strip.offset + done_, out + got, want);
+            done_ += read;
+            got += read;
+            if (read == want && done_ < strip.bytes) continue;
+            if (read < want || !continuous_) return got; // the data ends early
+            ++strip_;
+            done_ = 0;
+        }
         while (got < count && (position_ < size_ || Refill())) {
             const std::size_t n = std::min(count - got, size_ - position_);
             std::memcpy(out + got, buffer_.data() + position_, n);

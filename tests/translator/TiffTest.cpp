@@ -119,6 +119,17 @@ TEST_F(Tiff, WrittenFilesHaveTheFixedHeaderBlock) {
     }
 }
 
+TEST_F(Tiff, WideRowsReadStraightAcrossStrips) {
+    // Rows of 6000 bytes, four to a strip: the reader takes them without
+    // its buffer, across eight strip ends.
+    RgbPicture wide{2000, 30, Random(2000 * 30 * 3, 5)};
+    Saved(BitmapOf(wide).get());
+    EXPECT_EQ(std::get<1>(Tag(ReadFile(scratch / "out.tif"), 273)), 8u);
+    auto back = Load(scratch / "out.tif");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(PictureOf(back.get()), wide);
+}
+
 TEST_F(Tiff, TagChecksOfTheProbeAndTheLoad) {
     auto tags = GreyTags();
     const std::vector<BYTE> grey = TiffFile(tags, {0, 50, 100, 150});
