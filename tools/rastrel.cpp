@@ -10,6 +10,8 @@
 // Exit status: 0 done, 1 the operation failed, 2 bad command line, 3 the
 // classes are not registered, 130 cancelled (Ctrl-C; 143 SIGTERM, 129 SIGHUP).
 #include "rastrel.h"
+#include "Pcx.h"
+#include "Tiff.h"
 #include "platform/ComPtr.h"
 #include "platform/Kernel.h"
 #include "platform/Registry.h"
@@ -344,7 +346,26 @@ int Unstore(ITranslatorManager* manager, const Options& options, ProgressBar& ba
     return SaveByExtension(manager, bitmap.get(), options.files[1], options, bar);
 }
 
-void PrintInfo(ITranslator* translator, IBitmapImage* bitmap) {
+// The fields of the header record a PCX or TIFF translator keeps.
+void PrintHeaderRecord(const std::string& extension, const std::string& path) {
+    platform::ByteSource source;
+    if (!source.OpenFile(path.c_str())) return;
+    if (rastrel::PcxHeader pcx{}; extension == "PCX" && rastrel::ProbePcx(source, pcx) == 0)
+        std::printf("version %d\nbits per pixel %d\nplanes %d\nbytes per line %d\n"
+                    "palette information %d\noutput depth %d\n",
+                    pcx.version, pcx.bitsPerPixel, pcx.planes, pcx.bytesPerLine, pcx.paletteInfo,
+                    pcx.outputDepth);
+    if (rastrel::TiffHeader tiff{}; extension == "TIF" && rastrel::ProbeTiff(source, tiff) == 0)
+        std::printf("byte order %s\nbits per sample %d\ncompression %d\nsamples per pixel %d\n"
+                    "photometric %d\nplanar configuration %d\npredictor %d\nfill order %d\n"
+                    "strips %u\noutput depth %d\n",
+                    tiff.byteOrder == 1 ? "MM" : "II", tiff.bitsPerSample, tiff.compression,
+                    tiff.samplesPerPixel, tiff.photometric, tiff.planarConfiguration,
+                    tiff.predictor, tiff.fillOrder, static_cast<unsigned>(tiff.stripOffsets.count),
+                    tiff.outputDepth);
+}
+
+void PrintInfo(ITranslator* translator, IBitmapImage* bitmap, const std::string& path) {
     char extension[16]{};
     translator->GetExtension(sizeof extension - 1, extension);
     BitmapImage image{};
@@ -352,6 +373,7 @@ void PrintInfo(ITranslator* translator, IBitmapImage* bitmap) {
     std::printf("translator %s\nwidth %d\nheight %d\nformat 0x%X\n", extension,
                 static_cast<int>(image.header->biWidth), static_cast<int>(image.header->biHeight),
                 static_cast<unsigned>(image.format));
+    PrintHeaderRecord(extension, path);
 }
 
 int Store(IBitmapImage* bitmap, const std::string& out) {
@@ -382,7 +404,7 @@ int LoadAndUse(ITranslatorManager* manager, const std::string& command, const Op
     }
     if (FAILED(loaded)) return Report("cannot load " + in, loaded, CannotRead(in));
     if (command == "info") {
-        PrintInfo(translator.get(), bitmap.get());
+        PrintInfo(translator.get(), bitmap.get(), in);
         return 0;
     }
     if (command == "convert")

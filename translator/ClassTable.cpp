@@ -20,6 +20,8 @@ ClassEntry g_bmpClass(&CLSID_BmpTranslator, &CreateBmpTranslator, nullptr);
 ClassEntry g_tgaClass(&CLSID_TgaTranslator, &CreateTgaTranslator, nullptr);
 ClassEntry g_pngClass(&CLSID_PngTranslator, &CreatePngTranslator, nullptr);
 ClassEntry g_jpegClass(&CLSID_JpegTranslator, &CreateJpegTranslator, nullptr);
+ClassEntry g_pcxClass(&CLSID_PcxTranslator, &CreatePcxTranslator, nullptr);
+ClassEntry g_tiffClass(&CLSID_TiffTranslator, &CreateTiffTranslator, nullptr);
 
 struct EntryPoint {
     EntryPoint() { ProcessAttach(true); }

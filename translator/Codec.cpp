@@ -94,7 +94,7 @@ void FreeCodecImage(CodecImage& image) {
     std::memset(&image, 0, sizeof image);
 }
 
-int ValidateCodecImage(CodecImage& image) {
+int ValidateCodecImage(CodecImage& image, bool monochromeToo) {
     if (image.pixels == nullptr) return kCodecOk;
     if (image.right < image.left) std::swap(image.left, image.right);
     if (image.bottom < image.top) std::swap(image.top, image.bottom);
@@ -106,7 +106,9 @@ int ValidateCodecImage(CodecImage& image) {
             static_cast<std::int64_t>(header.biBitCount) * header.biWidth)
         return kCodecBadImage;
     if (header.biCompression != BI_RGB) return kCodecCompressedHeader;
-    if (header.biBitCount != 8 && header.biBitCount != 24) return kCodecBadDepth;
+    if (header.biBitCount != 8 && header.biBitCount != 24 &&
+        !(monochromeToo && header.biBitCount == 1))
+        return kCodecBadDepth;
     return kCodecOk;
 }
 

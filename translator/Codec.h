@@ -10,9 +10,12 @@ enum CodecResult : int {
     kCodecBadImage = -1,
     kCodecWriteError = -3,
     kCodecCannotOpen = -4,
+    kCodecNotTiff = -6,
+    kCodecUnsupported = -9,
     kCodecCannotCreate = -10,
     kCodecCompressedHeader = -12,
     kCodecNoMemory = -14,
+    kCodecNotPcx = -16,
     kCodecNotTarga = -25,
     kCodecBadDepth = -26,
     kCodecCannotLock = -40,
@@ -41,8 +44,9 @@ void FreeCodecImage(CodecImage& image);
 // A codec image over rows that live elsewhere (a bitmap object's): the codec
 // reads into or writes from them directly. Its memory is not freed.
 void DescribeCodecImage(CodecImage& image, BITMAPINFOHEADER* header, BYTE* pixels);
-// Checks the image and normalises its rectangle before a read or write.
-int ValidateCodecImage(CodecImage& image);
+// Checks the image and normalises its rectangle before a read or write;
+// the PCX and TIFF codecs also take 1-bit images.
+int ValidateCodecImage(CodecImage& image, bool monochromeToo = false);
 void PutGreyRamp(CodecImage& image);
 
 // The sink and record of the operation under way (module-wide: one load or

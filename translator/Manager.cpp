@@ -23,6 +23,8 @@ constexpr int kMaxRows = 20;
 const FormatRow kFormatTable[kMaxRows] = {
     {"BMP", "Windows Bitmap", &CLSID_BmpTranslator},
     {"JPG", "JPEG", &CLSID_JpegTranslator},
+    {"PCX", "ZSoft PCX", &CLSID_PcxTranslator},
+    {"TIF", "Aldus TIFF", &CLSID_TiffTranslator},
     {"PNG", "Portable Network Graphic Format", &CLSID_PngTranslator},
     {"TGA", "Truevision Targa", &CLSID_TgaTranslator},
     {nullptr, nullptr, nullptr},

@@ -136,6 +136,8 @@ ComObjectBase* CreateTgaTranslator(IUnknown* outer, HRESULT* result);
 ComObjectBase* CreateBmpTranslator(IUnknown* outer, HRESULT* result);
 ComObjectBase* CreatePngTranslator(IUnknown* outer, HRESULT* result);
 ComObjectBase* CreateJpegTranslator(IUnknown* outer, HRESULT* result);
+ComObjectBase* CreatePcxTranslator(IUnknown* outer, HRESULT* result);
+ComObjectBase* CreateTiffTranslator(IUnknown* outer, HRESULT* result);
 ComObjectBase* CreateTranslatorManager(IUnknown* outer, HRESULT* result);
 
 } // namespace rastrel

@@ -42,6 +42,34 @@ inline RgbPicture ReadPpm(const std::string& path) {
     return in ? picture : RgbPicture{};
 }
 
+// A binary PBM (set bits black) as black and white pixels.
+inline RgbPicture ReadPbm(const std::string& path) {
+    std::istringstream in(ReadBytes(path));
+    std::vector<std::string> fields; // P4, width, height
+    for (std::string token; fields.size() < 3 && in >> token;)
+        if (token[0] == '#')
+            std::getline(in, token);
+        else
+            fields.push_back(token);
+    if (fields.size() < 3 || fields[0] != "P4") return {};
+    RgbPicture picture{std::stoi(fields[1]), std::stoi(fields[2]), {}};
+    in.get();
+    const std::size_t rowBytes = (static_cast<std::size_t>(picture.width) + 7) / 8;
+    std::string row(rowBytes, '\0');
+    for (int y = 0; y < picture.height && in.read(row.data(), std::streamsize(rowBytes)); ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            const BYTE level = (row[x / 8] >> (7 - x % 8)) & 1 ? 0 : 255;
+            picture.rgb.insert(picture.rgb.end(), {level, level, level});
+        }
+    return picture;
+}
+
+// The pixels beside a fixture: NAME.ppm, or NAME.pbm for black and white.
+inline RgbPicture ReferencePicture(const std::string& fixture) {
+    return std::filesystem::exists(fixture + ".pbm") ? ReadPbm(fixture + ".pbm")
+                                                     : ReadPpm(fixture + ".ppm");
+}
+
 // Pixel x of row y (top first) of a 0x400 image: blue, green, red.
 inline BYTE* PixelAt(const BitmapImage& image, int x, int y) {
     const LONG width = image.header->biWidth, height = image.header->biHeight;
@@ -103,13 +131,13 @@ inline std::pair<RgbPicture, RgbPicture> DecodedElsewhere(const std::string& pat
     return {byPillow, ReadPpm(ppm)};
 }
 
-// The Targa, bitmap and PNG files other programs made, each beside a PPM of its
-// pixels.
+// The files other programs made, each beside the pixels an independent
+// decoder gives.
 inline std::vector<std::string> Fixtures() {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(kFixtures))
-        if (entry.path().extension() == ".tga" || entry.path().extension() == ".bmp" ||
-            entry.path().extension() == ".png")
+        if (const auto ext = entry.path().extension();
+            ext == ".tga" || ext == ".bmp" || ext == ".png" || ext == ".pcx" || ext == ".tif")
             names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;

@@ -16,13 +16,33 @@ CommandResult Rastrel(const std::string& arguments) {
 
 TEST_F(RastrelTool, ListsFormatsAndDescribesFiles) {
     CommandResult result = Rastrel("formats");
-    EXPECT_EQ(std::pair(result.status, result.out),
-              std::pair(0, std::string("BMP  Windows Bitmap\nJPG  JPEG\n"
-                                       "PNG  Portable Network Graphic Format\n"
-                                       "TGA  Truevision Targa\n")));
+    EXPECT_EQ(
+        std::pair(result.status, result.out),
+        std::pair(0, std::string("BMP  Windows Bitmap\nJPG  JPEG\nPCX  ZSoft PCX\nTIF  Aldus TIFF\n"
+                                 "PNG  Portable Network Graphic Format\n"
+                                 "TGA  Truevision Targa\n")));
     result = Rastrel("info " + Quote(kFixtures + "/pil-palette8.tga") + " --format 4000");
     EXPECT_EQ(std::pair(result.status, result.out),
               std::pair(0, std::string("translator TGA\nwidth 37\nheight 23\nformat 0x4000\n")));
+    // PCX and TIFF files show their header records too.
+    for (const auto& [name, fields] :
+         {std::pair{"netpbm-planes4.pcx", "planes 4\nbytes per line 5\npalette information 1\n"},
+          std::pair{"tiffcp-page-g4-strips.tif", "compression 4\nsamples per pixel 1\n"
+                                                 "photometric 1\nplanar configuration 1\n"
+                                                 "predictor 1\nfill order 1\nstrips 4\n"}}) {
+        result = Rastrel("info " + Quote(kFixtures + "/" + name));
+        EXPECT_EQ(result.status, 0);
+        EXPECT_NE(result.out.find(fields), std::string::npos) << result.out;
+    }
+    // .tiff is TIFF; a TIFF and a PCX file hold the picture.
+    const std::string in = kFixtures + "/pil-rgb24.tga";
+    for (const char* out : {"out.tiff", "out.PCX"}) {
+        result = Rastrel("convert " + Quote(in) + " " + Quote(scratch / out));
+        ASSERT_EQ(result.status, 0) << result.err;
+        auto back = Load(scratch / out);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(PictureOf(back.get()), ReadPpm(in + ".ppm")) << out;
+    }
 }
 
 TEST_F(RastrelTool, EveryFixtureTurnsIntoTheOtherFormatAndBack) {

@@ -1,5 +1,5 @@
 // Saves that do not finish leave the output name as it was: every writer
-// (Targa, BMP, the compound-file store) over an existing file and a
+// (Targa, BMP, PCX, TIFF, the compound-file store) over an existing file and a
 // symbolic link, failing early, late, or in the thumbnail writer; and the
 // tool killed while it writes. (A device written in place: the tool's test
 // of a full disk.)
@@ -48,10 +48,9 @@ TEST_F(SafeSave, UnfinishedSavesKeepWhatWasThere) {
         return hr;
     };
     const std::tuple<const char*, Saver, HRESULT> writers[] = {
-        {"TGA", translate("TGA"), E_ABORT},
-        {"BMP", translate("BMP"), E_ABORT},
-        {"PNG", translate("PNG"), E_ABORT},
-        {"store", store, REGDB_E_CLASSNOTREG}};
+        {"TGA", translate("TGA"), E_ABORT}, {"BMP", translate("BMP"), E_ABORT},
+        {"PNG", translate("PNG"), E_ABORT}, {"PCX", translate("PCX"), E_ABORT},
+        {"TIF", translate("TIF"), E_ABORT}, {"store", store, REGDB_E_CLASSNOTREG}};
     const std::string before = "what the user had";
     for (const auto& [name, save, failure] : writers) {
         SCOPED_TRACE(name);
