@@ -29,7 +29,7 @@ const FormatRow kFormatTable[kMaxRows] = {
     {"TGA", "Truevision Targa", &CLSID_TgaTranslator},
     {nullptr, nullptr, nullptr},
 };
-constexpr int kRowCount = 4;
+constexpr int kRowCount = 6;
 
 struct FormatText {
     std::string extension, description;
