@@ -2,7 +2,7 @@
 """Does the descent find the cameras?
 
 usage: bench/optimisation-accuracy.py [BUILD] [--time S] [--max-passes N] [--triples N] [--seed N]
-                                      [--offset-max MM]
+                                      [--offset-max MM] [--subpixel-edges]
 
 For two set-ups of true cameras (all f = 23 mm, started from 16; f = 22, 23,
 24 mm, started from 23) merkanix-simulate writes the three basic-position
@@ -13,7 +13,8 @@ writes its settings; merkanix-measure measures the fibres once with them and
 once with the true settings. Printed per run: the focal lengths reached, g,
 the passes, and the diameter error (mean, RMS, max in um) for both settings.
 Also printed: g at the start and at the true focal lengths, and the gradient
-there, which show how flat the objective is. Only the standard library is
+there, which show how flat the objective is. With --subpixel-edges every edge
+(etalon and fibres) is measured between rows. Only the standard library is
 used; not a test.
 """
 import json
@@ -23,6 +24,8 @@ import statistics
 import subprocess
 import sys
 import tempfile
+
+EDGES = []  # ["--subpixel-edges"] to measure edges between rows
 
 # The program's start values: f, xc, yc, x, y of CAM1, CAM2, CAM3.
 START = [
@@ -57,7 +60,8 @@ def diameter_errors(bin_dir, fibres, settings):
     """Measured minus true equivalent diameter of every triple, in um."""
     with open(os.path.join(fibres, "truth.json")) as f:
         truth = {tuple(t["files"]): t["diameter"] for t in json.load(f)["triples"]}
-    out = run([f"{bin_dir}/merkanix-measure", fibres, "--csv", "--settings", settings]).stdout
+    out = run([f"{bin_dir}/merkanix-measure", fibres, "--csv", "--settings", settings,
+               *EDGES]).stdout
     return [(float(c[16]) - truth[tuple(c[1:4])]) * 1000
             for c in (row.split(",") for row in out.splitlines()[1:])]
 
@@ -71,7 +75,7 @@ def stats(errors):
 
 def evaluate(bin_dir, common, focal, variant):
     out = run([f"{bin_dir}/merkanix-optimise", *common, "--evaluate", "--variant", str(variant),
-               "--f", ",".join(map(repr, focal))]).stdout
+               "--f", ",".join(map(repr, focal)), *EDGES]).stdout
     sums = {line.split()[0]: float(line.split()[1]) for line in out.splitlines()}
     grad = [(sums[f"g{k}+"] - sums[f"g{k}-"]) / 0.2 for k in (1, 2, 3)]
     return sums["g0"], grad
@@ -79,6 +83,9 @@ def evaluate(bin_dir, common, focal, variant):
 
 def main():
     args = sys.argv[1:]
+    if "--subpixel-edges" in args:
+        args.remove("--subpixel-edges")
+        EDGES.append("--subpixel-edges")
     bin_dir = os.path.join(args.pop(0) if args and not args[0].startswith("--") else "build", "bin")
     options = dict(zip(args[::2], args[1::2]))
     limit = ["--time", options.get("--time", "15")]
@@ -115,7 +122,7 @@ def main():
                 found = os.path.join(folder, f"found{variant}.txt")
                 done = run([f"{bin_dir}/merkanix-optimise", *common, "--csv", "--variant",
                             str(variant), "--f", ",".join(map(repr, start_f)), *limit,
-                            "--settings", found], check=False)
+                            "--settings", found, *EDGES], check=False)
                 rows = done.stdout.splitlines()[1:]
                 best = [line for line in done.stderr.splitlines() if line.startswith(("best g", "f "))]
                 stop = next((line.split("stopped by ")[1] for line in done.stderr.splitlines()
