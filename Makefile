@@ -3,6 +3,9 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Cache hits across clones and worktrees: paths relative to the checkout.
+export CCACHE_BASEDIR ?= $(CURDIR)
+export CCACHE_NOHASHDIR ?= true
 
 .PHONY: all build deps configure test demo bench format loc clean
 
