@@ -4,6 +4,7 @@
 // each loop would cost as much as the loop itself.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -52,7 +53,7 @@ public:
             count_ = count;
             next_ = 0;
             finished_ = 0;
-            ++generation_;
+            generation_.fetch_add(1, std::memory_order_release);
         }
         wake_.notify_all();
         Take();
@@ -75,11 +76,18 @@ private:
     void Serve() {
         std::size_t seen = 0;
         for (;;) {
+            // Loops run back to back (a pass every tenth of a millisecond)
+            // would each cost a sleeping thread's wake-up, which is as long
+            // as the loop: look for the next one for a while before sleeping.
+            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(500);
+            while (generation_.load(std::memory_order_acquire) == seen &&
+                   std::chrono::steady_clock::now() < until) {
+            }
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
+                wake_.wait(lock, [&] { return stop_ || generation_.load() != seen; });
                 if (stop_) return;
-                seen = generation_;
+                seen = generation_.load();
                 if (body_ == nullptr) continue; // that loop is over
                 ++active_;
             }
@@ -99,7 +107,7 @@ private:
     std::size_t count_ = 0;
     std::atomic<std::size_t> next_{0}, finished_{0};
     std::size_t active_ = 0;
-    std::size_t generation_ = 0;
+    std::atomic<std::size_t> generation_{0};
     bool stop_ = false;
 };
 
