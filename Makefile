@@ -41,7 +41,11 @@ bench: deps
 	/usr/bin/python3 bench/registration-vs-opencv.py $(BUILD)
 	$(BUILD)/bin/rastrel-bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 	/usr/bin/python3 bench/rastrel-vs-pillow.py $(BUILD)
+	/usr/bin/python3 bench/rastrel-pcx-tiff-vs-pillow.py $(BUILD)
+	/usr/bin/python3 bench/rastrel-png-jpeg.py $(BUILD)
 	/usr/bin/python3 bench/calibration-accuracy.py $(BUILD)
+	/usr/bin/python3 bench/edge-accuracy.py $(BUILD)
+	/usr/bin/python3 bench/optimisation-accuracy.py $(BUILD) --max-passes 3000 --time 1000
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
