@@ -7,8 +7,8 @@
 //                                       raw float32 N x N images
 #include "calibration/CalibrationSteps.h"
 #include "calibration/CentreSearch.h"
+#include "registration/EngineInternals.h"
 #include "registration/HistoUnit.h"
-#include "registration/SpectrumWork.h"
 #include "simulation/CalibrationSimulator.h"
 #include "simulation/TiffFrameWriter.h"
 

@@ -2,7 +2,7 @@
 
 #include "common/Errors.h"
 #include "common/NumberText.h"
-#include "registration/SpectrumWork.h"
+#include "registration/EngineInternals.h"
 
 #include <fftw3.h>
 

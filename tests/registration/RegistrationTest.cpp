@@ -1,8 +1,8 @@
 #include "registration/FFTDyn.h"
 
 #include "common/Errors.h"
+#include "registration/EngineInternals.h"
 #include "registration/HistoUnit.h"
-#include "registration/SpectrumWork.h"
 #include "support/TestImages.h"
 
 #include <gtest/gtest.h>

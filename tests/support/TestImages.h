@@ -2,7 +2,7 @@
 // Images with known relations for the registration tests: band-limited
 // periodic noise (so that Fourier shifts are exact), cyclic and sub-pixel
 // shifts, and Gaussian blobs under an exact rotation and scale.
-#include "registration/SpectrumWork.h"
+#include "registration/EngineInternals.h"
 #include "simulation/FrameSimulator.h"
 
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "registration/SpectrumWork.h"
+#include "registration/EngineInternals.h"
 
 #include "common/Errors.h"
 #include "common/NumberText.h"
