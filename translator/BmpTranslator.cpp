@@ -149,17 +149,9 @@ public:
 
     HRESULT Load(const char* fileName, DWORD format, IBitmapImage** bitmap,
                  IProgressSink* given) override {
-        if (bitmap == nullptr) return E_INVALIDARG;
-        *bitmap = nullptr;
-        IProgressSink* sink = SinkFor(given);
-        SinkSession session(sink);
-        platform::ByteSource source;
-        if (!source.OpenFile(fileName)) return E_FAIL;
-        ComPtr<IBitmapImage> made;
-        if (const HRESULT hr = ReadBmp(source, format, sink, made); FAILED(hr)) return hr;
-        made->SetTranslator(Self());
-        *bitmap = made.Detach();
-        return S_OK;
+        return LoadFile(fileName, bitmap, given, [&](auto& source, auto* sink, auto& made) {
+            return ReadBmp(source, format, sink, made);
+        });
     }
 
     HRESULT Save(const char* fileName, IBitmapImage* bitmap, IProgressSink* given) override;

@@ -57,23 +57,12 @@ public:
 
     HRESULT Load(const char* fileName, DWORD format, IBitmapImage** bitmap,
                  IProgressSink* given) override {
-        if (bitmap == nullptr) return E_INVALIDARG;
-        *bitmap = nullptr;
-        IProgressSink* sink = SinkFor(given);
-        SinkSession session(sink);
-        platform::ByteSource source;
-        if (!source.OpenFile(fileName) || Codec::Probe(source, header_) != kCodecOk) return E_FAIL;
-        ComPtr<IBitmapImage> made;
-        HRESULT hr = CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
-                                      made.Out());
-        if (SUCCEEDED(hr)) {
+        return this->LoadFile(fileName, bitmap, given, [&](auto& source, auto* sink, auto& made) {
+            if (Codec::Probe(source, header_) != kCodecOk) return E_FAIL;
+            if (const HRESULT hr = this->NewBitmap(made); FAILED(hr)) return hr;
             AnnouncePhases(sink, LoadPhases(Codec::Format(header_), format));
-            hr = Codec::Read(source, header_, format, sink, made);
-        }
-        if (FAILED(hr)) return hr;
-        made->SetTranslator(Self());
-        *bitmap = made.Detach();
-        return S_OK;
+            return Codec::Read(source, header_, format, sink, made);
+        });
     }
 
     HRESULT Save(const char* fileName, IBitmapImage* bitmap, IProgressSink* given) override {

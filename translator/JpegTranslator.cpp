@@ -31,14 +31,10 @@ public:
 
     HRESULT Load(const char* fileName, DWORD format, IBitmapImage** bitmap,
                  IProgressSink* given) override {
-        if (bitmap == nullptr) return E_INVALIDARG;
-        *bitmap = nullptr;
-        IProgressSink* sink = SinkFor(given);
-        SinkSession session(sink);
-        platform::ByteSource source;
-        if (!source.OpenFile(fileName) || ProbeJpeg(source, header_) != kCodecOk) return E_FAIL;
-        AnnouncePhases(sink, LoadPhases(JpegFormat(header_), format));
-        return MakeLoaded(bitmap, [&](ComPtr<IBitmapImage>& made) {
+        return LoadFile(fileName, bitmap, given, [&](auto& source, auto* sink, auto& made) {
+            if (ProbeJpeg(source, header_) != kCodecOk) return E_FAIL;
+            AnnouncePhases(sink, LoadPhases(JpegFormat(header_), format));
+            if (const HRESULT hr = NewBitmap(made); FAILED(hr)) return hr;
             return ReadJpegBitmap(source, header_, format, sink, made);
         });
     }

@@ -93,14 +93,9 @@ public:
 
     HRESULT Load(const char* fileName, DWORD format, IBitmapImage** bitmap,
                  IProgressSink* given) override {
-        if (bitmap == nullptr) return E_INVALIDARG;
-        *bitmap = nullptr;
-        IProgressSink* sink = SinkFor(given);
-        SinkSession session(sink);
-        platform::ByteSource source;
-        if (!source.OpenFile(fileName)) return E_FAIL;
-        if (const HRESULT probed = ProbePng(source); probed != S_OK) return probed;
-        return MakeLoaded(bitmap, [&](ComPtr<IBitmapImage>& made) {
+        return LoadFile(fileName, bitmap, given, [&](auto& source, auto* sink, auto& made) {
+            if (const HRESULT probed = ProbePng(source); probed != S_OK) return probed;
+            if (const HRESULT hr = NewBitmap(made); FAILED(hr)) return hr;
             return ReadPngBitmap(source, format, sink, made);
         });
     }

@@ -30,16 +30,12 @@ public:
 
     HRESULT Load(const char* fileName, DWORD format, IBitmapImage** bitmap,
                  IProgressSink* given) override {
-        if (bitmap == nullptr) return E_INVALIDARG;
-        *bitmap = nullptr;
-        IProgressSink* sink = SinkFor(given);
-        SinkSession session(sink);
-        platform::ByteSource source;
-        if (!source.OpenFile(fileName) || ProbeTarga(source, header_) != kCodecOk) return E_FAIL;
-        // Size and depth are checked as the codec image allocation checks them.
-        if (header_.width == 0 || header_.height == 0) return E_FAIL;
-        AnnouncePhases(sink, LoadPhases(TargaFormat(header_), format));
-        return MakeLoaded(bitmap, [&](ComPtr<IBitmapImage>& made) {
+        return LoadFile(fileName, bitmap, given, [&](auto& source, auto* sink, auto& made) {
+            if (ProbeTarga(source, header_) != kCodecOk) return E_FAIL;
+            // Size and depth are checked as the codec image allocation checks them.
+            if (header_.width == 0 || header_.height == 0) return E_FAIL;
+            AnnouncePhases(sink, LoadPhases(TargaFormat(header_), format));
+            if (const HRESULT hr = NewBitmap(made); FAILED(hr)) return hr;
             return ReadTargaBitmap(source, header_, format, sink, made);
         });
     }

@@ -175,16 +175,26 @@ HRESULT TranslatorBase::GetCompression(WORD* value) {
     return S_OK;
 }
 
-HRESULT TranslatorBase::MakeLoaded(IBitmapImage** bitmap,
-                                   const std::function<HRESULT(ComPtr<IBitmapImage>&)>& read) {
+HRESULT TranslatorBase::LoadFile(const char* fileName, IBitmapImage** bitmap, IProgressSink* given,
+                                 const LoadStep& read) {
+    if (bitmap == nullptr) return E_INVALIDARG;
+    *bitmap = nullptr;
+    IProgressSink* sink = SinkFor(given);
+    SinkSession session(sink);
+    platform::ByteSource source;
+    if (!source.OpenFile(fileName)) return E_FAIL;
     ComPtr<IBitmapImage> made;
-    HRESULT hr =
-        CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage, made.Out());
-    if (SUCCEEDED(hr)) hr = read(made);
-    if (FAILED(hr)) return hr;
+    // A probe's S_FALSE (not this format) comes back as it is, without a bitmap.
+    if (const HRESULT hr = read(source, sink, made); FAILED(hr) || !made)
+        return hr == S_OK ? E_FAIL : hr;
     made->SetTranslator(Self());
     *bitmap = made.Detach();
     return S_OK;
+}
+
+HRESULT TranslatorBase::NewBitmap(ComPtr<IBitmapImage>& made) {
+    return CoCreateInstance(CLSID_Bitmap, nullptr, CLSCTX_INPROC_SERVER, IID_IBitmapImage,
+                            made.Out());
 }
 
 HRESULT SaveRgbRows(IBitmapImage* bitmap, IProgressSink* sink,

@@ -4,6 +4,7 @@
 // sink, and the helpers of the common load and save sequences.
 #include "Codec.h"
 #include "ServerFrame.h"
+#include "platform/ByteSource.h"
 #include "platform/ComPtr.h"
 
 #include <functional>
@@ -78,10 +79,15 @@ protected:
     // The sink of a call: the one given, else the translator's own.
     IProgressSink* SinkFor(IProgressSink* given) const { return given ? given : sink_.get(); }
     ITranslator* Self() { return static_cast<ITranslator*>(this); }
-    // The end of a codec load: a new bitmap object filled by `read`, handed
-    // out as this translator's.
-    HRESULT MakeLoaded(IBitmapImage** bitmap,
-                       const std::function<HRESULT(ComPtr<IBitmapImage>&)>& read);
+    // Every load: the arguments checked, the sink's session around it, the
+    // file opened, then `read` from it; the bitmap `read` leaves in `made` is
+    // handed out as this translator's.
+    using LoadStep = std::function<HRESULT(platform::ByteSource& source, IProgressSink* sink,
+                                           ComPtr<IBitmapImage>& made)>;
+    HRESULT LoadFile(const char* fileName, IBitmapImage** bitmap, IProgressSink* given,
+                     const LoadStep& read);
+    // A new, empty bitmap object for a codec to fill.
+    static HRESULT NewBitmap(ComPtr<IBitmapImage>& made);
 
     ComPtr<IFileStream> stream_;
     LONG saveDepth_ = 0;
