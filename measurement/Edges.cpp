@@ -127,6 +127,27 @@ void SubPixelStripEdges(const StripArrays& derivatives, double threshold,
     }
 }
 
+namespace {
+
+// Sorts the 41 tops and the 41 bottoms; the ten smallest and ten largest
+// strips of each kind are left out of the means.
+template <typename T, typename Sort>
+EdgePair TrimmedMeans(std::array<T, 2 * kStripCount>& edges, const Sort& sort) {
+    T* tops = edges.data();
+    T* bottoms = edges.data() + kStripCount;
+    sort(tops);
+    sort(bottoms);
+    T topSum = 0;
+    T bottomSum = 0;
+    for (int k = 10; k <= 30; ++k) {
+        topSum += tops[k];
+        bottomSum += bottoms[k];
+    }
+    return {topSum / 21.0, bottomSum / 21.0};
+}
+
+} // namespace
+
 EdgePair MeanEdges(const Picture& box, double threshold, EdgeMode mode) {
     StripArrays profiles;
     if (!StripProfiles(box, profiles)) return {NoValue(), NoValue()};
@@ -135,31 +156,11 @@ EdgePair MeanEdges(const Picture& box, double threshold, EdgeMode mode) {
     if (mode == EdgeMode::SubPixel) {
         StripEdgePositions edges;
         SubPixelStripEdges(derivatives, threshold, edges);
-        const auto tops = edges.begin(), bottoms = edges.begin() + kStripCount;
-        std::sort(tops, bottoms);
-        std::sort(bottoms, edges.end());
-        double topSum = 0.0, bottomSum = 0.0;
-        for (int k = 10; k <= 30; ++k) {
-            topSum += tops[k];
-            bottomSum += bottoms[k];
-        }
-        return {topSum / 21.0, bottomSum / 21.0};
+        return TrimmedMeans(edges, [](double* kind) { std::sort(kind, kind + kStripCount); });
     }
     StripEdgeRows edges;
     StripEdges(derivatives, threshold, edges);
-
-    std::int32_t* tops = edges.data();
-    std::int32_t* bottoms = edges.data() + kStripCount;
-    SortIntegers(tops, kStripCount - 1);
-    SortIntegers(bottoms, kStripCount - 1);
-    // The ten smallest and ten largest strips of each kind are left out.
-    int topSum = 0;
-    int bottomSum = 0;
-    for (int k = 10; k <= 30; ++k) {
-        topSum += tops[k];
-        bottomSum += bottoms[k];
-    }
-    return {topSum / 21.0, bottomSum / 21.0};
+    return TrimmedMeans(edges, [](std::int32_t* kind) { SortIntegers(kind, kStripCount - 1); });
 }
 
 EdgePair ShowMeanEdges41(Picture& box) {
