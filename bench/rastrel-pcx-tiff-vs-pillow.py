@@ -20,6 +20,8 @@ import time
 
 from PIL import Image, ImageDraw
 
+from rastrel_bench import photograph, registered
+
 ROUNDS = 7
 
 
@@ -30,17 +32,6 @@ def median(action):
         action()
         times.append(time.perf_counter() - start)
     return statistics.median(times)
-
-
-def photograph(width, height):
-    # Smooth shading, flat areas (runs) and noise.
-    shade = Image.linear_gradient("L").resize((width, height))
-    noise = Image.effect_noise((width, height), 24)
-    flat = Image.new("L", (width, height), 90)
-    mask = Image.linear_gradient("L").rotate(90).resize((width, height)).point(
-        lambda v: 255 if v > 128 else 0)
-    return Image.merge("RGB", (shade, Image.composite(flat, noise, mask),
-                               shade.transpose(Image.Transpose.FLIP_LEFT_RIGHT)))
 
 
 def page(width, height):
@@ -62,11 +53,8 @@ def page(width, height):
 
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
-    tool = os.path.join(build, "bin", "rastrel")
     with tempfile.TemporaryDirectory() as work:
-        env = dict(os.environ, RASTREL_REGISTRY=os.path.join(work, "registry.reg"))
-        subprocess.run([os.path.join(build, "bin", "regsvr"), "-s",
-                        os.path.join(build, "lib", "librastrel.so")], env=env, check=True)
+        tool, env = registered(build, work)
         picture = photograph(4000, 3000)
         cases = [("PCX", "pcx", {}, {}),
                  ("TIFF none", "tif", {}, {}),

@@ -21,6 +21,8 @@ import time
 
 from PIL import Image
 
+from rastrel_bench import photograph, registered
+
 ROUNDS = 7
 
 
@@ -48,20 +50,9 @@ def run(*command, env=None):
 
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
-    tool = os.path.join(build, "bin", "rastrel")
     with tempfile.TemporaryDirectory() as work:
-        env = dict(os.environ, RASTREL_REGISTRY=os.path.join(work, "registry.reg"))
-        run(os.path.join(build, "bin", "regsvr"), "-s",
-            os.path.join(build, "lib", "librastrel.so"), env=env)
-        # Smooth shading, flat areas and noise, as a photograph has them.
-        width, height = 4000, 3000
-        shade = Image.linear_gradient("L").resize((width, height))
-        noise = Image.effect_noise((width, height), 24)
-        flat = Image.new("L", (width, height), 90)
-        mask = Image.linear_gradient("L").rotate(90).resize((width, height)).point(
-            lambda v: 255 if v > 128 else 0)
-        picture = Image.merge("RGB", (shade, Image.composite(flat, noise, mask),
-                                      shade.transpose(Image.Transpose.FLIP_LEFT_RIGHT)))
+        tool, env = registered(build, work)
+        picture = photograph(4000, 3000)
         path = lambda name: os.path.join(work, name)
         picture.save(path("in.bmp"))
         run("/usr/bin/cjpeg", "-quality", "75", "-outfile", path("in.jpg"), path("in.bmp"))

@@ -13,6 +13,8 @@ import time
 
 from PIL import Image
 
+from rastrel_bench import photograph, registered
+
 ROUNDS = 5
 
 
@@ -27,20 +29,9 @@ def best(action):
 
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
-    tool = os.path.join(build, "bin", "rastrel")
     with tempfile.TemporaryDirectory() as work:
-        env = dict(os.environ, RASTREL_REGISTRY=os.path.join(work, "registry.reg"))
-        subprocess.run([os.path.join(build, "bin", "regsvr"), "-s",
-                        os.path.join(build, "lib", "librastrel.so")], env=env, check=True)
-        # A photograph-like picture: smooth shading, flat areas (runs) and noise.
-        width, height = 4000, 3000
-        shade = Image.linear_gradient("L").resize((width, height))
-        noise = Image.effect_noise((width, height), 24)
-        flat = Image.new("L", (width, height), 90)
-        mask = Image.linear_gradient("L").rotate(90).resize((width, height)).point(
-            lambda v: 255 if v > 128 else 0)
-        picture = Image.merge("RGB", (shade, Image.composite(flat, noise, mask),
-                                      shade.transpose(Image.Transpose.FLIP_LEFT_RIGHT)))
+        tool, env = registered(build, work)
+        picture = photograph(4000, 3000)
         cases = [("Targa", "tga", {}, []),
                  ("Targa RLE", "tga", {"compression": "tga_rle"}, ["--rle"]),
                  ("BMP", "bmp", {}, [])]
