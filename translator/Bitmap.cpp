@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 
 namespace rastrel {
 
@@ -16,6 +17,24 @@ void ImageMemory::Free() {
     header = pixels = nullptr;
 }
 
+namespace {
+
+// Zeroed pixel memory that std::free releases. Big pictures sit on huge
+// pages where the system offers them: a 4000 x 3000 picture otherwise
+// costs some nine thousand page faults, more than decoding it from an
+// uncompressed file.
+BYTE* AllocatePixels(std::size_t bytes) {
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    if (bytes < 2 * kHugePage) return static_cast<BYTE*>(std::calloc(1, bytes));
+    void* block = nullptr;
+    if (posix_memalign(&block, kHugePage, bytes) != 0) return nullptr;
+    madvise(block, bytes / kHugePage * kHugePage, MADV_HUGEPAGE);
+    std::memset(block, 0, bytes);
+    return static_cast<BYTE*>(block);
+}
+
+} // namespace
+
 HRESULT AllocateImage(LONG width, LONG height, DWORD format, ImageMemory& memory) {
     const FormatInfo* info = FindFormat(format);
     if (info == nullptr || width <= 0 || height <= 0) return E_INVALIDARG;
@@ -24,7 +43,7 @@ HRESULT AllocateImage(LONG width, LONG height, DWORD format, ImageMemory& memory
         RowBytes(*info, static_cast<std::uint64_t>(width)) * static_cast<std::uint64_t>(height);
     if (pixelBytes > RASTREL_MAX_PIXEL_BYTES) return E_FAIL;
     memory.header = static_cast<BYTE*>(std::calloc(1, HeaderBlockBytes(*info)));
-    memory.pixels = static_cast<BYTE*>(std::calloc(1, static_cast<std::size_t>(pixelBytes)));
+    memory.pixels = AllocatePixels(static_cast<std::size_t>(pixelBytes));
     if (memory.header == nullptr || memory.pixels == nullptr) {
         memory.Free();
         return E_OUTOFMEMORY;

@@ -74,6 +74,26 @@ public:
         ++position_;
         return true;
     }
+    // Consumes everything up to and including the next 0xFF byte; a
+    // non-JPEG file may be scanned to its end, so whole buffers are searched.
+    bool SkipPastFF() {
+        for (;;) {
+            const void* found = std::memchr(buffer_.data() + at_, 0xFF, filled_ - at_);
+            if (found != nullptr) {
+                const std::size_t next =
+                    static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) -
+                                             buffer_.data()) +
+                    1;
+                position_ += next - at_;
+                at_ = next;
+                return true;
+            }
+            position_ += filled_ - at_;
+            filled_ = source_.Read(buffer_.data(), buffer_.size());
+            at_ = 0;
+            if (filled_ == 0) return false;
+        }
+    }
     bool Bytes(std::uint8_t* out, std::size_t count) {
         for (std::size_t i = 0; i < count; ++i)
             if (!Byte(out[i])) return false;
@@ -170,11 +190,8 @@ int ScanHeaders(platform::ByteSource& source, JpegHeader& header, Tables& t) {
     bool started = false, frame = false, jfif = false;
     std::vector<std::uint8_t> segment;
     for (;;) {
-        std::uint8_t byte = 0, marker = 0;
-        do {
-            if (!in.Byte(byte)) return kCodecNotJpeg;
-        } while (byte != 0xFF);
-        if (!in.Byte(marker)) return kCodecNotJpeg;
+        std::uint8_t marker = 0;
+        if (!in.SkipPastFF() || !in.Byte(marker)) return kCodecNotJpeg;
         if (!started) {
             if (marker != 0xD8) return kCodecNotJpeg;
             started = true;

@@ -1,6 +1,7 @@
 #include "Tiff.h"
 
 #include "CodecOutput.h"
+#include "SwapBytes.h"
 
 #include <algorithm>
 #include <array>
@@ -315,29 +316,6 @@ private:
     std::uint64_t done_ = 0;
     std::size_t position_ = 0, size_ = 0;
 };
-
-// Three-byte pixels with their first and third bytes exchanged (red-green-
-// blue to blue-green-red and back): four pixels as three words at a time.
-void SwapOuterBytes(const BYTE* in, BYTE* out, std::size_t pixels) {
-    static_assert(std::endian::native == std::endian::little);
-    std::size_t x = 0;
-    for (; x + 4 <= pixels; x += 4, in += 12, out += 12) {
-        std::uint32_t a, b, c;
-        std::memcpy(&a, in, 4);
-        std::memcpy(&b, in + 4, 4);
-        std::memcpy(&c, in + 8, 4);
-        const std::uint32_t words[3] = {
-            (a >> 16 & 0xFF) | (a & 0xFF00) | (a & 0xFF) << 16 | (b >> 8 & 0xFF) << 24,
-            (b & 0xFF) | (a >> 24) << 8 | (c & 0xFF) << 16 | (b & 0xFF000000),
-            (b >> 16 & 0xFF) | (c >> 24) << 8 | (c >> 16 & 0xFF) << 16 | (c >> 8 & 0xFF) << 24};
-        std::memcpy(out, words, 12);
-    }
-    for (; x < pixels; ++x, in += 3, out += 3) {
-        out[0] = in[2];
-        out[1] = in[1];
-        out[2] = in[0];
-    }
-}
 
 // ---- CCITT ----------------------------------------------------------------
 

@@ -1,12 +1,14 @@
 // The codec image the PCX, TIFF and JPEG codecs allocate, and the codecs'
 // own routines a client cannot reach alone: 1-bit PCX files, the
-// monochrome expansion, the CCITT code tables.
+// monochrome expansion, the CCITT code tables, the TIFF rows' byte swap.
 #include "Pcx.h"
+#include "SwapBytes.h"
 #include "Tiff.h"
 #include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <tuple>
+#include <vector>
 
 using namespace rastrel;
 
@@ -84,6 +86,27 @@ TEST(CodecImage, MonochromePcxFilesHaveEvenLinesOfBits) {
 
 TEST(CodecImage, CcittCodeTablesArePrefixFree) {
     EXPECT_TRUE(CcittTablesSound());
+}
+
+TEST(CodecImage, BothSwapBuildsExchangeRedAndBlueOfEveryPixel) {
+    // Lengths around the vector steps (five pixels) and the word steps
+    // (four), into another row and in place; the byte after the row stays.
+    using Swap = void (*)(const std::uint8_t*, std::uint8_t*, std::size_t);
+    for (const Swap swap : {&SwapOuterBytesPortable, &SwapOuterBytesSsse3, &SwapOuterBytes}) {
+        for (std::size_t pixels = 0; pixels <= 40; ++pixels) {
+            std::vector<std::uint8_t> in(3 * pixels + 1), expected(in.size());
+            for (std::size_t i = 0; i < in.size(); ++i)
+                in[i] = static_cast<std::uint8_t>(i * 7 + 1);
+            expected = in;
+            for (std::size_t x = 0; x < pixels; ++x)
+                std::swap(expected[3 * x], expected[3 * x + 2]);
+            std::vector<std::uint8_t> out(in.size(), in.back());
+            swap(in.data(), out.data(), pixels);
+            EXPECT_EQ(out, expected) << pixels;
+            swap(in.data(), in.data(), pixels);
+            EXPECT_EQ(in, expected) << pixels << " in place";
+        }
+    }
 }
 
 } // namespace
