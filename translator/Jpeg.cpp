@@ -10,6 +10,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace rastrel {
 namespace {
 
@@ -775,6 +779,28 @@ struct EncodeComponent {
     int prediction = 0;
 };
 
+// Bit k set where coefficient k is not zero.
+std::uint64_t NonZeroMask(const std::int16_t* coefficients) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    std::uint64_t zeros = 0;
+    for (int i = 0; i < 4; ++i) {
+        const auto* at = reinterpret_cast<const __m128i*>(coefficients + 16 * i);
+        const __m128i low = _mm_cmpeq_epi16(_mm_load_si128(at), zero);
+        const __m128i high = _mm_cmpeq_epi16(_mm_load_si128(at + 1), zero);
+        zeros |= static_cast<std::uint64_t>(
+                     static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high))))
+                 << (16 * i);
+    }
+    return ~zeros;
+#else
+    std::uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k)
+        mask |= static_cast<std::uint64_t>(coefficients[k] != 0) << k;
+    return mask;
+#endif
+}
+
 // Level-shifted samples of one block (8 rows of `stride`) transformed,
 // quantised and coded.
 void EncodeBlock(BitWriter& out, EncodeComponent& c, const std::uint8_t* samples,
@@ -786,16 +812,15 @@ void EncodeBlock(BitWriter& out, EncodeComponent& c, const std::uint8_t* samples
     ForwardDct(block);
     // Quantised in zig-zag order, with a mask of the coefficients that are
     // not zero: the runs of zeros come from the mask, not from a scan.
-    int natural[64], quantised[64];
+    alignas(16) std::int16_t natural[64], quantised[64];
     for (int i = 0; i < 64; ++i) {
         const float value = block[i] * c.multipliers[i];
-        natural[i] = static_cast<int>(value + std::copysign(0.5f, value));
+        natural[i] =
+            static_cast<std::int16_t>(static_cast<int>(value + std::copysign(0.5f, value)));
     }
-    std::uint64_t nonZero = 0;
-    for (int k = 0; k < 64; ++k) {
+    for (int k = 0; k < 64; ++k)
         quantised[k] = natural[kZigZag[k]];
-        nonZero |= static_cast<std::uint64_t>(quantised[k] != 0) << k;
-    }
+    std::uint64_t nonZero = NonZeroMask(quantised);
     out.MakeRoom();
     const int difference = quantised[0] - c.prediction;
     c.prediction = quantised[0];

@@ -2,6 +2,10 @@
 
 #include <cmath>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace rastrel::jpeg {
 namespace {
 
@@ -211,11 +215,38 @@ __attribute__((target("avx2"))) void YccToBgrAvx2(const std::uint8_t* y, const s
                                                   std::uint8_t* bgr) {
     ToBgr(y, cb, cr, count, bgr);
 }
+// The block turned about its diagonal in registers: the element-wise
+// transpose above is most of a transform's time on processors with AVX2.
+__attribute__((target("avx2"), always_inline)) inline void TransposeAvx2(float* b) {
+    __m256 r[8], t[8];
+    for (int i = 0; i < 8; ++i)
+        r[i] = _mm256_loadu_ps(b + 8 * i);
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm256_unpacklo_ps(r[i], r[i + 1]);
+        t[i + 1] = _mm256_unpackhi_ps(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        r[i] = _mm256_shuffle_ps(t[i], t[i + 2], 0x44);
+        r[i + 1] = _mm256_shuffle_ps(t[i], t[i + 2], 0xEE);
+        r[i + 2] = _mm256_shuffle_ps(t[i + 1], t[i + 3], 0x44);
+        r[i + 3] = _mm256_shuffle_ps(t[i + 1], t[i + 3], 0xEE);
+    }
+    for (int i = 0; i < 4; ++i) {
+        _mm256_storeu_ps(b + 8 * i, _mm256_permute2f128_ps(r[i], r[i + 4], 0x20));
+        _mm256_storeu_ps(b + 8 * (i + 4), _mm256_permute2f128_ps(r[i], r[i + 4], 0x31));
+    }
+}
 __attribute__((target("avx2"))) void InverseDctAvx2(float* block) {
-    Inverse(block);
+    InversePass(block);
+    TransposeAvx2(block);
+    InversePass(block);
+    TransposeAvx2(block);
 }
 __attribute__((target("avx2"))) void ForwardDctAvx2(float* block) {
-    Forward(block);
+    ForwardPass(block);
+    TransposeAvx2(block);
+    ForwardPass(block);
+    TransposeAvx2(block);
 }
 bool HasAvx2() {
     static const bool has = __builtin_cpu_supports("avx2");
