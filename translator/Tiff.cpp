@@ -687,11 +687,12 @@ void FillBlack(const Changes& row, int width, BYTE* bits) {
 // Every string of the table is already in the output, where it was first
 // made: a code's string is copied from there.
 long DecodeLzw(StripReader& in, BYTE* out, std::size_t capacity) {
+    constexpr std::size_t kShortString = 16;
     static thread_local std::vector<std::uint32_t> offsets(4096), lengths(4096);
     // Looked up once: every use of a thread-local in a library is a call.
     std::uint32_t* const offset = offsets.data();
     std::uint32_t* const length = lengths.data();
-    std::uint32_t acc = 0;
+    std::uint64_t acc = 0;
     int bits = 0, width = 9, next = 258, old = -1;
     std::size_t made = 0, oldAt = 0, oldLength = 0;
     const BYTE* data = nullptr;
@@ -699,12 +700,21 @@ long DecodeLzw(StripReader& in, BYTE* out, std::size_t capacity) {
     if (!in.TakeBuffered(data, left)) return 0;
     if (data[0] == 0) return kCodecUnsupported; // the old bit order
     while (made < capacity) {
+        if (bits < width && left >= 8) {
+            // As many whole bytes as the accumulator holds, in one load.
+            const int take = (63 - bits) / 8;
+            acc = acc << (8 * take) | platform::LoadU64Be(data) >> (64 - 8 * take);
+            data += take;
+            left -= static_cast<std::size_t>(take);
+            bits += 8 * take;
+        }
         while (bits < width) {
-            if (left == 0 && !in.TakeBuffered(data, left)) return static_cast<long>(made);
+            if (left == 0 && !in.TakeBuffered(data, left)) break;
             acc = acc << 8 | *data++;
             --left;
             bits += 8;
         }
+        if (bits < width) break;
         const int code = static_cast<int>(acc >> (bits - width)) & ((1 << width) - 1);
         bits -= width;
         if (code == 257) break;
@@ -720,7 +730,18 @@ long DecodeLzw(StripReader& in, BYTE* out, std::size_t capacity) {
             out[made] = static_cast<BYTE>(code);
         } else if (old >= 0 && code < next) {
             n = length[code];
-            std::memcpy(out + made, out + offset[code], std::min(n, capacity - made));
+            if (n <= kShortString && capacity - made >= kShortString) {
+                // Short strings, the usual kind, as two fixed moves: the
+                // bytes past the string are written over by the next code
+                // or cleared at the end.
+                std::uint64_t first, second;
+                std::memcpy(&first, out + offset[code], 8);
+                std::memcpy(&second, out + offset[code] + 8, 8);
+                std::memcpy(out + made, &first, 8);
+                std::memcpy(out + made + 8, &second, 8);
+            } else {
+                std::memcpy(out + made, out + offset[code], std::min(n, capacity - made));
+            }
         } else if (old >= 0 && code == next && next < 4096) {
             // The string of the previous code and its own first byte.
             n = oldLength + 1;
@@ -741,6 +762,7 @@ long DecodeLzw(StripReader& in, BYTE* out, std::size_t capacity) {
         oldLength = n;
         made = std::min(capacity, made + n);
     }
+    std::memset(out + made, 0, std::min(kShortString, capacity - made));
     return static_cast<long>(made);
 }
 

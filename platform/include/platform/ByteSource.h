@@ -37,6 +37,10 @@ inline std::uint32_t LoadU32Be(const std::uint8_t* p) {
            static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
 }
 
+inline std::uint64_t LoadU64Be(const std::uint8_t* p) {
+    return static_cast<std::uint64_t>(LoadU32Be(p)) << 32 | LoadU32Be(p + 4);
+}
+
 inline void StoreU16Le(std::uint8_t* p, std::uint16_t value) {
     p[0] = static_cast<std::uint8_t>(value);
     p[1] = static_cast<std::uint8_t>(value >> 8);
