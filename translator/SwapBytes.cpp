@@ -33,16 +33,35 @@ void SwapOuterBytesPortable(const std::uint8_t* in, std::uint8_t* out, std::size
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// Five pixels per 16-byte register; the sixteenth byte is stored unchanged,
-// so a step may read and write one byte of the next pixel, never past the
-// row: the last five pixels go the portable way.
+// Sixteen pixels as three registers, all loaded before any is stored, so
+// rows swapped in place never read what was just written. Pixels 5 and 10
+// straddle the registers: their outer bytes come across from the
+// neighbouring register.
 __attribute__((target("ssse3"))) void SwapOuterBytesSsse3(const std::uint8_t* in, std::uint8_t* out,
                                                           std::size_t pixels) {
-    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    constexpr char z = -128; // a zero byte
+    const __m128i first = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, z);
+    const __m128i firstFromSecond = _mm_setr_epi8(z, z, z, z, z, z, z, z, z, z, z, z, z, z, z, 1);
+    const __m128i secondFromFirst = _mm_setr_epi8(z, 15, z, z, z, z, z, z, z, z, z, z, z, z, z, z);
+    const __m128i second = _mm_setr_epi8(0, z, 4, 3, 2, 7, 6, 5, 10, 9, 8, 13, 12, 11, z, 15);
+    const __m128i secondFromThird = _mm_setr_epi8(z, z, z, z, z, z, z, z, z, z, z, z, z, z, 0, z);
+    const __m128i thirdFromSecond = _mm_setr_epi8(14, z, z, z, z, z, z, z, z, z, z, z, z, z, z, z);
+    const __m128i third = _mm_setr_epi8(z, 3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13);
     std::size_t x = 0;
-    for (; x + 6 <= pixels; x += 5, in += 15, out += 15) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(v, order));
+    for (; x + 16 <= pixels; x += 16, in += 48, out += 48) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 32));
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(out),
+            _mm_or_si128(_mm_shuffle_epi8(a, first), _mm_shuffle_epi8(b, firstFromSecond)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16),
+                         _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, secondFromFirst),
+                                                   _mm_shuffle_epi8(b, second)),
+                                      _mm_shuffle_epi8(c, secondFromThird)));
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(out + 32),
+            _mm_or_si128(_mm_shuffle_epi8(b, thirdFromSecond), _mm_shuffle_epi8(c, third)));
     }
     SwapOuterBytesPortable(in, out, pixels - x);
 }

@@ -89,7 +89,7 @@ TEST(CodecImage, CcittCodeTablesArePrefixFree) {
 }
 
 TEST(CodecImage, BothSwapBuildsExchangeRedAndBlueOfEveryPixel) {
-    // Lengths around the vector steps (five pixels) and the word steps
+    // Lengths around the vector steps (sixteen pixels) and the word steps
     // (four), into another row and in place; the byte after the row stays.
     using Swap = void (*)(const std::uint8_t*, std::uint8_t*, std::size_t);
     for (const Swap swap : {&SwapOuterBytesPortable, &SwapOuterBytesSsse3, &SwapOuterBytes}) {
