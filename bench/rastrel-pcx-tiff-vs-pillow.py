@@ -3,7 +3,8 @@
 (uncompressed, PackBits, LZW with differencing) with the rastrel tool and with
 Pillow, and loads a 2480 x 3508 Group 4 page (A4 at 300 dpi) with the tool
 and with libtiff's tiffcp into an uncompressed file, in one run; prints the
-medians and their ratios (rastrel / other; below 1 is faster).
+medians of wall and processor time and their ratios (rastrel / other;
+below 1 is faster).
 
 Loads are `rastrel info` against Pillow's open and load; conversions are
 `rastrel convert` into the same format (TIFF written uncompressed, as rastrel
@@ -12,27 +13,13 @@ writes it) against Pillow's load and save.
 usage: rastrel-pcx-tiff-vs-pillow.py BUILD_DIR   (rastrel, regsvr and librastrel.so there)
 """
 import os
-import statistics
 import subprocess
 import sys
 import tempfile
-import time
 
 from PIL import Image, ImageDraw
 
-from rastrel_bench import photograph, registered
-
-ROUNDS = 7
-
-
-def median(action):
-    times = []
-    for _ in range(ROUNDS):
-        start = time.perf_counter()
-        action()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
-
+from rastrel_bench import header, photograph, registered, report, timed
 
 def page(width, height):
     # Lines of word-like black blocks on white, as a typed page.
@@ -60,7 +47,7 @@ def main():
                  ("TIFF none", "tif", {}, {}),
                  ("TIFF PackBits", "tif", {"compression": "packbits"}, {}),
                  ("TIFF LZW", "tif", {"compression": "tiff_lzw"}, {})]
-        print(f"{'file':<15} {'what':<8} {'rastrel s':>10} {'other s':>10} {'ratio':>6}")
+        header()
         for name, extension, source_options, out_options in cases:
             source = os.path.join(work, f"in.{extension}")
             picture.save(source, **source_options)
@@ -85,8 +72,7 @@ def main():
 
             for what, ours, other in (("load", ours_load, pillow_load),
                                       ("convert", ours_convert, pillow_convert)):
-                a, b = median(ours), median(other)
-                print(f"{name:<15} {what:<8} {a:>10.3f} {b:>10.3f} {a / b:>6.2f}")
+                report(name, what, timed(ours), timed(other))
             with Image.open(ours_out) as a, Image.open(pil_out) as b:
                 if a.convert("RGB").tobytes() != b.convert("RGB").tobytes():
                     sys.exit(f"{name}: the two outputs differ")
@@ -103,9 +89,8 @@ def main():
         def tiffcp_fax():
             subprocess.run(["tiffcp", "-c", "none", fax, plain], check=True)
 
-        a, b = median(ours_fax), median(tiffcp_fax)
-        print(f"{'TIFF Group 4':<15} {'load':<8} {a:>10.3f} {b:>10.3f} {a / b:>6.2f}"
-              "  (other: tiffcp -c none; target <= 2)")
+        report("TIFF Group 4", "load", timed(ours_fax), timed(tiffcp_fax),
+               "  (other: tiffcp -c none; target <= 2)")
 
 
 if __name__ == "__main__":

@@ -3,7 +3,7 @@
 one run: JPEG decode with the rastrel tool, libjpeg-turbo's djpeg and Pillow;
 JPEG encode at quality 75 with the tool, cjpeg and Pillow; PNG load and
 save with the tool and Pillow (and netpbm's interlaced writer). Each action
-runs once to warm the page cache, then ROUNDS times; the medians and the
+runs once to warm the page cache, then seven times; the medians and the
 ratios (ours / theirs; below 1 is faster) are printed, of the wall time and
 of the processor time (user + system: on a busy machine the steadier
 figure). Decodes write a bitmap file and encodes read one, the same for
@@ -12,37 +12,13 @@ every program.
 usage: rastrel-png-jpeg.py BUILD_DIR   (rastrel, regsvr and librastrel.so there)
 """
 import os
-import resource
-import statistics
 import subprocess
 import sys
 import tempfile
-import time
 
 from PIL import Image
 
-from rastrel_bench import photograph, registered
-
-ROUNDS = 7
-
-
-def cpu_seconds():
-    own = resource.getrusage(resource.RUSAGE_SELF)
-    children = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return own.ru_utime + own.ru_stime + children.ru_utime + children.ru_stime
-
-
-def median(action):
-    """Median wall and processor seconds of ROUNDS runs after a warm one."""
-    action()
-    walls, cpus = [], []
-    for _ in range(ROUNDS):
-        cpu, start = cpu_seconds(), time.perf_counter()
-        action()
-        walls.append(time.perf_counter() - start)
-        cpus.append(cpu_seconds() - cpu)
-    return statistics.median(walls), statistics.median(cpus)
-
+from rastrel_bench import header, photograph, registered, report, timed
 
 def run(*command, env=None):
     subprocess.run(command, env=env, check=True, stdout=subprocess.DEVNULL)
@@ -90,16 +66,12 @@ def main():
                                     f"/usr/bin/pnmtopng -interlace > {path('netpbm.png')}",
                                     shell=True, check=True)),
         ]
-        print(f"{'task':<16} {'anchor':<20} {'rastrel s':>10} {'anchor s':>10} {'ratio':>6}"
-              f" {'rastrel cpu':>12} {'anchor cpu':>11} {'ratio':>6}")
+        header("anchor")
         ours_time = None
         for task, anchor, ours, theirs in rows:
             if ours is not None:
-                ours_time = median(ours)
-            theirs_time = median(theirs)
-            print(f"{task:<16} {anchor:<20} {ours_time[0]:>10.3f} {theirs_time[0]:>10.3f} "
-                  f"{ours_time[0] / theirs_time[0]:>6.2f} {ours_time[1]:>12.3f} "
-                  f"{theirs_time[1]:>11.3f} {ours_time[1] / theirs_time[1]:>6.2f}")
+                ours_time = timed(ours)
+            report(task, anchor, ours_time, timed(theirs))
         sizes = {name: os.path.getsize(path(name)) for name in ("ours.jpg", "cjpeg.jpg", "ours.png",
                                                               "pil.png")}
         print("sizes:", ", ".join(f"{k} {v}" for k, v in sizes.items()))

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Loads and saves a 4000 x 3000 24-bit picture as Targa (plain and
 run-length encoded) and Windows Bitmap with the rastrel tool and with Pillow,
-in one run, and prints the time ratios (rastrel / Pillow; below 1 is faster).
+in one run, and prints the medians and ratios of wall and processor time
+(rastrel / Pillow; below 1 is faster).
 
 usage: rastrel-vs-pillow.py BUILD_DIR   (rastrel, regsvr and librastrel.so there)
 """
@@ -9,23 +10,10 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
 
 from PIL import Image
 
-from rastrel_bench import photograph, registered
-
-ROUNDS = 5
-
-
-def best(action):
-    times = []
-    for _ in range(ROUNDS):
-        start = time.perf_counter()
-        action()
-        times.append(time.perf_counter() - start)
-    return min(times)
-
+from rastrel_bench import header, photograph, registered, report, timed
 
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
@@ -35,7 +23,7 @@ def main():
         cases = [("Targa", "tga", {}, []),
                  ("Targa RLE", "tga", {"compression": "tga_rle"}, ["--rle"]),
                  ("BMP", "bmp", {}, [])]
-        print(f"{'file':<10} {'rastrel s':>10} {'Pillow s':>10} {'ratio':>6}")
+        header("Pillow")
         for name, extension, pil_options, tool_options in cases:
             source = os.path.join(work, f"in.{extension}")
             picture.save(source, **pil_options)
@@ -51,11 +39,11 @@ def main():
                     image.load()
                     image.save(pil_out, **pil_options)
 
-            ours_time, pil_time = best(ours), best(pillow)
+            ours_time, pil_time = timed(ours), timed(pillow)
             with Image.open(ours_out) as a, Image.open(pil_out) as b:
                 if a.convert("RGB").tobytes() != b.convert("RGB").tobytes():
                     sys.exit(f"{name}: the two outputs differ")
-            print(f"{name:<10} {ours_time:>10.3f} {pil_time:>10.3f} {ours_time / pil_time:>6.2f}")
+            report(name, "convert", ours_time, pil_time)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,10 @@
-"""What the rastrel comparison scripts share: the test picture and a
-registry with rastrel registered."""
+"""What the rastrel comparison scripts share: the test picture, a registry
+with rastrel registered, and the timing."""
 import os
+import resource
+import statistics
 import subprocess
+import time
 
 from PIL import Image
 
@@ -23,3 +26,34 @@ def registered(build, work):
     subprocess.run([os.path.join(build, "bin", "regsvr"), "-s",
                     os.path.join(build, "lib", "librastrel.so")], env=env, check=True)
     return os.path.join(build, "bin", "rastrel"), env
+
+
+def cpu_seconds():
+    own = resource.getrusage(resource.RUSAGE_SELF)
+    children = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return own.ru_utime + own.ru_stime + children.ru_utime + children.ru_stime
+
+
+def timed(action, rounds=7):
+    """Median wall and processor seconds (user + system, child processes
+    included: on a busy machine the steadier figure) of `rounds` runs after
+    one that warms the page cache."""
+    action()
+    walls, cpus = [], []
+    for _ in range(rounds):
+        cpu, start = cpu_seconds(), time.perf_counter()
+        action()
+        walls.append(time.perf_counter() - start)
+        cpus.append(cpu_seconds() - cpu)
+    return statistics.median(walls), statistics.median(cpus)
+
+
+def report(name, what, ours, theirs, note=""):
+    """One line: wall seconds and ratio, processor seconds and ratio."""
+    print(f"{name:<16} {what:<20} {ours[0]:>9.3f} {theirs[0]:>9.3f} {ours[0] / theirs[0]:>6.2f}"
+          f" {ours[1]:>9.3f} {theirs[1]:>9.3f} {ours[1] / theirs[1]:>6.2f}{note}")
+
+
+def header(other="other"):
+    print(f"{'file':<16} {'what':<20} {'ours s':>9} {other + ' s':>9} {'ratio':>6}"
+          f" {'ours cpu':>9} {other + ' cpu':>9} {'ratio':>6}")
