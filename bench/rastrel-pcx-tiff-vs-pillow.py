@@ -19,7 +19,7 @@ import tempfile
 
 from PIL import Image, ImageDraw
 
-from rastrel_bench import header, photograph, registered, report, timed
+from rastrel_bench import header, photograph, registered, report
 
 def page(width, height):
     # Lines of word-like black blocks on white, as a typed page.
@@ -72,7 +72,7 @@ def main():
 
             for what, ours, other in (("load", ours_load, pillow_load),
                                       ("convert", ours_convert, pillow_convert)):
-                report(name, what, timed(ours), timed(other))
+                report(name, what, ours, other)
             with Image.open(ours_out) as a, Image.open(pil_out) as b:
                 if a.convert("RGB").tobytes() != b.convert("RGB").tobytes():
                     sys.exit(f"{name}: the two outputs differ")
@@ -89,7 +89,7 @@ def main():
         def tiffcp_fax():
             subprocess.run(["tiffcp", "-c", "none", fax, plain], check=True)
 
-        report("TIFF Group 4", "load", timed(ours_fax), timed(tiffcp_fax),
+        report("TIFF Group 4", "load", ours_fax, tiffcp_fax,
                "  (other: tiffcp -c none; target <= 2)")
 
 

@@ -3,7 +3,8 @@
 one run: JPEG decode with the rastrel tool, libjpeg-turbo's djpeg and Pillow;
 JPEG encode at quality 75 with the tool, cjpeg and Pillow; PNG load and
 save with the tool and Pillow (and netpbm's interlaced writer). Each action
-runs once to warm the page cache, then seven times; the medians and the
+runs once to warm the page cache, then seven times in turn with its anchor;
+the medians and the
 ratios (ours / theirs; below 1 is faster) are printed, of the wall time and
 of the processor time (user + system: on a busy machine the steadier
 figure). Decodes write a bitmap file and encodes read one, the same for
@@ -18,7 +19,7 @@ import tempfile
 
 from PIL import Image
 
-from rastrel_bench import header, photograph, registered, report, timed
+from rastrel_bench import header, photograph, registered, report
 
 def run(*command, env=None):
     subprocess.run(command, env=env, check=True, stdout=subprocess.DEVNULL)
@@ -67,11 +68,12 @@ def main():
                                     shell=True, check=True)),
         ]
         header("anchor")
-        ours_time = None
+        previous = None
         for task, anchor, ours, theirs in rows:
-            if ours is not None:
-                ours_time = timed(ours)
-            report(task, anchor, ours_time, timed(theirs))
+            # A row without its own action compares the one above it.
+            ours = ours or previous
+            previous = ours
+            report(task, anchor, ours, theirs)
         sizes = {name: os.path.getsize(path(name)) for name in ("ours.jpg", "cjpeg.jpg", "ours.png",
                                                               "pil.png")}
         print("sizes:", ", ".join(f"{k} {v}" for k, v in sizes.items()))

@@ -34,22 +34,28 @@ def cpu_seconds():
     return own.ru_utime + own.ru_stime + children.ru_utime + children.ru_stime
 
 
-def timed(action, rounds=7):
+def compare(ours, theirs, rounds=7):
     """Median wall and processor seconds (user + system, child processes
-    included: on a busy machine the steadier figure) of `rounds` runs after
-    one that warms the page cache."""
-    action()
-    walls, cpus = [], []
+    included: on a busy machine the steadier figure) of each action over
+    `rounds` runs, the two taking turns so that both meet the same load,
+    after one run each that warms the page cache."""
+    ours()
+    theirs()
+    times = {ours: ([], []), theirs: ([], [])}
     for _ in range(rounds):
-        cpu, start = cpu_seconds(), time.perf_counter()
-        action()
-        walls.append(time.perf_counter() - start)
-        cpus.append(cpu_seconds() - cpu)
-    return statistics.median(walls), statistics.median(cpus)
+        for action in (ours, theirs):
+            cpu, start = cpu_seconds(), time.perf_counter()
+            action()
+            times[action][0].append(time.perf_counter() - start)
+            times[action][1].append(cpu_seconds() - cpu)
+    return [(statistics.median(times[a][0]), statistics.median(times[a][1]))
+            for a in (ours, theirs)]
 
 
 def report(name, what, ours, theirs, note=""):
-    """One line: wall seconds and ratio, processor seconds and ratio."""
+    """Compares the two actions and prints one line: wall seconds and ratio,
+    processor seconds and ratio."""
+    ours, theirs = compare(ours, theirs)
     print(f"{name:<16} {what:<20} {ours[0]:>9.3f} {theirs[0]:>9.3f} {ours[0] / theirs[0]:>6.2f}"
           f" {ours[1]:>9.3f} {theirs[1]:>9.3f} {ours[1] / theirs[1]:>6.2f}{note}")
 
