@@ -205,15 +205,28 @@ HRESULT BmpTranslator::WriteFile(const char* fileName, const BitmapImage& rows,
         RowBytes(*FindFormat(rows.format), static_cast<std::uint64_t>(width)));
     const DWORD fileRowBytes = StoredRowBytes(width, plan.depth);
     ProgressRecord progress{0, height, 0, phases};
-    std::vector<BYTE> out(fileRowBytes, 0);
+    // Rows the file stores as the bitmap holds them go out straight from it,
+    // a megabyte at a time; the others one packed row at a time.
+    const bool asHeld = nearest == nullptr && rowBytes == fileRowBytes;
+    const std::size_t rowsPerWrite = asHeld ? std::max<std::size_t>(1, (1u << 20) / rowBytes) : 1;
+    std::vector<BYTE> out(asHeld ? 0 : fileRowBytes, 0);
+    LONG first = 0;
     for (LONG row = 0; row < height; ++row) {
         if (sink) {
             const HRESULT answer = sink->Step(&progress);
             ++progress.step;
             if (answer == S_FALSE) return fail(E_ABORT);
         }
-        PackRow(rows.pixels + row * rowBytes, width, plan.depth, nearest.get(), out, rowBytes);
-        if (FAILED(stream_->Write(out.data(), fileRowBytes, nullptr))) return fail(E_FAIL);
+        const BYTE* in = rows.pixels + row * rowBytes;
+        if (!asHeld) {
+            PackRow(in, width, plan.depth, nearest.get(), out, rowBytes);
+            if (FAILED(stream_->Write(out.data(), fileRowBytes, nullptr))) return fail(E_FAIL);
+        } else if (static_cast<std::size_t>(row + 1 - first) == rowsPerWrite || row + 1 == height) {
+            const BYTE* start = rows.pixels + first * rowBytes;
+            const auto bytes = static_cast<ULONG>((row + 1 - first) * rowBytes);
+            if (FAILED(stream_->Write(start, bytes, nullptr))) return fail(E_FAIL);
+            first = row + 1;
+        }
     }
     return stream_->Commit();
 }
