@@ -21,6 +21,7 @@ using jpeg::ForwardDct;
 using jpeg::ForwardMultipliers;
 using jpeg::InverseDct;
 using jpeg::InverseMultipliers;
+using jpeg::StoreSamples;
 
 constexpr std::size_t kBufferBytes = 16192;
 
@@ -392,13 +393,18 @@ inline std::uint8_t Clamp(int value) {
     return static_cast<std::uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
 }
 
-// Samples of an inverse-transformed block, level-shifted and clamped.
-void StoreBlock(const float* block, std::uint8_t* out, std::size_t stride) {
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) {
-            const int value = static_cast<int>(block[y * 8 + x] + 128.5f);
-            out[y * stride + x] = Clamp(value);
-        }
+// Each of `count` samples twice over.
+void Widen(const std::uint8_t* in, LONG count, std::uint8_t* out) {
+    LONG x = 0;
+#if defined(__SSE2__)
+    for (; x + 16 <= count; x += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x), _mm_unpacklo_epi8(v, v));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * x + 16), _mm_unpackhi_epi8(v, v));
+    }
+#endif
+    for (; x < count; ++x)
+        out[2 * x] = out[2 * x + 1] = in[x];
 }
 
 struct ScanComponent {
@@ -464,7 +470,7 @@ bool DecodeBlock(BitReader& bits, ScanComponent& c, std::uint8_t* out) {
     }
     block[0] = dc;
     InverseDct(block);
-    StoreBlock(block, out, c.stride);
+    StoreSamples(block, out, c.stride);
     return true;
 }
 
@@ -617,10 +623,8 @@ int ReadJpeg(platform::ByteSource& source, CodecImage& image, IProgressSink* sin
                 if (halving == 1) {
                     std::uint8_t* wideCb = cbWide.data();
                     std::uint8_t* wideCr = crWide.data();
-                    for (LONG x = 0; x < (columns + 1) / 2; ++x) {
-                        wideCb[2 * x] = wideCb[2 * x + 1] = cb[x];
-                        wideCr[2 * x] = wideCr[2 * x + 1] = cr[x];
-                    }
+                    Widen(cb, (columns + 1) / 2, wideCb);
+                    Widen(cr, (columns + 1) / 2, wideCr);
                     cb = wideCb;
                     cr = wideCr;
                 }

@@ -195,6 +195,16 @@ void ForwardDctPortable(float* block) {
     Forward(block);
 }
 
+void StoreSamplesPortable(const float* block, std::uint8_t* out, std::size_t stride) {
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            const int value = static_cast<int>(block[y * 8 + x] + 128.5f);
+            out[y * stride + x] = static_cast<std::uint8_t>(value < 0     ? 0
+                                                            : value > 255 ? 255
+                                                                          : value);
+        }
+}
+
 void BgrToYccPortable(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
                       std::uint8_t* cr) {
     ToYcc(bgr, count, y, cb, cr);
@@ -248,6 +258,19 @@ __attribute__((target("avx2"))) void ForwardDctAvx2(float* block) {
     ForwardPass(block);
     TransposeAvx2(block);
 }
+__attribute__((target("avx2"))) void StoreSamplesAvx2(const float* block, std::uint8_t* out,
+                                                      std::size_t stride) {
+    const __m256 shift = _mm256_set1_ps(128.5f);
+    for (int y = 0; y < 8; ++y) {
+        const __m256i values =
+            _mm256_cvttps_epi32(_mm256_add_ps(_mm256_loadu_ps(block + 8 * y), shift));
+        // Saturated to 16 bits, then to 0-255: the clamp.
+        const __m128i words =
+            _mm_packs_epi32(_mm256_castsi256_si128(values), _mm256_extracti128_si256(values, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + y * stride),
+                         _mm_packus_epi16(words, words));
+    }
+}
 bool HasAvx2() {
     static const bool has = __builtin_cpu_supports("avx2");
     return has;
@@ -267,6 +290,9 @@ void InverseDctAvx2(float* block) {
 void ForwardDctAvx2(float* block) {
     Forward(block);
 }
+void StoreSamplesAvx2(const float* block, std::uint8_t* out, std::size_t stride) {
+    StoreSamplesPortable(block, out, stride);
+}
 bool HasAvx2() {
     return false;
 }
@@ -277,6 +303,13 @@ void InverseDct(float* block) {
         InverseDctAvx2(block);
     else
         InverseDctPortable(block);
+}
+
+void StoreSamples(const float* block, std::uint8_t* out, std::size_t stride) {
+    if (HasAvx2())
+        StoreSamplesAvx2(block, out, stride);
+    else
+        StoreSamplesPortable(block, out, stride);
 }
 
 void ForwardDct(float* block) {

@@ -3,6 +3,7 @@
 // Arai-Agui-Nakajima factorisation in single precision, whose scale factors
 // the quantisation tables absorb. Each transform has a portable build and
 // one for AVX2 processors; the plain names pick the one the processor runs.
+#include <cstddef>
 #include <cstdint>
 
 namespace rastrel::jpeg {
@@ -45,6 +46,12 @@ void YccToBgrPortable(const std::uint8_t* y, const std::uint8_t* cb, const std::
                       int count, std::uint8_t* bgr);
 void YccToBgrAvx2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int count,
                   std::uint8_t* bgr);
+
+// The samples of an inverse-transformed block, level-shifted by 128 and
+// clamped to 0-255 (values cut towards zero), as 8 rows of `stride`.
+void StoreSamples(const float* block, std::uint8_t* out, std::size_t stride);
+void StoreSamplesPortable(const float* block, std::uint8_t* out, std::size_t stride);
+void StoreSamplesAvx2(const float* block, std::uint8_t* out, std::size_t stride);
 
 bool HasAvx2();
 

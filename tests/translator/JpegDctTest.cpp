@@ -205,4 +205,28 @@ TEST(JpegRows, ConversionsFollowTheFormulas) {
     }
 }
 
+TEST(JpegRows, SamplesAreShiftedCutAndClampedAlikeInBothBuilds) {
+    std::vector<decltype(&StoreSamplesPortable)> builds{StoreSamplesPortable};
+    if (HasAvx2()) builds.push_back(StoreSamplesAvx2);
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> value(-400.0f, 400.0f);
+    for (int round = 0; round < 200; ++round) {
+        float block[64];
+        for (float& v : block)
+            v = value(random);
+        block[0] = -128.6f; // cut towards zero: -0.1 is 0
+        block[1] = 127.49f;
+        for (const auto store : builds) {
+            std::uint8_t out[8 * 11]{}; // rows of 11, the last three left alone
+            store(block, out, 11);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 11; ++x) {
+                    const int expected =
+                        x < 8 ? std::clamp(static_cast<int>(block[y * 8 + x] + 128.5f), 0, 255) : 0;
+                    ASSERT_EQ(out[y * 11 + x], expected) << y << " " << x;
+                }
+        }
+    }
+}
+
 } // namespace
