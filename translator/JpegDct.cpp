@@ -119,27 +119,18 @@ constexpr float kSqrt2 = 1.414213562f;
 // arithmetic runs on whole vectors and only the (de)interleaving is scalar.
 constexpr int kStretch = 256;
 
-[[gnu::always_inline]] inline void ToYcc(const std::uint8_t* bgr, int count, std::uint8_t* y,
-                                         std::uint8_t* cb, std::uint8_t* cr) {
-    std::int32_t b[kStretch], g[kStretch], r[kStretch];
-    for (int start = 0; start < count; start += kStretch) {
-        const int n = count - start < kStretch ? count - start : kStretch;
-        const std::uint8_t* in = bgr + 3 * start;
-        for (int i = 0; i < n; ++i) {
-            b[i] = in[3 * i];
-            g[i] = in[3 * i + 1];
-            r[i] = in[3 * i + 2];
-        }
-        for (int i = 0; i < n; ++i)
-            y[start + i] =
-                static_cast<std::uint8_t>((4899 * r[i] + 9617 * g[i] + 1868 * b[i] + 8192) >> 14);
-        if (cb == nullptr) continue;
-        for (int i = 0; i < n; ++i) {
-            cb[start + i] = static_cast<std::uint8_t>(
-                (8192 * b[i] - 5427 * g[i] - 2765 * r[i] + 2097152) >> 14);
-            cr[start + i] = static_cast<std::uint8_t>(
-                (8192 * r[i] - 6860 * g[i] - 1332 * b[i] + 2097152) >> 14);
-        }
+// The writer's conversion of one stretch held as planes.
+[[gnu::always_inline]] inline void PlanesToYcc(const std::uint8_t* b, const std::uint8_t* g,
+                                               const std::uint8_t* r, int n, std::uint8_t* y,
+                                               std::uint8_t* cb, std::uint8_t* cr) {
+    for (int i = 0; i < n; ++i)
+        y[i] = static_cast<std::uint8_t>((4899 * r[i] + 9617 * g[i] + 1868 * b[i] + 8192) >> 14);
+    if (cb == nullptr) return;
+    for (int i = 0; i < n; ++i) {
+        cb[i] =
+            static_cast<std::uint8_t>((8192 * b[i] - 5427 * g[i] - 2765 * r[i] + 2097152) >> 14);
+        cr[i] =
+            static_cast<std::uint8_t>((8192 * r[i] - 6860 * g[i] - 1332 * b[i] + 2097152) >> 14);
     }
 }
 
@@ -207,7 +198,17 @@ void StoreSamplesPortable(const float* block, std::uint8_t* out, std::size_t str
 
 void BgrToYccPortable(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
                       std::uint8_t* cr) {
-    ToYcc(bgr, count, y, cb, cr);
+    std::uint8_t b[kStretch], g[kStretch], r[kStretch];
+    for (int start = 0; start < count; start += kStretch) {
+        const int n = count - start < kStretch ? count - start : kStretch;
+        const std::uint8_t* in = bgr + 3 * start;
+        for (int i = 0; i < n; ++i) {
+            b[i] = in[3 * i];
+            g[i] = in[3 * i + 1];
+            r[i] = in[3 * i + 2];
+        }
+        PlanesToYcc(b, g, r, n, y + start, cb ? cb + start : nullptr, cr ? cr + start : nullptr);
+    }
 }
 void YccToBgrPortable(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
                       int count, std::uint8_t* bgr) {
@@ -218,7 +219,39 @@ void YccToBgrPortable(const std::uint8_t* y, const std::uint8_t* cb, const std::
 __attribute__((target("avx2"))) void BgrToYccAvx2(const std::uint8_t* bgr, int count,
                                                   std::uint8_t* y, std::uint8_t* cb,
                                                   std::uint8_t* cr) {
-    ToYcc(bgr, count, y, cb, cr);
+    // Sixteen pixels' blue, green and red bytes gathered from three
+    // registers each (z: a zero byte).
+    constexpr char z = -128;
+    const __m128i pick[3][3] = {{_mm_setr_epi8(0, 3, 6, 9, 12, 15, z, z, z, z, z, z, z, z, z, z),
+                                 _mm_setr_epi8(z, z, z, z, z, z, 2, 5, 8, 11, 14, z, z, z, z, z),
+                                 _mm_setr_epi8(z, z, z, z, z, z, z, z, z, z, z, 1, 4, 7, 10, 13)},
+                                {_mm_setr_epi8(1, 4, 7, 10, 13, z, z, z, z, z, z, z, z, z, z, z),
+                                 _mm_setr_epi8(z, z, z, z, z, 0, 3, 6, 9, 12, 15, z, z, z, z, z),
+                                 _mm_setr_epi8(z, z, z, z, z, z, z, z, z, z, z, 2, 5, 8, 11, 14)},
+                                {_mm_setr_epi8(2, 5, 8, 11, 14, z, z, z, z, z, z, z, z, z, z, z),
+                                 _mm_setr_epi8(z, z, z, z, z, 1, 4, 7, 10, 13, z, z, z, z, z, z),
+                                 _mm_setr_epi8(z, z, z, z, z, z, z, z, z, z, 0, 3, 6, 9, 12, 15)}};
+    alignas(16) std::uint8_t planes[3][kStretch];
+    for (int start = 0; start < count; start += kStretch) {
+        const int n = count - start < kStretch ? count - start : kStretch;
+        const std::uint8_t* in = bgr + 3 * start;
+        int i = 0;
+        for (; i + 16 <= n; i += 16, in += 48) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 32));
+            for (int p = 0; p < 3; ++p)
+                _mm_store_si128(reinterpret_cast<__m128i*>(planes[p] + i),
+                                _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, pick[p][0]),
+                                                          _mm_shuffle_epi8(b, pick[p][1])),
+                                             _mm_shuffle_epi8(c, pick[p][2])));
+        }
+        for (; i < n; ++i, in += 3)
+            for (int p = 0; p < 3; ++p)
+                planes[p][i] = in[p];
+        PlanesToYcc(planes[0], planes[1], planes[2], n, y + start, cb ? cb + start : nullptr,
+                    cr ? cr + start : nullptr);
+    }
 }
 __attribute__((target("avx2"))) void YccToBgrAvx2(const std::uint8_t* y, const std::uint8_t* cb,
                                                   const std::uint8_t* cr, int count,
@@ -278,7 +311,7 @@ bool HasAvx2() {
 #else
 void BgrToYccAvx2(const std::uint8_t* bgr, int count, std::uint8_t* y, std::uint8_t* cb,
                   std::uint8_t* cr) {
-    ToYcc(bgr, count, y, cb, cr);
+    BgrToYccPortable(bgr, count, y, cb, cr);
 }
 void YccToBgrAvx2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, int count,
                   std::uint8_t* bgr) {
