@@ -216,6 +216,28 @@ void YccToBgrPortable(const std::uint8_t* y, const std::uint8_t* cb, const std::
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"), always_inline)) inline __m256i Pairs(int first, int second) {
+    return _mm256_set1_epi32(static_cast<int>(static_cast<std::uint16_t>(first) |
+                                              static_cast<std::uint32_t>(second) << 16));
+}
+__attribute__((target("avx2"), always_inline)) inline __m256i Widen16(const std::uint8_t* at) {
+    return _mm256_cvtepu8_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(at)));
+}
+// (first pair . a + second pair . b) >> 14 of sixteen pixels, as bytes; the
+// low and high halves are what unpacklo and unpackhi made of each lane.
+__attribute__((target("avx2"), always_inline)) inline void
+StoreSixteen(std::uint8_t* out, __m256i firstLow, __m256i firstHigh, __m256i secondLow,
+             __m256i secondHigh, __m256i a, __m256i b) {
+    const __m256i low = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_madd_epi16(firstLow, a), _mm256_madd_epi16(secondLow, b)), 14);
+    const __m256i high = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_madd_epi16(firstHigh, a), _mm256_madd_epi16(secondHigh, b)), 14);
+    const __m256i bytes =
+        _mm256_packus_epi16(_mm256_packs_epi32(low, high), _mm256_setzero_si256());
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
+}
+
 __attribute__((target("avx2"))) void BgrToYccAvx2(const std::uint8_t* bgr, int count,
                                                   std::uint8_t* y, std::uint8_t* cb,
                                                   std::uint8_t* cr) {
@@ -249,8 +271,33 @@ __attribute__((target("avx2"))) void BgrToYccAvx2(const std::uint8_t* bgr, int c
         for (; i < n; ++i, in += 3)
             for (int p = 0; p < 3; ++p)
                 planes[p][i] = in[p];
-        PlanesToYcc(planes[0], planes[1], planes[2], n, y + start, cb ? cb + start : nullptr,
-                    cr ? cr + start : nullptr);
+        // Sixteen pixels at a time as pairs of 16-bit values whose
+        // products madd sums in 32 bits: (red, green) and (blue, 128), the
+        // 128 carrying the constant term (128 x 64 = 8192, 128 x 16384 =
+        // 2097152).
+        const __m256i lumaRg = Pairs(4899, 9617), lumaB = Pairs(1868, 64);
+        const __m256i blueBg = Pairs(8192, -5427), blueR = Pairs(-2765, 16384);
+        const __m256i redRg = Pairs(8192, -6860), redB = Pairs(-1332, 16384);
+        const __m256i half = _mm256_set1_epi16(128);
+        int v = 0;
+        for (; v + 16 <= n; v += 16) {
+            const __m256i b16 = Widen16(planes[0] + v), g16 = Widen16(planes[1] + v),
+                          r16 = Widen16(planes[2] + v);
+            const __m256i rgLow = _mm256_unpacklo_epi16(r16, g16),
+                          rgHigh = _mm256_unpackhi_epi16(r16, g16);
+            const __m256i bLow = _mm256_unpacklo_epi16(b16, half),
+                          bHigh = _mm256_unpackhi_epi16(b16, half);
+            StoreSixteen(y + start + v, rgLow, rgHigh, bLow, bHigh, lumaRg, lumaB);
+            if (cb == nullptr) continue;
+            const __m256i bgLow = _mm256_unpacklo_epi16(b16, g16),
+                          bgHigh = _mm256_unpackhi_epi16(b16, g16);
+            const __m256i rLow = _mm256_unpacklo_epi16(r16, half),
+                          rHigh = _mm256_unpackhi_epi16(r16, half);
+            StoreSixteen(cb + start + v, bgLow, bgHigh, rLow, rHigh, blueBg, blueR);
+            StoreSixteen(cr + start + v, rgLow, rgHigh, bLow, bHigh, redRg, redB);
+        }
+        PlanesToYcc(planes[0] + v, planes[1] + v, planes[2] + v, n - v, y + start + v,
+                    cb ? cb + start + v : nullptr, cr ? cr + start + v : nullptr);
     }
 }
 __attribute__((target("avx2"))) void YccToBgrAvx2(const std::uint8_t* y, const std::uint8_t* cb,
