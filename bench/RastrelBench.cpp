@@ -128,20 +128,26 @@ ComPtr<IBitmapImage> Photograph() {
     return bitmap;
 }
 
-// The picture saved once per extension, in the bench folder.
-std::string Saved(const char* extension, WORD compression) {
-    const std::string path = Once().directory + "/photo." + extension;
-    static std::map<std::string, bool> done;
-    if (done[path]) return path;
-    const ComPtr<ITranslatorManager> manager = Manager();
+// The translator for an extension (the manager's are capitals), with its
+// compression option set when one is given.
+ComPtr<ITranslator> Writer(const char* extension, WORD compression) {
     ComPtr<ITranslator> translator;
-    if (manager->TranslatorForExtension(extension, &translator) != S_OK) std::abort();
+    if (Manager()->TranslatorForExtension(extension, &translator) != S_OK) std::abort();
     if (compression != 0) {
         ComPtr<ITranslatorOptions> options;
         translator->QueryInterface(IID_ITranslatorOptions, options.Out());
         if (!options || options->SetCompression(compression) != S_OK) std::abort();
     }
-    if (FAILED(translator->Save(path.c_str(), Photograph().get(), nullptr))) std::abort();
+    return translator;
+}
+
+// The picture saved once per extension, in the bench folder.
+std::string Saved(const char* extension, WORD compression) {
+    const std::string path = Once().directory + "/photo." + extension;
+    static std::map<std::string, bool> done;
+    if (done[path]) return path;
+    if (FAILED(Writer(extension, compression)->Save(path.c_str(), Photograph().get(), nullptr)))
+        std::abort();
     done[path] = true;
     return path;
 }
@@ -158,14 +164,7 @@ void Load(benchmark::State& state, const char* extension, WORD compression) {
 void Save(benchmark::State& state, const char* extension, WORD compression) {
     const ComPtr<IBitmapImage> picture = Photograph();
     const std::string path = Once().directory + "/saved." + extension;
-    const ComPtr<ITranslatorManager> manager = Manager();
-    ComPtr<ITranslator> translator;
-    if (manager->TranslatorForExtension(extension, &translator) != S_OK) std::abort();
-    if (compression != 0) {
-        ComPtr<ITranslatorOptions> options;
-        translator->QueryInterface(IID_ITranslatorOptions, options.Out());
-        options->SetCompression(compression);
-    }
+    const ComPtr<ITranslator> translator = Writer(extension, compression);
     for (auto _ : state)
         if (FAILED(translator->Save(path.c_str(), picture.get(), nullptr))) std::abort();
 }
