@@ -34,7 +34,7 @@ def cpu_seconds():
     return own.ru_utime + own.ru_stime + children.ru_utime + children.ru_stime
 
 
-def compare(ours, theirs, rounds=7):
+def compare(ours, theirs, rounds=11):
     """Median wall and processor seconds (user + system, child processes
     included: on a busy machine the steadier figure) of each action over
     `rounds` runs, the two taking turns so that both meet the same load,
@@ -52,10 +52,10 @@ def compare(ours, theirs, rounds=7):
             for a in (ours, theirs)]
 
 
-def report(name, what, ours, theirs, note=""):
+def report(name, what, ours, theirs, note="", rounds=11):
     """Compares the two actions and prints one line: wall seconds and ratio,
     processor seconds and ratio."""
-    ours, theirs = compare(ours, theirs)
+    ours, theirs = compare(ours, theirs, rounds)
     print(f"{name:<16} {what:<20} {ours[0]:>9.3f} {theirs[0]:>9.3f} {ours[0] / theirs[0]:>6.2f}"
           f" {ours[1]:>9.3f} {theirs[1]:>9.3f} {ours[1] / theirs[1]:>6.2f}{note}")
 
