@@ -7,6 +7,7 @@
 #include "rastrel.h"
 
 #include <benchmark/benchmark.h>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -106,8 +107,24 @@ ComPtr<ITranslatorManager> Manager() {
     return manager;
 }
 
+// RASTREL_BENCH_INPUT names a folder whose in.bmp is the picture and whose
+// in.jpg, in.png, ... the loads read, so that a comparison script can time
+// the codecs alone on its own files.
+std::string Input(const std::string& name) {
+    const char* folder = std::getenv("RASTREL_BENCH_INPUT");
+    if (folder == nullptr) return {};
+    const std::string path = std::string(folder) + "/" + name;
+    return std::filesystem::exists(path) ? path : std::string{};
+}
+
 // Shading, a flat half and noise, as the comparison scripts' picture has.
 ComPtr<IBitmapImage> Photograph() {
+    if (const std::string given = Input("in.bmp"); !given.empty()) {
+        ComPtr<IBitmapImage> bitmap;
+        if (Manager()->Load(given.c_str(), PF_RGB24, &bitmap, nullptr, nullptr) != S_OK)
+            std::abort();
+        return bitmap;
+    }
     constexpr LONG kWidth = 4000, kHeight = 3000;
     ComPtr<IBitmapImage> bitmap = NewBitmap();
     if (FAILED(bitmap->Create(kWidth, kHeight, PF_RGB24))) std::abort();
@@ -143,6 +160,10 @@ ComPtr<ITranslator> Writer(const char* extension, WORD compression) {
 
 // The picture saved once per extension, in the bench folder.
 std::string Saved(const char* extension, WORD compression) {
+    std::string lower = extension;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (const std::string given = Input("in." + lower); !given.empty()) return given;
     const std::string path = Once().directory + "/photo." + extension;
     static std::map<std::string, bool> done;
     if (done[path]) return path;

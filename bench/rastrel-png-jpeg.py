@@ -11,6 +11,7 @@ bitmap file and encodes read one, the same for every program.
 
 usage: rastrel-png-jpeg.py BUILD_DIR   (rastrel, regsvr and librastrel.so there)
 """
+import json
 import os
 import subprocess
 import sys
@@ -18,7 +19,7 @@ import tempfile
 
 from PIL import Image
 
-from rastrel_bench import header, photograph, registered, report
+from rastrel_bench import header, median_seconds, photograph, registered, report
 
 def run(*command, env=None):
     subprocess.run(command, env=env, check=True, stdout=subprocess.DEVNULL)
@@ -77,6 +78,42 @@ def main():
         sizes = {name: os.path.getsize(path(name)) for name in ("ours.jpg", "cjpeg.jpg", "ours.png",
                                                               "pil.png")}
         print("sizes:", ", ".join(f"{k} {v}" for k, v in sizes.items()))
+        codecs_alone(build, work)
+
+
+def codecs_alone(build, work):
+    """The codecs alone, in process, on the same files: rastrel-bench's
+    loads and saves (pointed at the folder's in.bmp, in.jpg and in.png)
+    against Pillow's in this process; medians of eleven, one after the
+    other. Fresh memory costs a new process more or less on this machine
+    from one run to the next, which the whole commands above include."""
+    env = dict(os.environ, RASTREL_BENCH_INPUT=work)
+    result = subprocess.run(
+        [os.path.join(build, "bin", "rastrel-bench"),
+         "--benchmark_filter=^(Load/jpeg_q75|Save/jpeg_q75|Load/png)$",
+         "--benchmark_repetitions=11", "--benchmark_report_aggregates_only=true",
+         "--benchmark_format=json"], env=env, check=True, capture_output=True, text=True)
+    to_ms = {"ns": 1e-6, "us": 1e-3, "ms": 1, "s": 1e3}
+    ours = {b["run_name"]: b["real_time"] * to_ms[b["time_unit"]]
+            for b in json.loads(result.stdout)["benchmarks"] if b.get("aggregate_name") == "median"}
+    picture = Image.open(os.path.join(work, "in.bmp"))
+    picture.load()
+
+    def load(name):
+        def action():
+            with Image.open(os.path.join(work, name)) as image:
+                image.load()
+        return action
+
+    rows = [("JPEG decode", "Load/jpeg_q75", load("in.jpg")),
+            ("JPEG encode q75", "Save/jpeg_q75",
+             lambda: picture.save(os.path.join(work, "alone.jpg"), quality=75)),
+            ("PNG load", "Load/png", load("in.png"))]
+    print(f"\ncodecs alone, in process (ms): {'ours':>8} {'Pillow':>8} {'ratio':>6}")
+    for task, name, pillow in rows:
+        theirs = median_seconds(pillow) * 1000
+        print(f"{task:<30} {ours[name]:>8.1f} {theirs:>8.1f} {ours[name] / theirs:>6.2f}")
+
 
 
 if __name__ == "__main__":

@@ -52,6 +52,17 @@ def compare(ours, theirs, rounds=11):
             for a in (ours, theirs)]
 
 
+def median_seconds(action, rounds=11):
+    """Median wall seconds of `rounds` runs of one action after a warm one."""
+    action()
+    times = []
+    for _ in range(rounds):
+        start = time.perf_counter()
+        action()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
 def report(name, what, ours, theirs, note="", rounds=11):
     """Compares the two actions and prints one line: wall seconds and ratio,
     processor seconds and ratio."""

@@ -21,26 +21,10 @@ using jpeg::ForwardDct;
 using jpeg::ForwardMultipliers;
 using jpeg::InverseDct;
 using jpeg::InverseMultipliers;
+using jpeg::kZigZag;
 using jpeg::StoreSamples;
 
 constexpr std::size_t kBufferBytes = 16192;
-
-// Zig-zag position k -> natural index (row * 8 + column).
-constexpr std::array<int, 64> MakeZigZag() {
-    std::array<int, 64> order{};
-    int k = 0;
-    for (int sum = 0; sum < 15; ++sum) {
-        const int low = sum < 8 ? 0 : sum - 7, high = sum < 8 ? sum : 7;
-        if (sum % 2 == 0)
-            for (int row = high; row >= low; --row)
-                order[k++] = row * 8 + (sum - row);
-        else
-            for (int row = low; row <= high; ++row)
-                order[k++] = row * 8 + (sum - row);
-    }
-    return order;
-}
-constexpr std::array<int, 64> kZigZag = MakeZigZag();
 
 struct HuffmanSpec {
     bool defined = false;
@@ -783,71 +767,33 @@ struct EncodeComponent {
     int prediction = 0;
 };
 
-// Bit k set where coefficient k is not zero.
-std::uint64_t NonZeroMask(const std::int16_t* coefficients) {
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    std::uint64_t zeros = 0;
-    for (int i = 0; i < 4; ++i) {
-        const auto* at = reinterpret_cast<const __m128i*>(coefficients + 16 * i);
-        const __m128i low = _mm_cmpeq_epi16(_mm_load_si128(at), zero);
-        const __m128i high = _mm_cmpeq_epi16(_mm_load_si128(at + 1), zero);
-        zeros |= static_cast<std::uint64_t>(
-                     static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high))))
-                 << (16 * i);
-    }
-    return ~zeros;
-#else
-    std::uint64_t mask = 0;
-    for (int k = 0; k < 64; ++k)
-        mask |= static_cast<std::uint64_t>(coefficients[k] != 0) << k;
-    return mask;
-#endif
-}
-
 // Level-shifted samples of one block (8 rows of `stride`) transformed,
 // quantised and coded.
 void EncodeBlock(BitWriter& out, EncodeComponent& c, const std::uint8_t* samples,
                  std::size_t stride) {
-    alignas(32) float block[64];
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x)
-            block[y * 8 + x] = static_cast<float>(samples[y * stride + x]) - 128.0f;
-    ForwardDct(block);
-    // Quantised in zig-zag order, with a mask of the coefficients that are
-    // not zero: the runs of zeros come from the mask, not from a scan.
-    alignas(16) std::int16_t natural[64], quantised[64];
-    for (int i = 0; i < 64; ++i) {
-        const float value = block[i] * c.multipliers[i];
-        natural[i] =
-            static_cast<std::int16_t>(static_cast<int>(value + std::copysign(0.5f, value)));
-    }
-    for (int k = 0; k < 64; ++k)
-        quantised[k] = natural[kZigZag[k]];
-    std::uint64_t nonZero = NonZeroMask(quantised);
+    jpeg::CodedBlock block;
+    jpeg::PrepareBlock(samples, stride, c.multipliers, block);
     out.MakeRoom();
-    const int difference = quantised[0] - c.prediction;
-    c.prediction = quantised[0];
-    int size = BitsOf(difference);
+    const int difference = block.value[0] - c.prediction;
+    c.prediction = block.value[0];
+    const int size = BitsOf(difference);
     out.Put(c.dc->code[size], c.dc->length[size]);
     if (size != 0)
         out.Put(static_cast<std::uint32_t>(difference < 0 ? difference - 1 : difference), size);
+    // The runs of zeros come from the mask, not from a scan.
     int last = 0;
-    for (nonZero &= ~std::uint64_t{1}; nonZero != 0; nonZero &= nonZero - 1) {
-        const int k = __builtin_ctzll(nonZero), value = quantised[k];
+    for (std::uint64_t nonZero = block.nonZero & ~std::uint64_t{1}; nonZero != 0;
+         nonZero &= nonZero - 1) {
+        const int k = __builtin_ctzll(nonZero);
         int run = k - last - 1;
         last = k;
         for (; run > 15; run -= 16)
             out.Put(c.ac->code[0xF0], c.ac->length[0xF0]);
-        size = std::min(BitsOf(value), 10);
-        const int symbol = run << 4 | size;
-        const auto bits =
-            static_cast<std::uint32_t>(value < 0 ? value - 1 : value) & ((1u << size) - 1);
-        out.Put(static_cast<std::uint32_t>(c.ac->code[symbol]) << size | bits,
-                c.ac->length[symbol] + size);
+        const int symbol = run << 4 | block.size[k];
+        out.Put(static_cast<std::uint32_t>(c.ac->code[symbol]) << block.size[k] | block.bits[k],
+                c.ac->length[symbol] + block.size[k]);
     }
-    const int run = 63 - last;
-    if (run > 0) out.Put(c.ac->code[0], c.ac->length[0]);
+    if (last < 63) out.Put(c.ac->code[0], c.ac->length[0]);
 }
 
 void PutU16(std::vector<std::uint8_t>& out, int value) {

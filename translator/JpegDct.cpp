@@ -1,5 +1,6 @@
 #include "JpegDct.h"
 
+#include <algorithm>
 #include <cmath>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -186,6 +187,27 @@ void ForwardDctPortable(float* block) {
     Forward(block);
 }
 
+void PrepareBlockPortable(const std::uint8_t* samples, std::size_t stride, const float* multipliers,
+                          CodedBlock& out) {
+    alignas(32) float block[64];
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            block[y * 8 + x] = static_cast<float>(samples[y * stride + x]) - 128.0f;
+    Forward(block);
+    out.nonZero = 0;
+    for (int k = 0; k < 64; ++k) {
+        const float scaled = block[kZigZag[k]] * multipliers[kZigZag[k]];
+        const int value = static_cast<int>(scaled + std::copysign(0.5f, scaled));
+        const unsigned magnitude = static_cast<unsigned>(value < 0 ? -value : value);
+        const int size = magnitude == 0 ? 0 : std::min(32 - __builtin_clz(magnitude), 10);
+        out.value[k] = static_cast<std::int16_t>(value);
+        out.size[k] = static_cast<std::uint8_t>(size);
+        out.bits[k] =
+            static_cast<std::uint16_t>((value < 0 ? value - 1 : value) & ((1 << size) - 1));
+        out.nonZero |= static_cast<std::uint64_t>(value != 0) << k;
+    }
+}
+
 void StoreSamplesPortable(const float* block, std::uint8_t* out, std::size_t stride) {
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) {
@@ -351,6 +373,69 @@ __attribute__((target("avx2"))) void StoreSamplesAvx2(const float* block, std::u
                          _mm_packus_epi16(words, words));
     }
 }
+__attribute__((target("avx2"))) void PrepareBlockAvx2(const std::uint8_t* samples,
+                                                      std::size_t stride, const float* multipliers,
+                                                      CodedBlock& out) {
+    alignas(32) float block[64];
+    const __m256 shift = _mm256_set1_ps(128.0f);
+    for (int y = 0; y < 8; ++y) {
+        const __m128i row = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + y * stride));
+        _mm256_store_ps(block + 8 * y,
+                        _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(row)), shift));
+    }
+    ForwardPass(block);
+    TransposeAvx2(block);
+    ForwardPass(block);
+    TransposeAvx2(block);
+    // Quantised in natural order, two rows to a register of 16-bit values.
+    alignas(32) std::int16_t natural[64];
+    const __m256 sign = _mm256_set1_ps(-0.0f), half = _mm256_set1_ps(0.5f);
+    for (int y = 0; y < 8; y += 2) {
+        __m256i rows[2];
+        for (int i = 0; i < 2; ++i) {
+            const __m256 scaled = _mm256_mul_ps(_mm256_load_ps(block + 8 * (y + i)),
+                                                _mm256_loadu_ps(multipliers + 8 * (y + i)));
+            const __m256 away = _mm256_or_ps(_mm256_and_ps(scaled, sign), half);
+            rows[i] = _mm256_cvttps_epi32(_mm256_add_ps(scaled, away));
+        }
+        _mm256_store_si256(reinterpret_cast<__m256i*>(natural + 8 * y),
+                           _mm256_permute4x64_epi64(_mm256_packs_epi32(rows[0], rows[1]), 0xD8));
+    }
+    for (int k = 0; k < 64; ++k)
+        out.value[k] = natural[kZigZag[k]];
+    // Size categories from the exponent of each magnitude as a float (0
+    // for zero), the written bits masked to them; eight at a time.
+    const __m256i one = _mm256_set1_epi32(1), ten = _mm256_set1_epi32(10),
+                  bias = _mm256_set1_epi32(126), zero = _mm256_setzero_si256();
+    std::uint64_t zeros = 0;
+    for (int k = 0; k < 64; k += 16) {
+        const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(out.value + k));
+        const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(out.value + k + 8));
+        __m256i sizes[2], bits[2];
+        for (int i = 0; i < 2; ++i) {
+            const __m256i value = _mm256_cvtepi16_epi32(i == 0 ? low : high);
+            const __m256 magnitude = _mm256_cvtepi32_ps(_mm256_abs_epi32(value));
+            const __m256i exponent = _mm256_srli_epi32(_mm256_castps_si256(magnitude), 23);
+            sizes[i] =
+                _mm256_min_epi32(_mm256_max_epi32(_mm256_sub_epi32(exponent, bias), zero), ten);
+            bits[i] = _mm256_and_si256(_mm256_add_epi32(value, _mm256_srai_epi32(value, 31)),
+                                       _mm256_sub_epi32(_mm256_sllv_epi32(one, sizes[i]), one));
+        }
+        const __m256i sizeWords =
+            _mm256_permute4x64_epi64(_mm256_packs_epi32(sizes[0], sizes[1]), 0xD8);
+        _mm_store_si128(reinterpret_cast<__m128i*>(out.size + k),
+                        _mm_packus_epi16(_mm256_castsi256_si128(sizeWords),
+                                         _mm256_extracti128_si256(sizeWords, 1)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.bits + k),
+                           _mm256_permute4x64_epi64(_mm256_packus_epi32(bits[0], bits[1]), 0xD8));
+        const __m128i none = _mm_setzero_si128();
+        zeros |= static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(
+                     _mm_packs_epi16(_mm_cmpeq_epi16(low, none), _mm_cmpeq_epi16(high, none)))))
+                 << k;
+    }
+    out.nonZero = ~zeros;
+}
+
 bool HasAvx2() {
     static const bool has = __builtin_cpu_supports("avx2");
     return has;
@@ -373,6 +458,10 @@ void ForwardDctAvx2(float* block) {
 void StoreSamplesAvx2(const float* block, std::uint8_t* out, std::size_t stride) {
     StoreSamplesPortable(block, out, stride);
 }
+void PrepareBlockAvx2(const std::uint8_t* samples, std::size_t stride, const float* multipliers,
+                      CodedBlock& out) {
+    PrepareBlockPortable(samples, stride, multipliers, out);
+}
 bool HasAvx2() {
     return false;
 }
@@ -383,6 +472,14 @@ void InverseDct(float* block) {
         InverseDctAvx2(block);
     else
         InverseDctPortable(block);
+}
+
+void PrepareBlock(const std::uint8_t* samples, std::size_t stride, const float* multipliers,
+                  CodedBlock& out) {
+    if (HasAvx2())
+        PrepareBlockAvx2(samples, stride, multipliers, out);
+    else
+        PrepareBlockPortable(samples, stride, multipliers, out);
 }
 
 void StoreSamples(const float* block, std::uint8_t* out, std::size_t stride) {

@@ -3,10 +3,28 @@
 // Arai-Agui-Nakajima factorisation in single precision, whose scale factors
 // the quantisation tables absorb. Each transform has a portable build and
 // one for AVX2 processors; the plain names pick the one the processor runs.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
 namespace rastrel::jpeg {
+
+// Zig-zag position k -> natural index (row * 8 + column).
+constexpr std::array<int, 64> MakeZigZag() {
+    std::array<int, 64> order{};
+    int k = 0;
+    for (int sum = 0; sum < 15; ++sum) {
+        const int low = sum < 8 ? 0 : sum - 7, high = sum < 8 ? sum : 7;
+        if (sum % 2 == 0)
+            for (int row = high; row >= low; --row)
+                order[k++] = row * 8 + (sum - row);
+        else
+            for (int row = low; row <= high; ++row)
+                order[k++] = row * 8 + (sum - row);
+    }
+    return order;
+}
+inline constexpr std::array<int, 64> kZigZag = MakeZigZag();
 
 // Coefficient (u, v) of the scaled transforms is the true one times
 // Scale(u) * Scale(v) * 8.
@@ -52,6 +70,25 @@ void YccToBgrAvx2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint
 void StoreSamples(const float* block, std::uint8_t* out, std::size_t stride);
 void StoreSamplesPortable(const float* block, std::uint8_t* out, std::size_t stride);
 void StoreSamplesAvx2(const float* block, std::uint8_t* out, std::size_t stride);
+
+// A block ready for the entropy coder: its quantised coefficients in
+// zig-zag order; for each, its size category (capped at 10, the most an AC
+// table codes) and the low `size` bits the coder writes (one less for
+// negative values); and the mask of the coefficients that are not zero.
+struct CodedBlock {
+    alignas(32) std::int16_t value[64];
+    alignas(32) std::uint16_t bits[64];
+    alignas(32) std::uint8_t size[64];
+    std::uint64_t nonZero;
+};
+// Samples (8 rows of `stride`) level-shifted, transformed and quantised by
+// `multipliers` (ForwardMultipliers), rounded halves away from zero.
+void PrepareBlock(const std::uint8_t* samples, std::size_t stride, const float* multipliers,
+                  CodedBlock& out);
+void PrepareBlockPortable(const std::uint8_t* samples, std::size_t stride, const float* multipliers,
+                          CodedBlock& out);
+void PrepareBlockAvx2(const std::uint8_t* samples, std::size_t stride, const float* multipliers,
+                      CodedBlock& out);
 
 bool HasAvx2();
 

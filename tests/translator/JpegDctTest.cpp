@@ -229,4 +229,35 @@ TEST(JpegRows, SamplesAreShiftedCutAndClampedAlikeInBothBuilds) {
     }
 }
 
+TEST(JpegRows, BlocksArePreparedAlikeInBothBuilds) {
+    if (!HasAvx2()) GTEST_SKIP() << "no AVX2 build on this processor";
+    std::mt19937 random(11);
+    // Quantisation steps of 1 (every size category, past the cap of 10),
+    // of an ordinary table and of 255.
+    for (const int step : {1, 16, 255}) {
+        std::uint16_t quant[64];
+        for (int i = 0; i < 64; ++i)
+            quant[i] = static_cast<std::uint16_t>(step == 16 ? 4 + i : step);
+        float multipliers[64];
+        ForwardMultipliers(quant, multipliers);
+        for (int round = 0; round < 300; ++round) {
+            std::uint8_t samples[8 * 9];
+            const int spread = round % 3 == 0 ? 256 : round % 3 == 1 ? 8 : 1;
+            const int base = static_cast<int>(random() % (257 - spread));
+            for (std::uint8_t& s : samples)
+                s = static_cast<std::uint8_t>(base + static_cast<int>(random() % spread));
+            CodedBlock portable, avx2;
+            PrepareBlockPortable(samples, 9, multipliers, portable);
+            PrepareBlockAvx2(samples, 9, multipliers, avx2);
+            ASSERT_EQ(portable.nonZero, avx2.nonZero) << step << " " << round;
+            for (int k = 0; k < 64; ++k) {
+                ASSERT_EQ(std::tuple(portable.value[k], portable.size[k], portable.bits[k]),
+                          std::tuple(avx2.value[k], avx2.size[k], avx2.bits[k]))
+                    << step << " " << round << " " << k;
+                ASSERT_EQ((portable.nonZero >> k & 1) != 0, portable.value[k] != 0);
+            }
+        }
+    }
+}
+
 } // namespace
