@@ -12,9 +12,8 @@ namespace {
 
 constexpr float kSqrt2 = 1.414213562f;
 
-// The one-dimensional passes work on eight rows of eight lanes at once, so
-// each line below is one vector operation over the lanes; the second pass
-// runs on the transposed block.
+// The one-dimensional transforms run down the columns, the second time on
+// the transposed block.
 #define LANES for (int i = 0; i < 8; ++i)
 
 [[gnu::always_inline]] inline void Transpose(float* b) {
@@ -26,78 +25,68 @@ constexpr float kSqrt2 = 1.414213562f;
         }
 }
 
-// Inverse along the columns: row k of `b` holds coefficient k of each lane.
-[[gnu::always_inline]] inline void InversePass(float* b) {
-    float* r0 = b;
-    float* r1 = b + 8;
-    float* r2 = b + 16;
-    float* r3 = b + 24;
-    float* r4 = b + 32;
-    float* r5 = b + 40;
-    float* r6 = b + 48;
-    float* r7 = b + 56;
-    LANES {
-        // Even part.
-        const float t10 = r0[i] + r4[i], t11 = r0[i] - r4[i];
-        const float t13 = r2[i] + r6[i];
-        const float t12 = (r2[i] - r6[i]) * kSqrt2 - t13;
-        const float e0 = t10 + t13, e3 = t10 - t13, e1 = t11 + t12, e2 = t11 - t12;
-        // Odd part.
-        const float z13 = r5[i] + r3[i], z10 = r5[i] - r3[i];
-        const float z11 = r1[i] + r7[i], z12 = r1[i] - r7[i];
-        const float o7 = z11 + z13;
-        const float o11 = (z11 - z13) * kSqrt2;
-        const float z5 = (z10 + z12) * 1.847759065f;
-        const float o10 = z5 - z12 * 1.082392200f;
-        const float o12 = z5 - z10 * 2.613125930f;
-        const float o6 = o12 - o7;
-        const float o5 = o11 - o6;
-        const float o4 = o10 - o5;
-        r0[i] = e0 + o7;
-        r7[i] = e0 - o7;
-        r1[i] = e1 + o6;
-        r6[i] = e1 - o6;
-        r2[i] = e2 + o5;
-        r5[i] = e2 - o5;
-        r3[i] = e3 + o4;
-        r4[i] = e3 - o4;
-    }
+// Inverse along the columns: element k * S of `r` holds coefficient k of
+// one lane. T is a float (the portable build) or a vector of eight lanes
+// (GCC's vector arithmetic, the same operations in the same order, so
+// both builds give the same bits).
+template <std::size_t S, class T> [[gnu::always_inline]] inline void InverseLine(T* r) {
+    // Even part.
+    const T t10 = r[0 * S] + r[4 * S], t11 = r[0 * S] - r[4 * S];
+    const T t13 = r[2 * S] + r[6 * S];
+    const T t12 = (r[2 * S] - r[6 * S]) * kSqrt2 - t13;
+    const T e0 = t10 + t13, e3 = t10 - t13, e1 = t11 + t12, e2 = t11 - t12;
+    // Odd part.
+    const T z13 = r[5 * S] + r[3 * S], z10 = r[5 * S] - r[3 * S];
+    const T z11 = r[1 * S] + r[7 * S], z12 = r[1 * S] - r[7 * S];
+    const T o7 = z11 + z13;
+    const T o11 = (z11 - z13) * kSqrt2;
+    const T z5 = (z10 + z12) * 1.847759065f;
+    const T o10 = z5 - z12 * 1.082392200f;
+    const T o12 = z5 - z10 * 2.613125930f;
+    const T o6 = o12 - o7;
+    const T o5 = o11 - o6;
+    const T o4 = o10 - o5;
+    r[0 * S] = e0 + o7;
+    r[7 * S] = e0 - o7;
+    r[1 * S] = e1 + o6;
+    r[6 * S] = e1 - o6;
+    r[2 * S] = e2 + o5;
+    r[5 * S] = e2 - o5;
+    r[3 * S] = e3 + o4;
+    r[4 * S] = e3 - o4;
 }
 
-// Forward along the columns: row k of `b` holds sample k of each lane.
+// Forward along the columns: element k * S of `r` holds sample k.
+template <std::size_t S, class T> [[gnu::always_inline]] inline void ForwardLine(T* r) {
+    const T t0 = r[0 * S] + r[7 * S], t7 = r[0 * S] - r[7 * S];
+    const T t1 = r[1 * S] + r[6 * S], t6 = r[1 * S] - r[6 * S];
+    const T t2 = r[2 * S] + r[5 * S], t5 = r[2 * S] - r[5 * S];
+    const T t3 = r[3 * S] + r[4 * S], t4 = r[3 * S] - r[4 * S];
+    // Even part.
+    const T t10 = t0 + t3, t13 = t0 - t3, t11 = t1 + t2, t12 = t1 - t2;
+    r[0 * S] = t10 + t11;
+    r[4 * S] = t10 - t11;
+    const T z1 = (t12 + t13) * 0.707106781f;
+    r[2 * S] = t13 + z1;
+    r[6 * S] = t13 - z1;
+    // Odd part.
+    const T o10 = t4 + t5, o11 = t5 + t6, o12 = t6 + t7;
+    const T z5 = (o10 - o12) * 0.382683433f;
+    const T z2 = 0.541196100f * o10 + z5;
+    const T z4 = 1.306562965f * o12 + z5;
+    const T z3 = o11 * 0.707106781f;
+    const T z11 = t7 + z3, z13 = t7 - z3;
+    r[5 * S] = z13 + z2;
+    r[3 * S] = z13 - z2;
+    r[1 * S] = z11 + z4;
+    r[7 * S] = z11 - z4;
+}
+
+[[gnu::always_inline]] inline void InversePass(float* b) {
+    LANES InverseLine<8>(b + i);
+}
 [[gnu::always_inline]] inline void ForwardPass(float* b) {
-    float* r0 = b;
-    float* r1 = b + 8;
-    float* r2 = b + 16;
-    float* r3 = b + 24;
-    float* r4 = b + 32;
-    float* r5 = b + 40;
-    float* r6 = b + 48;
-    float* r7 = b + 56;
-    LANES {
-        const float t0 = r0[i] + r7[i], t7 = r0[i] - r7[i];
-        const float t1 = r1[i] + r6[i], t6 = r1[i] - r6[i];
-        const float t2 = r2[i] + r5[i], t5 = r2[i] - r5[i];
-        const float t3 = r3[i] + r4[i], t4 = r3[i] - r4[i];
-        // Even part.
-        const float t10 = t0 + t3, t13 = t0 - t3, t11 = t1 + t2, t12 = t1 - t2;
-        r0[i] = t10 + t11;
-        r4[i] = t10 - t11;
-        const float z1 = (t12 + t13) * 0.707106781f;
-        r2[i] = t13 + z1;
-        r6[i] = t13 - z1;
-        // Odd part.
-        const float o10 = t4 + t5, o11 = t5 + t6, o12 = t6 + t7;
-        const float z5 = (o10 - o12) * 0.382683433f;
-        const float z2 = 0.541196100f * o10 + z5;
-        const float z4 = 1.306562965f * o12 + z5;
-        const float z3 = o11 * 0.707106781f;
-        const float z11 = t7 + z3, z13 = t7 - z3;
-        r5[i] = z13 + z2;
-        r3[i] = z13 - z2;
-        r1[i] = z11 + z4;
-        r7[i] = z11 - z4;
-    }
+    LANES ForwardLine<8>(b + i);
 }
 
 #undef LANES
@@ -238,6 +227,38 @@ void YccToBgrPortable(const std::uint8_t* y, const std::uint8_t* cb, const std::
 }
 
 #if defined(__x86_64__) || defined(__i386__)
+// The AVX2 loops below run over registers: unrolled, each element stays in
+// one (at -O2 GCC would keep the arrays in memory instead).
+#define UNROLLED _Pragma("GCC unroll 8")
+
+// The zig-zag order as byte shuffles: output group g (coefficients 8g to
+// 8g + 7) gathers from natural rows first[g]..last[g], each row's words
+// placed by mask[g][row] (0x80 where another row supplies the word).
+struct ZigZagShuffle {
+    alignas(16) std::uint8_t mask[8][8][16];
+    int first[8];
+    int last[8];
+};
+constexpr ZigZagShuffle MakeZigZagShuffle() {
+    ZigZagShuffle table{};
+    for (int g = 0; g < 8; ++g) {
+        table.first[g] = 7;
+        table.last[g] = 0;
+        for (int row = 0; row < 8; ++row)
+            for (int j = 0; j < 16; ++j)
+                table.mask[g][row][j] = 0x80;
+        for (int j = 0; j < 8; ++j) {
+            const int natural = kZigZag[8 * g + j], row = natural / 8, column = natural % 8;
+            table.mask[g][row][2 * j] = static_cast<std::uint8_t>(2 * column);
+            table.mask[g][row][2 * j + 1] = static_cast<std::uint8_t>(2 * column + 1);
+            table.first[g] = row < table.first[g] ? row : table.first[g];
+            table.last[g] = row > table.last[g] ? row : table.last[g];
+        }
+    }
+    return table;
+}
+constexpr ZigZagShuffle kZigZagShuffle = MakeZigZagShuffle();
+
 __attribute__((target("avx2"), always_inline)) inline __m256i Pairs(int first, int second) {
     return _mm256_set1_epi32(static_cast<int>(static_cast<std::uint16_t>(first) |
                                               static_cast<std::uint32_t>(second) << 16));
@@ -327,42 +348,68 @@ __attribute__((target("avx2"))) void YccToBgrAvx2(const std::uint8_t* y, const s
                                                   std::uint8_t* bgr) {
     ToBgr(y, cb, cr, count, bgr);
 }
-// The block turned about its diagonal in registers: the element-wise
-// transpose above is most of a transform's time on processors with AVX2.
-__attribute__((target("avx2"), always_inline)) inline void TransposeAvx2(float* b) {
-    __m256 r[8], t[8];
-    for (int i = 0; i < 8; ++i)
-        r[i] = _mm256_loadu_ps(b + 8 * i);
+// The block (eight row registers) turned about its diagonal: the
+// element-wise transpose above is most of a transform's time.
+__attribute__((target("avx2"), always_inline)) inline void TransposeAvx2(__m256* r) {
+    __m256 t[8];
+    UNROLLED
     for (int i = 0; i < 8; i += 2) {
         t[i] = _mm256_unpacklo_ps(r[i], r[i + 1]);
         t[i + 1] = _mm256_unpackhi_ps(r[i], r[i + 1]);
     }
+    UNROLLED
     for (int i = 0; i < 8; i += 4) {
         r[i] = _mm256_shuffle_ps(t[i], t[i + 2], 0x44);
         r[i + 1] = _mm256_shuffle_ps(t[i], t[i + 2], 0xEE);
         r[i + 2] = _mm256_shuffle_ps(t[i + 1], t[i + 3], 0x44);
         r[i + 3] = _mm256_shuffle_ps(t[i + 1], t[i + 3], 0xEE);
     }
+    UNROLLED
     for (int i = 0; i < 4; ++i) {
-        _mm256_storeu_ps(b + 8 * i, _mm256_permute2f128_ps(r[i], r[i + 4], 0x20));
-        _mm256_storeu_ps(b + 8 * (i + 4), _mm256_permute2f128_ps(r[i], r[i + 4], 0x31));
+        t[i] = _mm256_permute2f128_ps(r[i], r[i + 4], 0x20);
+        t[i + 4] = _mm256_permute2f128_ps(r[i], r[i + 4], 0x31);
     }
+    UNROLLED
+    for (int i = 0; i < 8; ++i)
+        r[i] = t[i];
+}
+// Both passes and both turns with the block in registers.
+__attribute__((target("avx2"), always_inline)) inline void InverseInRegisters(__m256* r) {
+    InverseLine<1>(r);
+    TransposeAvx2(r);
+    InverseLine<1>(r);
+    TransposeAvx2(r);
+}
+__attribute__((target("avx2"), always_inline)) inline void ForwardInRegisters(__m256* r) {
+    ForwardLine<1>(r);
+    TransposeAvx2(r);
+    ForwardLine<1>(r);
+    TransposeAvx2(r);
 }
 __attribute__((target("avx2"))) void InverseDctAvx2(float* block) {
-    InversePass(block);
-    TransposeAvx2(block);
-    InversePass(block);
-    TransposeAvx2(block);
+    __m256 r[8];
+    UNROLLED
+    for (int i = 0; i < 8; ++i)
+        r[i] = _mm256_loadu_ps(block + 8 * i);
+    InverseInRegisters(r);
+    UNROLLED
+    for (int i = 0; i < 8; ++i)
+        _mm256_storeu_ps(block + 8 * i, r[i]);
 }
 __attribute__((target("avx2"))) void ForwardDctAvx2(float* block) {
-    ForwardPass(block);
-    TransposeAvx2(block);
-    ForwardPass(block);
-    TransposeAvx2(block);
+    __m256 r[8];
+    UNROLLED
+    for (int i = 0; i < 8; ++i)
+        r[i] = _mm256_loadu_ps(block + 8 * i);
+    ForwardInRegisters(r);
+    UNROLLED
+    for (int i = 0; i < 8; ++i)
+        _mm256_storeu_ps(block + 8 * i, r[i]);
 }
 __attribute__((target("avx2"))) void StoreSamplesAvx2(const float* block, std::uint8_t* out,
                                                       std::size_t stride) {
     const __m256 shift = _mm256_set1_ps(128.5f);
+    UNROLLED
     for (int y = 0; y < 8; ++y) {
         const __m256i values =
             _mm256_cvttps_epi32(_mm256_add_ps(_mm256_loadu_ps(block + 8 * y), shift));
@@ -376,42 +423,55 @@ __attribute__((target("avx2"))) void StoreSamplesAvx2(const float* block, std::u
 __attribute__((target("avx2"))) void PrepareBlockAvx2(const std::uint8_t* samples,
                                                       std::size_t stride, const float* multipliers,
                                                       CodedBlock& out) {
-    alignas(32) float block[64];
+    __m256 block[8];
     const __m256 shift = _mm256_set1_ps(128.0f);
+    UNROLLED
     for (int y = 0; y < 8; ++y) {
         const __m128i row = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + y * stride));
-        _mm256_store_ps(block + 8 * y,
-                        _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(row)), shift));
+        block[y] = _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(row)), shift);
     }
-    ForwardPass(block);
-    TransposeAvx2(block);
-    ForwardPass(block);
-    TransposeAvx2(block);
-    // Quantised in natural order, two rows to a register of 16-bit values.
-    alignas(32) std::int16_t natural[64];
+    ForwardInRegisters(block);
+    // Quantised in natural order, a row of 16-bit values to a register,
+    // then gathered into zig-zag order eight at a time.
+    __m128i natural[8];
     const __m256 sign = _mm256_set1_ps(-0.0f), half = _mm256_set1_ps(0.5f);
+    UNROLLED
     for (int y = 0; y < 8; y += 2) {
         __m256i rows[2];
+        UNROLLED
         for (int i = 0; i < 2; ++i) {
-            const __m256 scaled = _mm256_mul_ps(_mm256_load_ps(block + 8 * (y + i)),
-                                                _mm256_loadu_ps(multipliers + 8 * (y + i)));
+            const __m256 scaled =
+                _mm256_mul_ps(block[y + i], _mm256_loadu_ps(multipliers + 8 * (y + i)));
             const __m256 away = _mm256_or_ps(_mm256_and_ps(scaled, sign), half);
             rows[i] = _mm256_cvttps_epi32(_mm256_add_ps(scaled, away));
         }
-        _mm256_store_si256(reinterpret_cast<__m256i*>(natural + 8 * y),
-                           _mm256_permute4x64_epi64(_mm256_packs_epi32(rows[0], rows[1]), 0xD8));
+        const __m256i pair = _mm256_permute4x64_epi64(_mm256_packs_epi32(rows[0], rows[1]), 0xD8);
+        natural[y] = _mm256_castsi256_si128(pair);
+        natural[y + 1] = _mm256_extracti128_si256(pair, 1);
     }
-    for (int k = 0; k < 64; ++k)
-        out.value[k] = natural[kZigZag[k]];
+    __m128i zigZag[8];
+    UNROLLED
+    for (int g = 0; g < 8; ++g) {
+        __m128i gathered = _mm_setzero_si128();
+        UNROLLED
+        for (int row = kZigZagShuffle.first[g]; row <= kZigZagShuffle.last[g]; ++row)
+            gathered = _mm_or_si128(
+                gathered,
+                _mm_shuffle_epi8(natural[row], _mm_load_si128(reinterpret_cast<const __m128i*>(
+                                                   kZigZagShuffle.mask[g][row]))));
+        zigZag[g] = gathered;
+        _mm_store_si128(reinterpret_cast<__m128i*>(out.value + 8 * g), gathered);
+    }
     // Size categories from the exponent of each magnitude as a float (0
     // for zero), the written bits masked to them; eight at a time.
     const __m256i one = _mm256_set1_epi32(1), ten = _mm256_set1_epi32(10),
                   bias = _mm256_set1_epi32(126), zero = _mm256_setzero_si256();
     std::uint64_t zeros = 0;
+    UNROLLED
     for (int k = 0; k < 64; k += 16) {
-        const __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(out.value + k));
-        const __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(out.value + k + 8));
+        const __m128i low = zigZag[k / 8], high = zigZag[k / 8 + 1];
         __m256i sizes[2], bits[2];
+        UNROLLED
         for (int i = 0; i < 2; ++i) {
             const __m256i value = _mm256_cvtepi16_epi32(i == 0 ? low : high);
             const __m256 magnitude = _mm256_cvtepi32_ps(_mm256_abs_epi32(value));
