@@ -82,27 +82,22 @@ template <std::size_t S, class T> [[gnu::always_inline]] inline void ForwardLine
     r[7 * S] = z11 - z4;
 }
 
-[[gnu::always_inline]] inline void InversePass(float* b) {
-    LANES InverseLine<8>(b + i);
-}
-[[gnu::always_inline]] inline void ForwardPass(float* b) {
-    LANES ForwardLine<8>(b + i);
+// Both passes of a transform: each runs `Line` down every column, then
+// turns the block about its diagonal.
+template <void (*Line)(float*)> [[gnu::always_inline]] inline void BothPasses(float* b) {
+    for (int pass = 0; pass < 2; ++pass) {
+        LANES Line(b + i);
+        Transpose(b);
+    }
 }
 
 #undef LANES
 
 [[gnu::always_inline]] inline void Inverse(float* block) {
-    InversePass(block);
-    Transpose(block);
-    InversePass(block);
-    Transpose(block);
+    BothPasses<InverseLine<8, float>>(block);
 }
-
 [[gnu::always_inline]] inline void Forward(float* block) {
-    ForwardPass(block);
-    Transpose(block);
-    ForwardPass(block);
-    Transpose(block);
+    BothPasses<ForwardLine<8, float>>(block);
 }
 
 // Rows go through planar stretches of this many pixels, so that the
@@ -373,38 +368,31 @@ __attribute__((target("avx2"), always_inline)) inline void TransposeAvx2(__m256*
     for (int i = 0; i < 8; ++i)
         r[i] = t[i];
 }
-// Both passes and both turns with the block in registers.
-__attribute__((target("avx2"), always_inline)) inline void InverseInRegisters(__m256* r) {
-    InverseLine<1>(r);
-    TransposeAvx2(r);
-    InverseLine<1>(r);
-    TransposeAvx2(r);
+// Both passes with the block in its eight row registers.
+template <void (*Line)(__m256*)>
+__attribute__((target("avx2"), always_inline)) inline void BothPassesAvx2(__m256* r) {
+    UNROLLED
+    for (int pass = 0; pass < 2; ++pass) {
+        Line(r);
+        TransposeAvx2(r);
+    }
 }
-__attribute__((target("avx2"), always_inline)) inline void ForwardInRegisters(__m256* r) {
-    ForwardLine<1>(r);
-    TransposeAvx2(r);
-    ForwardLine<1>(r);
-    TransposeAvx2(r);
+template <void (*Line)(__m256*)>
+__attribute__((target("avx2"), always_inline)) inline void TransformAvx2(float* block) {
+    __m256 r[8];
+    UNROLLED
+    for (int i = 0; i < 8; ++i)
+        r[i] = _mm256_loadu_ps(block + 8 * i);
+    BothPassesAvx2<Line>(r);
+    UNROLLED
+    for (int i = 0; i < 8; ++i)
+        _mm256_storeu_ps(block + 8 * i, r[i]);
 }
 __attribute__((target("avx2"))) void InverseDctAvx2(float* block) {
-    __m256 r[8];
-    UNROLLED
-    for (int i = 0; i < 8; ++i)
-        r[i] = _mm256_loadu_ps(block + 8 * i);
-    InverseInRegisters(r);
-    UNROLLED
-    for (int i = 0; i < 8; ++i)
-        _mm256_storeu_ps(block + 8 * i, r[i]);
+    TransformAvx2<InverseLine<1, __m256>>(block);
 }
 __attribute__((target("avx2"))) void ForwardDctAvx2(float* block) {
-    __m256 r[8];
-    UNROLLED
-    for (int i = 0; i < 8; ++i)
-        r[i] = _mm256_loadu_ps(block + 8 * i);
-    ForwardInRegisters(r);
-    UNROLLED
-    for (int i = 0; i < 8; ++i)
-        _mm256_storeu_ps(block + 8 * i, r[i]);
+    TransformAvx2<ForwardLine<1, __m256>>(block);
 }
 __attribute__((target("avx2"))) void StoreSamplesAvx2(const float* block, std::uint8_t* out,
                                                       std::size_t stride) {
@@ -430,7 +418,7 @@ __attribute__((target("avx2"))) void PrepareBlockAvx2(const std::uint8_t* sample
         const __m128i row = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + y * stride));
         block[y] = _mm256_sub_ps(_mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(row)), shift);
     }
-    ForwardInRegisters(block);
+    BothPassesAvx2<ForwardLine<1, __m256>>(block);
     // Quantised in natural order, a row of 16-bit values to a register,
     // then gathered into zig-zag order eight at a time.
     __m128i natural[8];
